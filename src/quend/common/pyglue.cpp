@@ -1,0 +1,57 @@
+#include "common/pyglue.hpp"
+
+namespace quend::glue {
+
+namespace {
+PyObject* g_module = nullptr;  // strong reference held for the process lifetime
+}
+
+void set_module(nb::module_ m) {
+    Py_XDECREF(g_module);
+    g_module = m.ptr();
+    Py_INCREF(g_module);
+}
+
+nb::object module_object() { return nb::borrow(g_module); }
+
+nb::object ns(const char* name) { return nb::getattr(nb::handle(g_module), name); }
+
+void print(const nb::handle& text, const char* end) {
+    nb::module_::import_("builtins").attr("print")(text, nb::arg("end") = end);
+}
+
+void print(const std::string& text, const char* end) { print(nb::str(text.c_str(), text.size()), end); }
+
+void require_str(const nb::handle& value, const char* arg_name, bool allow_none) {
+    if (allow_none && value.is_none()) return;
+    if (PyUnicode_CheckExact(value.ptr())) return;
+    PyErr_Format(PyExc_TypeError, "Argument '%s' has incorrect type (expected str, got %.200s)", arg_name,
+                 Py_TYPE(value.ptr())->tp_name);
+    throw nb::python_error();
+}
+
+std::string to_str(const nb::handle& obj) { return nb::cast<std::string>(nb::str(obj)); }
+
+std::string repr(const nb::handle& obj) { return nb::cast<std::string>(nb::repr(obj)); }
+
+Float64Block float64_block(const nb::handle& array2d) {
+    using Array = nb::ndarray<const double, nb::ndim<2>, nb::device::cpu>;
+    Array a = nb::cast<Array>(array2d);  // no copy for float64; raises otherwise
+    Float64Block b;
+    b.owner = nb::borrow(array2d);
+    b.view.data = a.data();
+    b.view.n_items = a.shape(0);
+    b.view.n_samples = a.shape(1);
+    b.view.item_stride = a.stride(0);
+    b.view.sample_stride = a.stride(1);
+    return b;
+}
+
+}  // namespace quend::glue
+
+namespace quend::glue {
+void not_built(const char* name) {
+    PyErr_Format(PyExc_NotImplementedError, "%s is not available yet", name);
+    throw nb::python_error();
+}
+}  // namespace quend::glue

@@ -1,0 +1,46 @@
+#pragma once
+// Small helpers shared by the three extension modules (compiled into each).
+#include <nanobind/nanobind.h>
+#include <nanobind/ndarray.h>
+#include <nanobind/stl/string.h>
+
+#include <string>
+#include <vector>
+
+#include "core/strided.hpp"
+
+namespace quend::glue {
+
+namespace nb = nanobind;
+
+// The module object being initialised; functions look names up in it at call
+// time so that rebinding a module attribute changes behaviour.
+void set_module(nb::module_ m);
+nb::object module_object();
+nb::object ns(const char* name);
+
+// Print through the interpreter's print(), so sys.stdout is honoured.
+void print(const nb::handle& text, const char* end = "\n");
+void print(const std::string& text, const char* end = "\n");
+
+// Exactly the built-in str (subclasses rejected); None allowed when asked.
+void require_str(const nb::handle& value, const char* arg_name, bool allow_none);
+
+// str(obj) as the interpreter renders it.
+std::string to_str(const nb::handle& obj);
+std::string repr(const nb::handle& obj);
+
+// A float64 2-D numpy array viewed in place (no copy). The array must stay
+// alive while the view is used.
+struct Float64Block {
+    nb::object owner;
+    StridedMatrix view;  // items = rows, samples = columns
+};
+Float64Block float64_block(const nb::handle& array2d);
+
+}  // namespace quend::glue
+
+namespace quend::glue {
+// Placeholder body for operations not built yet.
+[[noreturn]] void not_built(const char* name);
+}  // namespace quend::glue

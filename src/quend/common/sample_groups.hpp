@@ -1,0 +1,15 @@
+#pragma once
+#include <nanobind/nanobind.h>
+
+namespace quend::glue {
+
+// Sample label -> condition of the sample's first occurrence, keys ascending.
+nanobind::dict sample_to_group_dict(nanobind::handle samples, nanobind::handle conditions);
+
+// Calls the module's current `get_sample_to_group_dict`.
+nanobind::object sample_to_group_map(nanobind::handle samples, nanobind::handle conditions);
+
+// Registers both functions on a module (deg and tolvar carry the same pair).
+void def_sample_to_group(nanobind::module_& m);
+
+}  // namespace quend::glue

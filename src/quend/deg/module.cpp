@@ -1,0 +1,76 @@
+// orvalen.deg: differential expression between sample groups.
+#include <nanobind/nanobind.h>
+
+#include "common/pyglue.hpp"
+#include "common/sample_groups.hpp"
+#include "deg/functions.hpp"
+
+namespace nb = nanobind;
+using nb::arg;
+
+NB_MODULE(deg, m) {
+    quend::glue::set_module(m);
+    auto import = [](const char* name) { return nb::module_::import_(name); };
+
+    m.attr("pd") = import("pandas");
+    m.attr("np") = import("numpy");
+    m.attr("sm") = import("statsmodels.api");
+    m.attr("multipletests") = import("statsmodels.stats.multitest").attr("multipletests");
+    m.attr("ttest_ind") = import("scipy.stats").attr("ttest_ind");
+    m.attr("stats") = import("scipy").attr("stats");
+    m.attr("plt") = import("matplotlib.pyplot");
+    m.attr("ADJUST_TEXT") = true;
+    try {
+        m.attr("adjust_text") = import("adjustText").attr("adjust_text");
+    } catch (nb::python_error&) {
+        // Any failure of the optional library only turns labels placement off.
+        m.attr("ADJUST_TEXT") = false;
+    }
+
+    using namespace quend::deg;
+    m.def("simple_DEG_pair", &simple_DEG_pair, arg("df_gene_by_sample_log_expr"), arg("condition_list"),
+          arg("ref_condition") = nb::none(), arg("pval_cutoff") = 0.05, arg("logFC_cutoff") = 0.5,
+          arg("test_method") = "ols", arg("corr_method") = "fdr_bh", arg("pval_ref_col") = "pval_adj",
+          arg("verbose") = true,
+          nb::sig("def simple_DEG_pair(df_gene_by_sample_log_expr: pd.DataFrame, condition_list, "
+                  "ref_condition: str = None, pval_cutoff: float = 0.05, logFC_cutoff: float = 0.5, "
+                  "test_method: str = 'ols', corr_method: str = 'fdr_bh', pval_ref_col: str = 'pval_adj', "
+                  "verbose: bool = True)"),
+          "Welch's t-test of every gene between two sample groups, with multiple-testing correction.\n\n"
+          "Returns {'error': False, 'deg': significant table, 'deg_raw': full table} or\n"
+          "{'error': True, 'error_message': text} when the groups cannot be tested.");
+    m.def("simple_DEG", &simple_DEG, arg("df_gene_by_sample_log_expr"), arg("condition_list"),
+          arg("ref_condition") = nb::none(), arg("pval_cutoff") = 0.05, arg("logFC_cutoff") = 0.5,
+          arg("test_method") = "ols", arg("corr_method") = "fdr_bh", arg("pval_ref_col") = "pval_adj",
+          arg("verbose") = true,
+          nb::sig("def simple_DEG(df_gene_by_sample_log_expr: pd.DataFrame, condition_list, "
+                  "ref_condition: str = None, pval_cutoff: float = 0.05, logFC_cutoff: float = 0.5, "
+                  "test_method: str = 'ols', corr_method: str = 'fdr_bh', pval_ref_col: str = 'pval_adj', "
+                  "verbose=True)"),
+          "Run simple_DEG_pair one-vs-rest (no reference) or one-vs-reference for every group.\n\n"
+          "Returns (significant tables, full tables), both keyed '<group>_vs_others'.");
+    m.def("get_deg_summary", &get_deg_summary, arg("dct_deg"), arg("col") = "pval_adj",
+          nb::sig("def get_deg_summary(dct_deg, col='pval_adj')"),
+          "Gene-by-comparison matrix of one DEG-table column; 1.0 where a gene is absent.");
+    quend::glue::def_sample_to_group(m);
+    m.def("get_gene_expression_mean", &get_gene_expression_mean, arg("adata"), arg("genes") = nb::list(),
+          arg("group_col") = "sample", arg("nz_pct") = true, arg("min_nz_pct") = 0.2,
+          nb::sig("def get_gene_expression_mean(adata, genes=[], group_col='sample', nz_pct=True, min_nz_pct=0.2)"),
+          "Per-sample detection fraction (or mean expression) of genes, with each sample's condition.");
+    m.def("plot_deg", &plot_deg, arg("df_deg_dct"), arg("reference") = "logFC", arg("n_genes_to_show") = 30,
+          arg("pval_cutoff") = 0.05, arg("figsize") = nb::make_tuple(6, 4), arg("dpi") = 100, arg("text_fs") = 10,
+          arg("title_fs") = 12, arg("label_fs") = 11, arg("tick_fs") = 10, arg("ncols") = 2, arg("wspace") = 0.15,
+          arg("hspace") = 0.2, arg("deg_stat_dct") = nb::none(), arg("show_log_pv") = true,
+          nb::sig("def plot_deg(df_deg_dct, reference='logFC', n_genes_to_show=30, pval_cutoff=0.05, "
+                  "figsize=(6, 4), dpi=100, text_fs=10, title_fs=12, label_fs=11, tick_fs=10, ncols=2, "
+                  "wspace=0.15, hspace=0.2, deg_stat_dct=None, show_log_pv=True)"),
+          "One panel per comparison with the top genes' labels written vertically.");
+    m.def("plot_volcano", &plot_volcano, arg("df_deg"), arg("logFC_col") = "logFC", arg("pval_col") = "pval_adj",
+          arg("gene_col") = nb::none(), arg("pval_cutoff") = 0.05, arg("logFC_cutoff") = 1.0,
+          arg("top_n_labels") = 20, arg("figsize") = nb::make_tuple(8, 7), arg("xlim") = nb::none(),
+          arg("ylim") = nb::none(), arg("title") = "Volcano plot (no label overlap)",
+          nb::sig("def plot_volcano(df_deg, logFC_col='logFC', pval_col='pval_adj', gene_col=None, "
+                  "pval_cutoff=0.05, logFC_cutoff=1.0, top_n_labels=20, figsize=(8, 7), xlim=None, ylim=None, "
+                  "title='Volcano plot (no label overlap)')"),
+          "Volcano plot of one DEG table with cut-off lines and the top genes labelled.");
+}

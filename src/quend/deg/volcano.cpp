@@ -1,0 +1,8 @@
+#include "deg/functions.hpp"
+#include "common/pyglue.hpp"
+
+namespace quend::deg {
+
+nb::object plot_volcano(nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object) { quend::glue::not_built("plot_volcano"); }
+
+}  // namespace quend::deg

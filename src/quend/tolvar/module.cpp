@@ -1,0 +1,130 @@
+// orvalen.tolvar: interactions, markers, cohort metrics and display helpers.
+#include <nanobind/nanobind.h>
+
+#include "common/pyglue.hpp"
+#include "common/sample_groups.hpp"
+#include "tolvar/functions.hpp"
+
+namespace nb = nanobind;
+using nb::arg;
+using quend::glue::ns;
+using O = nb::object;
+
+NB_MODULE(tolvar, m) {
+    quend::glue::set_module(m);
+    using namespace quend::tolvar;
+    bind_libraries(m);
+
+    m.def("_detect_base64_type", &_detect_base64_type, arg("b64"),
+          nb::sig("def _detect_base64_type(b64: str)"),
+          "Guess what a base64 text holds (image type or HTML) from its first bytes.");
+    m.def("display_base64_auto", &display_base64_auto, arg("imgs"), arg("use_html_img") = true,
+          arg("iframe_size") = nb::make_tuple(900, 500),
+          nb::sig("def display_base64_auto(imgs, use_html_img=True, iframe_size=(900, 500))"),
+          "Display base64-encoded images or HTML documents in a notebook.");
+    m.def("pca_subsample", &pca_subsample, arg("Xx"), arg("N_components_pca"), arg("N_cells_max_for_pca") = 100000,
+          nb::sig("def pca_subsample(Xx, N_components_pca, N_cells_max_for_pca=100000)"),
+          "Fit a truncated SVD on a random subsample of rows and project every row.");
+    m.def("compute_sample_div_index_v2", &compute_sample_div_index_v2, arg("adata"), arg("sample_col") = "sample",
+          arg("cluster_col") = "cnv_cluster", arg("sdi_col") = "cluster_diversity_index",
+          nb::sig("def compute_sample_div_index_v2(adata, sample_col='sample', cluster_col='cnv_cluster', "
+                  "sdi_col='cluster_diversity_index')"),
+          "Shannon entropy of each cluster's sample distribution, written into obs.");
+    quend::glue::def_sample_to_group(m);
+    m.def("get_population", &get_population, arg("pids"), arg("cts"), arg("sort_by") = nb::list(),
+          nb::sig("def get_population(pids, cts, sort_by=[])"),
+          "Cell-type counts and percentages per sample.");
+    m.def("get_gene_expression", &get_gene_expression, arg("adata"), arg("items_to_plot") = nb::list(),
+          arg("group_col") = "sample", nb::sig("def get_gene_expression(adata, items_to_plot=[], group_col='sample')"),
+          "Fraction of expressing cells per group and gene.");
+    m.def("cci_get_means", &cci_get_means, arg("cci_df_dct"), arg("cci_idx_lst") = nb::none(),
+          arg("cells") = nb::list(), arg("genes") = nb::list(), arg("pval_cutoff") = 0.05,
+          nb::sig("def cci_get_means(cci_df_dct, cci_idx_lst=None, cells=[], genes=[], pval_cutoff=0.05)"),
+          "Sample-by-interaction table of means from per-sample CCI result tables.");
+    m.def(
+        "get_cci_means",
+        [](O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
+            return ns("cci_get_means")(cci_df_dct, cci_idx_lst, cells, genes, pval_cutoff);
+        },
+        arg("cci_df_dct"), arg("cci_idx_lst") = nb::none(), arg("cells") = nb::list(), arg("genes") = nb::list(),
+        arg("pval_cutoff") = 0.05,
+        nb::sig("def get_cci_means(cci_df_dct, cci_idx_lst=None, cells=[], genes=[], pval_cutoff=0.05)"),
+        "Second name of cci_get_means.");
+    m.def("cci_get_diff_interactions", &cci_get_diff_interactions, arg("df_cci_sample"), arg("sample_group_map"),
+          arg("ref_group") = nb::none(), arg("pval_cutoff") = 0.05,
+          nb::sig("def cci_get_diff_interactions(df_cci_sample, sample_group_map, ref_group=None, pval_cutoff=0.05)"),
+          "Welch tests of every interaction between sample groups, ranked.");
+    m.def(
+        "test_group_diff",
+        [](O df_sample_by_items, O sample_group_map, O ref_group, O pval_cutoff) {
+            return ns("cci_get_diff_interactions")(df_sample_by_items, sample_group_map, ref_group, pval_cutoff);
+        },
+        arg("df_sample_by_items"), arg("sample_group_map"), arg("ref_group") = nb::none(), arg("pval_cutoff") = 0.05,
+        nb::sig("def test_group_diff(df_sample_by_items, sample_group_map, ref_group=None, pval_cutoff=0.05)"),
+        "Second name of cci_get_diff_interactions.");
+    m.def("cci_remove_common", &cci_remove_common, arg("df_dct"), nb::sig("def cci_remove_common(df_dct)"),
+          "Drop the interactions present in every sample.");
+    m.def("cci_get_ni_mat", &cci_get_ni_mat, arg("df_dct"), arg("remove_common") = true,
+          nb::sig("def cci_get_ni_mat(df_dct, remove_common=True)"),
+          "Per-sample cell-type by cell-type interaction counts.");
+    m.def(
+        "get_cci_ni_mat", [](O df_dct, O remove_common) { return ns("cci_get_ni_mat")(df_dct, remove_common); },
+        arg("df_dct"), arg("remove_common") = true, nb::sig("def get_cci_ni_mat(df_dct, remove_common=True)"),
+        "Second name of cci_get_ni_mat.");
+    m.def("cpdb_get_gp_n_cp", &cpdb_get_gp_n_cp, arg("idx"), nb::sig("def cpdb_get_gp_n_cp(idx)"),
+          "Split an interaction identifier into gene pair, cell pair and their parts.");
+    m.def("cci_get_df_to_plot", &cci_get_df_to_plot, arg("df_dct"), arg("pval_cutoff") = 0.01,
+          arg("mean_cutoff") = 1, arg("target_cells") = nb::none(),
+          nb::sig("def cci_get_df_to_plot(df_dct, pval_cutoff=0.01, mean_cutoff=1, target_cells=None)"),
+          "Significant interactions of all samples laid out over their union for plotting.");
+    m.def("get_markers_from_deg", &get_markers_from_deg, arg("df_dct"), arg("ref_col") = "score",
+          arg("N_mkrs") = 30, arg("nz_pct_test_min") = 0.5, arg("nz_pct_ref_max") = 0.1, arg("rem_common") = true,
+          nb::sig("def get_markers_from_deg(df_dct, ref_col='score', N_mkrs=30, nz_pct_test_min=0.5, "
+                  "nz_pct_ref_max=0.1, rem_common=True)"),
+          "Marker genes per group from ranked DEG tables.");
+    m.def("filter_gsa_result", &filter_gsa_result, arg("dct"), arg("neg_log_p_cutoff"),
+          nb::sig("def filter_gsa_result(dct, neg_log_p_cutoff)"), "Cut gene-set-analysis tables by significance.");
+    m.def("get_abbreviations", &get_abbreviations, nb::sig("def get_abbreviations()"),
+          "Cell-type name to abbreviation.");
+    m.def("get_abbreviations_uni", &get_abbreviations_uni, nb::sig("def get_abbreviations_uni()"),
+          "Cell-type abbreviations at three levels of detail.");
+    m.def("split_text", &split_text, arg("s"), arg("N_max") = 20, nb::sig("def split_text(s, N_max=20)"),
+          "Wrap a label onto lines of at most N_max characters.");
+    m.def("evaluate_performance", &evaluate_performance, arg("y"), arg("y_pred"),
+          arg("labels") = [] {
+              nb::list l;
+              l.append("Tumor");
+              l.append("Normal");
+              return l;
+          }(),
+          nb::sig("def evaluate_performance(y, y_pred, labels=['Tumor', 'Normal'])"),
+          "Per-class and overall classification scores.");
+    m.def("compute_sample_div_index", &compute_sample_div_index, arg("adata"), arg("sample_col") = "sample",
+          arg("cluster_col") = "cnv_cluster", arg("tumor_dec") = "ploidy_dec", arg("ref_ind_col") = "cnv_ref_ind",
+          arg("sdi_col") = "sample_diversity_index", arg("tumor_name") = "Aneuploid",
+          nb::sig("def compute_sample_div_index(adata, sample_col='sample', cluster_col='cnv_cluster', "
+                  "tumor_dec='ploidy_dec', ref_ind_col='cnv_ref_ind', sdi_col='sample_diversity_index', "
+                  "tumor_name='Aneuploid')"),
+          "Sample diversity index of tumour clusters, written into obs.");
+    m.def("get_axes", &get_axes, arg("axes"), arg("nr"), arg("nc"), arg("j"), nb::sig("def get_axes(axes, nr, nc, j)"),
+          "The j-th panel of a grid of axes, whatever its shape.");
+    m.def("_get_value_info", &_get_value_info, arg("value"), arg("key_name") = nb::none(),
+          arg("is_top_level_anndata_component") = false, arg("level_of_value") = nb::none(), arg("max_depth") = 3,
+          arg("n_to_show") = 3, arg("limited_keys") = nb::none(),
+          nb::sig("def _get_value_info(value, key_name=None, is_top_level_anndata_component=False, "
+                  "level_of_value=None, max_depth=3, n_to_show=3, limited_keys=None)"),
+          "One-line description of a value for the tree printer.");
+    m.def("_display_dict_or_dataframe_recursive", &_display_dict_or_dataframe_recursive, arg("current_obj"),
+          arg("current_depth"), arg("parent_prefix"), arg("max_depth") = 3, arg("n_to_show") = 3,
+          arg("limited_keys") = nb::none(), arg("ss") = nb::none(),
+          nb::sig("def _display_dict_or_dataframe_recursive(current_obj, current_depth, parent_prefix, "
+                  "max_depth=3, n_to_show=3, limited_keys=None, ss: str = None)"),
+          "Tree lines of a dictionary or table, nested up to max_depth.");
+    m.def("show_anndata_tree", &show_anndata_tree, arg("obj"), arg("max_depth") = 3, arg("n_to_show") = 3,
+          arg("limited_keys") = nb::none(), arg("_current_depth") = 0, arg("_parent_prefix") = "",
+          arg("ss") = nb::none(),
+          nb::sig("def show_anndata_tree(obj, max_depth=3, n_to_show=3, limited_keys=None, _current_depth=0, "
+                  "_parent_prefix='', ss=None)"),
+          "Text tree of an AnnData object, dictionary or table.");
+    m.attr("show_tree") = m.attr("show_anndata_tree");
+}

@@ -1,0 +1,176 @@
+// Loaders: tissue name or hosted identifier -> download -> unpack -> AnnData.
+#include "common/pyglue.hpp"
+#include "ingrath/functions.hpp"
+
+namespace quend::ingrath {
+
+using quend::glue::ns;
+
+
+namespace {
+
+nb::object keys_of(const char* table) {
+    return nb::steal(PySequence_List(ns(table).attr("keys")().ptr()));
+}
+
+bool contains(nb::handle tlst, nb::handle value) {
+    int r = PySequence_Contains(tlst.ptr(), value.ptr());
+    if (r < 0) throw nb::python_error();
+    return r != 0;
+}
+
+bool equals(nb::handle value, const char* text) {
+    int r = PyObject_RichCompareBool(value.ptr(), nb::str(text).ptr(), Py_EQ);
+    if (r < 0) throw nb::python_error();
+    return r != 0;
+}
+
+// message % ", ".join(tlst), for messages with one "%s" at the given split.
+void print_with_keys(const char* before, nb::handle tlst, const char* after) {
+    nb::object joined = nb::str(", ").attr("join")(tlst);
+    nb::object line = concat(before, joined);
+    line = nb::steal(PyUnicode_Concat(line.ptr(), nb::str(after).ptr()));
+    if (!line.is_valid()) throw nb::python_error();
+    glue::print(line);
+}
+
+nb::object read_h5ad(nb::handle path) { return ns("anndata").attr("read_h5ad")(path); }
+
+enum class Kind { TarGz, Gz, Zip, None };
+
+Kind kind_of(nb::handle file_type) {
+    if (equals(file_type, "tar.gz")) return Kind::TarGz;
+    if (equals(file_type, "gz")) return Kind::Gz;
+    if (equals(file_type, "zip")) return Kind::Zip;
+    return Kind::None;
+}
+
+// The unpacking call that matches the archive type; gz_name names the gz output.
+nb::object unpack(Kind kind, nb::handle file_down, nb::handle gz_name) {
+    switch (kind) {
+        case Kind::TarGz:
+            return ns("decompress_tar_gz")(file_down, nb::arg("remove_org") = true);
+        case Kind::Gz:
+            return ns("decompress_gz")(file_down, gz_name, nb::arg("remove_gz") = true);
+        case Kind::Zip:
+            return ns("decompress_zip_and_move")(file_down, nb::arg("remove_zip") = true);
+        case Kind::None:
+            break;
+    }
+    return nb::none();
+}
+
+nb::object tissue_h5ad_name(nb::handle tissue) {
+    nb::object name = nb::steal(PyUnicode_Format(nb::str("%s.h5ad").ptr(), nb::make_tuple(tissue).ptr()));
+    if (!name.is_valid()) throw nb::python_error();
+    return name;
+}
+
+void print_id_not_found(nb::handle tlst) {
+    glue::print(std::string("ERROR: The file_id you requested does not exist."));
+    print_with_keys("You can try one of ", tlst, ". ");
+}
+
+}  // namespace
+
+nb::object load_h5ad(nb::object tissue, nb::object file_type) {
+    nb::object tlst = keys_of("sample_data_fid_dict");
+    if (!contains(tlst, tissue)) {
+        print_with_keys("tissue must be one of ", tlst, ". ");
+        return nb::none();
+    }
+    nb::object file_id = ns("sample_data_fid_dict")[tissue];
+    nb::object file_h5ad = nb::none();
+    nb::object file_down = ns("download_from_google_drive")(file_id);
+    Kind kind = kind_of(file_type);
+    if (kind != Kind::None) {
+        nb::object gz_name = kind == Kind::Gz ? tissue_h5ad_name(tissue) : nb::none();
+        file_h5ad = unpack(kind, file_down, gz_name);
+        // Reading once proves the unpacked file usable; a failure reaches the caller.
+        read_h5ad(file_h5ad);
+    }
+    return file_h5ad;
+}
+
+nb::object load_anndata(nb::object tissue, nb::object file_type) {
+    nb::object file_h5ad = ns("load_h5ad")(tissue, nb::arg("file_type") = file_type);
+    if (file_h5ad.is_none()) return nb::none();
+    return read_h5ad(file_h5ad);
+}
+
+nb::object load_sample_data(nb::object file_id_or_tissue_name, nb::object file_type) {
+    nb::object tlst = keys_of("sample_data_fid_dict");
+    if (contains(tlst, file_id_or_tissue_name)) return ns("load_anndata")(file_id_or_tissue_name, file_type);
+
+    nb::object file_h5ad = nb::none();
+    nb::object file_down;
+    try {
+        file_down = ns("download_from_google_drive")(file_id_or_tissue_name);
+    } catch (...) {
+        print_id_not_found(tlst);
+        return nb::none();
+    }
+    Kind kind = kind_of(file_type);
+    if (kind != Kind::None) file_h5ad = unpack(kind, file_down, nb::str("downloaded.h5ad"));
+    if (file_h5ad.is_none()) {
+        glue::print(std::string("ERROR: The file_type might be a wrong one."));
+        glue::print(std::string("You can try with one of tar.gz or gz for file_type argument. "));
+        print_with_keys("Or, You can try one of ", tlst, " for file_id_or_tissue_name. ");
+        return nb::none();
+    }
+    nb::object adata;
+    try {
+        adata = read_h5ad(file_h5ad);
+    } catch (...) {
+        glue::print(std::string("ERROR: Cannot read the downloaded file."));
+        print_with_keys("You can try one of ", tlst, " for file_id_or_tissue_name. ");
+        return nb::none();
+    }
+    return adata;
+}
+
+nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type) {
+    nb::object tlst = keys_of("processed_sample_data_fid_dict");
+    if (!contains(tlst, tissue)) {
+        print_with_keys("tissue must be one of ", tlst, ". ");
+        return nb::none();
+    }
+    nb::object file_id = ns("processed_sample_data_fid_dict")[tissue];
+    nb::object file_h5ad = nb::none();
+    try {
+        nb::object file_down = ns("download_from_google_drive")(file_id);
+        Kind kind = kind_of(file_type);
+        if (kind != Kind::None) {
+            nb::object gz_name = kind == Kind::Gz ? tissue_h5ad_name(tissue) : nb::none();
+            file_h5ad = unpack(kind, file_down, gz_name);
+        }
+    } catch (...) {
+        return nb::none();
+    }
+    if (file_h5ad.is_none()) return nb::none();
+    return read_h5ad(file_h5ad);
+}
+
+nb::object load_velmar_processed_sample_data(nb::object file_id_or_tissue_name, nb::object file_type) {
+    nb::object tlst = keys_of("processed_sample_data_fid_dict");
+    if (contains(tlst, file_id_or_tissue_name))
+        return ns("load_velmar_processed_anndata")(file_id_or_tissue_name, file_type);
+
+    nb::object file_down;
+    try {
+        file_down = ns("download_from_google_drive")(file_id_or_tissue_name);
+    } catch (...) {
+        print_id_not_found(tlst);
+        return nb::none();
+    }
+    Kind kind = kind_of(file_type);
+    if (kind == Kind::None) {
+        glue::print(std::string("ERROR: The file_type might be a wrong one."));
+        glue::print(std::string("You can try with one of tar.gz, zip, or gz for file_type argument. "));
+        return nb::none();
+    }
+    // No guard here: reading a failed unpack's None raises to the caller.
+    return read_h5ad(unpack(kind, file_down, nb::str("downloaded.h5ad")));
+}
+
+}  // namespace quend::ingrath

@@ -39,7 +39,9 @@ nb::object with_context(nb::object manager, Body&& body) {
     try {
         result = body(bound);
     } catch (nb::python_error& e) {
-        nb::object suppressed = manager.attr("__exit__")(e.type(), e.value(), e.traceback());
+        nb::object tb = e.traceback();  // null when raised from C without a frame
+        if (!tb.is_valid()) tb = nb::none();
+        nb::object suppressed = manager.attr("__exit__")(e.type(), e.value(), tb);
         if (!truthy(suppressed)) throw;
         return nb::none();
     }

@@ -224,6 +224,9 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
         if (!e.matches(PyExc_Exception)) throw;
         glue::print(concat("오류 발생: ", e.value()));
         return nb::none();
+    } catch (const std::exception& e) {
+        glue::print(std::string("오류 발생: ") + e.what());
+        return nb::none();
     }
 }
 

@@ -404,3 +404,34 @@ def test_h5ad_unreadable(site, capsys):
         ingrath.load_velmar_processed_sample_data("tid")
     assert capsys.readouterr().out == "File saved to: data.h5ad\n" * 2
     assert remaining() == ["Lung.h5ad", "data.h5ad", "downloaded.h5ad"]
+
+
+def test_deployment_data_file_is_read_at_import(tmp_path):
+    # A copy of the installed package with its own data file.
+    import json
+    import shutil
+    import subprocess
+    import sys
+
+    import orvalen
+
+    package = tmp_path / "site" / "orvalen"
+    shutil.copytree(os.path.dirname(orvalen.__file__), package, ignore=shutil.ignore_patterns("__pycache__"))
+    data_file = package / "ingrath_registry.json"
+    data = json.loads(data_file.read_text(encoding="utf-8"))
+    data["download_url"] = "http://mirror.invalid/files/"
+    data["processed_sample_data_fid_dict"]["Brain"] = "brain-archive"
+    data_file.write_text(json.dumps(data), encoding="utf-8")
+    probe = ("from orvalen import ingrath as m; "
+             "print(m._download_url, m.processed_sample_data_fid_dict['Brain'], m.__file__.startswith(%r))"
+             % str(package))
+    env = dict(os.environ, PYTHONPATH=str(tmp_path / "site"))
+    run = lambda: subprocess.run([sys.executable, "-c", probe], env=env, capture_output=True, text=True)
+    done = run()
+    assert done.stdout.split() == ["http://mirror.invalid/files/", "brain-archive", "True"], done.stderr
+
+    data["sample_data_fid_dict"]["BC"] = data["sample_data_fid_dict"].pop("Breast")
+    data_file.write_text(json.dumps(data), encoding="utf-8")
+    done = run()
+    assert done.returncode != 0
+    assert 'orvalen/ingrath_registry.json: table "sample_data_fid_dict" has no identifier for "Breast"' in done.stderr

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/pyglue.hpp"
 #include "ingrath/functions.hpp"
 
 namespace quend::ingrath {
@@ -48,9 +49,6 @@ nb::dict build_table(nb::handle data, const char* table, const Groups& groups) {
         bad_data(std::string("missing table \"") + table + "\"");
     nb::object ids = data[table];
     if (!PyDict_Check(ids.ptr())) bad_data(std::string("table \"") + table + "\" must map names to identifiers");
-    if (nb::len(ids) != groups.size())
-        bad_data(std::string("table \"") + table + "\" must hold exactly " + std::to_string(groups.size()) +
-                 " entries, one per data set named by its first key");
     nb::dict out;
     for (const auto& group : groups) {
         nb::str primary(group.front());
@@ -60,6 +58,13 @@ nb::dict build_table(nb::handle data, const char* table, const Groups& groups) {
         if (!PyUnicode_Check(id.ptr()))
             bad_data(std::string("identifier of \"") + group.front() + "\" in \"" + table + "\" must be text");
         for (const char* key : group) out[key] = id;
+    }
+    for (nb::handle name : ids) {
+        bool known = false;
+        for (const auto& group : groups) known = known || glue::to_str(name) == group.front();
+        if (!known)
+            bad_data(std::string("table \"") + table + "\" names no data set " + glue::repr(name) +
+                     " (list each data set once, under the first name of its group)");
     }
     return out;
 }

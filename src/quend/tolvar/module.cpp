@@ -127,4 +127,5 @@ NB_MODULE(tolvar, m) {
                   "_parent_prefix='', ss=None)"),
           "Text tree of an AnnData object, dictionary or table.");
     m.attr("show_tree") = m.attr("show_anndata_tree");
+    remember_tree_functions(m);
 }

@@ -15,11 +15,11 @@ NB_MODULE(tolvar, m) {
     using namespace quend::tolvar;
     bind_libraries(m);
 
-    m.def("_detect_base64_type", &_detect_base64_type, arg("b64"),
+    m.def("_detect_base64_type", &_detect_base64_type, arg("b64").none(),
           nb::sig("def _detect_base64_type(b64: str)"),
           "Guess what a base64 text holds (image type or HTML) from its first bytes.");
-    m.def("display_base64_auto", &display_base64_auto, arg("imgs"), arg("use_html_img") = true,
-          arg("iframe_size") = nb::make_tuple(900, 500),
+    m.def("display_base64_auto", &display_base64_auto, arg("imgs").none(), arg("use_html_img").none() = true,
+          arg("iframe_size").none() = nb::make_tuple(900, 500),
           nb::sig("def display_base64_auto(imgs, use_html_img=True, iframe_size=(900, 500))"),
           "Display base64-encoded images or HTML documents in a notebook.");
     m.def("pca_subsample", &pca_subsample, arg("Xx"), arg("N_components_pca"), arg("N_cells_max_for_pca") = 100000,
@@ -108,19 +108,19 @@ NB_MODULE(tolvar, m) {
           "Sample diversity index of tumour clusters, written into obs.");
     m.def("get_axes", &get_axes, arg("axes"), arg("nr"), arg("nc"), arg("j"), nb::sig("def get_axes(axes, nr, nc, j)"),
           "The j-th panel of a grid of axes, whatever its shape.");
-    m.def("_get_value_info", &_get_value_info, arg("value"), arg("key_name") = nb::none(),
+    m.def("_get_value_info", &_get_value_info, arg("value").none(), arg("key_name") = nb::none(),
           arg("is_top_level_anndata_component") = false, arg("level_of_value") = nb::none(), arg("max_depth") = 3,
           arg("n_to_show") = 3, arg("limited_keys") = nb::none(),
           nb::sig("def _get_value_info(value, key_name=None, is_top_level_anndata_component=False, "
                   "level_of_value=None, max_depth=3, n_to_show=3, limited_keys=None)"),
           "One-line description of a value for the tree printer.");
-    m.def("_display_dict_or_dataframe_recursive", &_display_dict_or_dataframe_recursive, arg("current_obj"),
-          arg("current_depth"), arg("parent_prefix"), arg("max_depth") = 3, arg("n_to_show") = 3,
+    m.def("_display_dict_or_dataframe_recursive", &_display_dict_or_dataframe_recursive, arg("current_obj").none(),
+          arg("current_depth").none(), arg("parent_prefix").none(), arg("max_depth") = 3, arg("n_to_show") = 3,
           arg("limited_keys") = nb::none(), arg("ss") = nb::none(),
           nb::sig("def _display_dict_or_dataframe_recursive(current_obj, current_depth, parent_prefix, "
                   "max_depth=3, n_to_show=3, limited_keys=None, ss: str = None)"),
           "Tree lines of a dictionary or table, nested up to max_depth.");
-    m.def("show_anndata_tree", &show_anndata_tree, arg("obj"), arg("max_depth") = 3, arg("n_to_show") = 3,
+    m.def("show_anndata_tree", &show_anndata_tree, arg("obj").none(), arg("max_depth") = 3, arg("n_to_show") = 3,
           arg("limited_keys") = nb::none(), arg("_current_depth") = 0, arg("_parent_prefix") = "",
           arg("ss") = nb::none(),
           nb::sig("def show_anndata_tree(obj, max_depth=3, n_to_show=3, limited_keys=None, _current_depth=0, "

@@ -85,9 +85,9 @@ NB_MODULE(tolvar, m) {
     m.def("filter_gsa_result", &filter_gsa_result, arg("dct"), arg("neg_log_p_cutoff"),
           nb::sig("def filter_gsa_result(dct, neg_log_p_cutoff)"), "Cut gene-set-analysis tables by significance.");
     m.def("get_abbreviations", &get_abbreviations, nb::sig("def get_abbreviations()"),
-          "Cell-type name to abbreviation.");
+          "Cell-type abbreviations at three levels of detail (major, minor, subset).");
     m.def("get_abbreviations_uni", &get_abbreviations_uni, nb::sig("def get_abbreviations_uni()"),
-          "Cell-type abbreviations at three levels of detail.");
+          "Cell-type name to abbreviation, one flat table.");
     m.def("split_text", &split_text, arg("s"), arg("N_max") = 20, nb::sig("def split_text(s, N_max=20)"),
           "Wrap a label onto lines of at most N_max characters.");
     m.def("evaluate_performance", &evaluate_performance, arg("y"), arg("y_pred"),
@@ -113,7 +113,11 @@ NB_MODULE(tolvar, m) {
           arg("n_to_show") = 3, arg("limited_keys") = nb::none(),
           nb::sig("def _get_value_info(value, key_name=None, is_top_level_anndata_component=False, "
                   "level_of_value=None, max_depth=3, n_to_show=3, limited_keys=None)"),
-          "One-line description of a value for the tree printer.");
+          "One-line description of a value for the tree printer.\n\n"
+          "Tables give their shape and up to n_to_show column names; arrays of up to four elements and\n"
+          "scalars their own text; other arrays their shape and dtype; dictionaries \"(dict)\", with up to\n"
+          "n_to_show key names once level_of_value reaches max_depth; texts of up to 79 characters are\n"
+          "quoted. A key_name listed in limited_keys gives the empty text.");
     m.def("_display_dict_or_dataframe_recursive", &_display_dict_or_dataframe_recursive, arg("current_obj").none(),
           arg("current_depth").none(), arg("parent_prefix").none(), arg("max_depth") = 3, arg("n_to_show") = 3,
           arg("limited_keys") = nb::none(), arg("ss") = nb::none(),
@@ -125,7 +129,15 @@ NB_MODULE(tolvar, m) {
           arg("ss") = nb::none(),
           nb::sig("def show_anndata_tree(obj, max_depth=3, n_to_show=3, limited_keys=None, _current_depth=0, "
                   "_parent_prefix='', ss=None)"),
-          "Text tree of an AnnData object, dictionary or table.");
+          "Text tree of an AnnData object, dictionary or table.\n\n"
+          "Returns the text (ss, when given, followed by the tree); it prints nothing.\n\n"
+          "obj: an AnnData (its eight components, expanding obsm, obsp, varm, varp and uns),\n"
+          "    a dictionary (one line per key, nested dictionaries indented) or a DataFrame.\n"
+          "max_depth: deepest level listed; deeper dictionaries are summarised by their keys.\n"
+          "n_to_show: number of column names and key names quoted in a description.\n"
+          "limited_keys: keys never shown nor expanded; None means the bulky result entries that\n"
+          "    analysis tools leave in uns (\"log\", \"cnv\", \"DEG_stat\", ...).\n"
+          "_current_depth, _parent_prefix: used by the recursion.");
     m.attr("show_tree") = m.attr("show_anndata_tree");
     remember_tree_functions(m);
 }

@@ -64,13 +64,13 @@ nb::object plot_deg(nb::object df_deg_dct, nb::object reference, nb::object n_ge
                                 nb::arg("top") = 0.95, nb::arg("wspace") = wspace, nb::arg("hspace") = hspace);
 
     const bool by_fc = ranks_by_fold_change(reference);
-    nb::object first_column = by_fc ? reference : nb::object(nb::str("pval_adj"));
+    nb::object rank_column = by_fc ? reference : nb::object(nb::str("pval_adj"));
     size_t j = 0;
     for (nb::handle key : df_deg_dct) {
         const size_t pos = j++;
         nb::object df = df_deg_dct[key];
         nb::object mask = compare(df["pval_adj"], pval_cutoff, Py_LE);
-        nb::object dfs = df.attr("loc")[mask].attr("sort_values")(first_column, nb::arg("ascending") = !by_fc);
+        nb::object dfs = df.attr("loc")[mask].attr("sort_values")(rank_column, nb::arg("ascending") = !by_fc);
         const size_t n_selected = nb::len(dfs);
         if (n_selected == 0) continue;  // the cell stays a plain empty axes
 

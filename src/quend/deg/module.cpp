@@ -57,18 +57,22 @@ NB_MODULE(deg, m) {
           arg("group_col") = "sample", arg("nz_pct") = true, arg("min_nz_pct") = 0.2,
           nb::sig("def get_gene_expression_mean(adata, genes=[], group_col='sample', nz_pct=True, min_nz_pct=0.2)"),
           "Per-sample detection fraction (or mean expression) of genes, with each sample's condition.");
-    m.def("plot_deg", &plot_deg, arg("df_deg_dct"), arg("reference") = "logFC", arg("n_genes_to_show") = 30,
-          arg("pval_cutoff") = 0.05, arg("figsize") = nb::make_tuple(6, 4), arg("dpi") = 100, arg("text_fs") = 10,
-          arg("title_fs") = 12, arg("label_fs") = 11, arg("tick_fs") = 10, arg("ncols") = 2, arg("wspace") = 0.15,
-          arg("hspace") = 0.2, arg("deg_stat_dct") = nb::none(), arg("show_log_pv") = true,
+    // Everything is passed on to matplotlib, where None is often meaningful.
+    m.def("plot_deg", &plot_deg, arg("df_deg_dct").none(), arg("reference").none() = "logFC",
+          arg("n_genes_to_show").none() = 30, arg("pval_cutoff").none() = 0.05,
+          arg("figsize").none() = nb::make_tuple(6, 4), arg("dpi").none() = 100, arg("text_fs").none() = 10,
+          arg("title_fs").none() = 12, arg("label_fs").none() = 11, arg("tick_fs").none() = 10,
+          arg("ncols").none() = 2, arg("wspace").none() = 0.15, arg("hspace").none() = 0.2,
+          arg("deg_stat_dct").none() = nb::none(), arg("show_log_pv").none() = true,
           nb::sig("def plot_deg(df_deg_dct, reference='logFC', n_genes_to_show=30, pval_cutoff=0.05, "
                   "figsize=(6, 4), dpi=100, text_fs=10, title_fs=12, label_fs=11, tick_fs=10, ncols=2, "
                   "wspace=0.15, hspace=0.2, deg_stat_dct=None, show_log_pv=True)"),
           "One panel per comparison with the top genes' labels written vertically.");
-    m.def("plot_volcano", &plot_volcano, arg("df_deg"), arg("logFC_col") = "logFC", arg("pval_col") = "pval_adj",
-          arg("gene_col") = nb::none(), arg("pval_cutoff") = 0.05, arg("logFC_cutoff") = 1.0,
-          arg("top_n_labels") = 20, arg("figsize") = nb::make_tuple(8, 7), arg("xlim") = nb::none(),
-          arg("ylim") = nb::none(), arg("title") = "Volcano plot (no label overlap)",
+    m.def("plot_volcano", &plot_volcano, arg("df_deg").none(), arg("logFC_col").none() = "logFC",
+          arg("pval_col").none() = "pval_adj", arg("gene_col").none() = nb::none(),
+          arg("pval_cutoff").none() = 0.05, arg("logFC_cutoff").none() = 1.0, arg("top_n_labels").none() = 20,
+          arg("figsize").none() = nb::make_tuple(8, 7), arg("xlim").none() = nb::none(),
+          arg("ylim").none() = nb::none(), arg("title").none() = "Volcano plot (no label overlap)",
           nb::sig("def plot_volcano(df_deg, logFC_col='logFC', pval_col='pval_adj', gene_col=None, "
                   "pval_cutoff=0.05, logFC_cutoff=1.0, top_n_labels=20, figsize=(8, 7), xlim=None, ylim=None, "
                   "title='Volcano plot (no label overlap)')"),

@@ -1,8 +1,100 @@
-#include "deg/functions.hpp"
+// Volcano plot of one DEG table: fold change against -log10 p-value, cut-off
+// lines, and the most significant genes labelled.
+#include <cstddef>
+
 #include "common/pyglue.hpp"
+#include "deg/functions.hpp"
 
 namespace quend::deg {
 
-nb::object plot_volcano(nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object, nb::object) { quend::glue::not_built("plot_volcano"); }
+using quend::glue::ns;
+
+namespace {
+
+nb::object compare(const nb::handle& a, const nb::handle& b, int op) {
+    PyObject* r = PyObject_RichCompare(a.ptr(), b.ptr(), op);
+    if (!r) throw nb::python_error();
+    return nb::steal(r);
+}
+
+bool truthy(const nb::handle& obj) {
+    const int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+}  // namespace
+
+nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval_col, nb::object gene_col,
+                        nb::object pval_cutoff, nb::object logFC_cutoff, nb::object top_n_labels, nb::object figsize,
+                        nb::object xlim, nb::object ylim, nb::object title) {
+    nb::object plt = ns("plt");
+    nb::object np = ns("np");
+
+    // Working columns go on a copy; the caller's table stays as it was.
+    nb::object df = df_deg.attr("copy")();
+    // pandas guesses chained assignment from the table's reference count; a
+    // call from C holds one reference fewer than Python code would.
+    nb::object df_ref = df;
+    if (gene_col.is_none())
+        df["gene_tmp"] = df.attr("index").attr("astype")(nb::str("str"));
+    else
+        df["gene_tmp"] = df[gene_col].attr("astype")(nb::str("str"));
+    df["pval_plot"] = df[pval_col].attr("clip")(nb::arg("lower") = 1e-300);
+    df["neglog10p"] = -np.attr("log10")(df["pval_plot"]);
+    df["sig"] = compare(df[pval_col], pval_cutoff, Py_LT) &
+                compare(df[logFC_col].attr("abs")(), logFC_cutoff, Py_GE);
+
+    df_ref.reset();
+
+    nb::object fig_ax = plt.attr("subplots")(nb::arg("figsize") = figsize);
+    nb::object ax = fig_ax[1];
+
+    nb::object sig = df["sig"];
+    nb::object rest = df[~sig];
+    nb::object hits = df[sig];
+    ax.attr("scatter")(rest[logFC_col], rest["neglog10p"], nb::arg("s") = 10, nb::arg("alpha") = 0.4,
+                       nb::arg("label") = "Not significant");
+    ax.attr("scatter")(hits[logFC_col], hits["neglog10p"], nb::arg("s") = 18, nb::arg("alpha") = 0.9,
+                       nb::arg("label") = "Significant");
+
+    ax.attr("axhline")(-np.attr("log10")(pval_cutoff), nb::arg("linestyle") = "--", nb::arg("linewidth") = 1);
+    ax.attr("axvline")(logFC_cutoff, nb::arg("linestyle") = "--", nb::arg("linewidth") = 1);
+    ax.attr("axvline")(-logFC_cutoff, nb::arg("linestyle") = "--", nb::arg("linewidth") = 1);
+    ax.attr("set_xlabel")("log2 Fold Change");
+    ax.attr("set_ylabel")("-log10(p-value)");
+    ax.attr("set_title")(title);
+    if (!xlim.is_none()) ax.attr("set_xlim")(xlim);
+    if (!ylim.is_none()) ax.attr("set_ylim")(ylim);
+
+    nb::list texts, xs, ys;
+    if (truthy(compare(top_n_labels, nb::int_(0), Py_GT)) && nb::len(hits) > 0) {
+        nb::object top = hits.attr("sort_values")(pval_col).attr("head")(top_n_labels);
+        nb::object lx = top[logFC_col].attr("tolist")();
+        nb::object ly = top["neglog10p"].attr("tolist")();
+        nb::object names = top["gene_tmp"].attr("tolist")();
+        const size_t n = nb::len(names);
+        for (size_t k = 0; k < n; ++k) {
+            nb::object x = lx[k], y = ly[k];
+            texts.append(ax.attr("text")(x, y, nb::object(names[k]), nb::arg("fontsize") = 8,
+                                         nb::arg("ha") = "center", nb::arg("va") = "bottom"));
+            xs.append(x);
+            ys.append(y);
+        }
+        if (truthy(ns("ADJUST_TEXT"))) {
+            nb::dict arrowprops;
+            arrowprops["arrowstyle"] = "-";
+            arrowprops["lw"] = 0.5;
+            ns("adjust_text")(texts, xs, ys, nb::arg("ax") = ax, nb::arg("expand_points") = nb::make_tuple(1.2, 1.2),
+                              nb::arg("expand_text") = nb::make_tuple(1.2, 1.4), nb::arg("arrowprops") = arrowprops,
+                              nb::arg("force_text") = 0.5, nb::arg("force_points") = 0.2, nb::arg("lim") = 1000);
+        }
+    }
+
+    ax.attr("legend")();
+    plt.attr("tight_layout")();
+    plt.attr("show")();
+    return nb::none();
+}
 
 }  // namespace quend::deg

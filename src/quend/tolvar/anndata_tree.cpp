@@ -1,12 +1,326 @@
-#include "tolvar/functions.hpp"
+// Text tree of an AnnData object, a dictionary or a table.
+//
+// The three functions reach each other through the module namespace, so a
+// rebound name is honoured. While the names still hold this module's own
+// functions the text is built in one buffer, without handing the growing
+// text back and forth through the interpreter (which would copy it per key).
+#include <cstddef>
+#include <string>
+#include <vector>
+
 #include "common/pyglue.hpp"
+#include "tolvar/functions.hpp"
 
 namespace quend::tolvar {
 
-O _get_value_info(O, O, O, O, O, O, O) { quend::glue::not_built("_get_value_info"); }
+using quend::glue::ns;
 
-O _display_dict_or_dataframe_recursive(O, O, O, O, O, O, O) { quend::glue::not_built("_display_dict_or_dataframe_recursive"); }
+namespace {
 
-O show_anndata_tree(O, O, O, O, O, O, O) { quend::glue::not_built("show_anndata_tree"); }
+const char* const kBranch = "\u251c\u2500\u2500 ";      // "├── "
+const char* const kLastBranch = "\u2514\u2500\u2500 ";  // "└── "
+const char* const kUnderBranch = "\u2502    ";          // "│    "
+const char* const kUnderLast = "     ";
+
+const char* const kDefaultLimitedKeys[] = {
+    "gene_to_band_map",    "Celltype_marker_DB", "Pathways_DB",       "cnv",
+    "DEG_grouping_vars",   "DEG_stat",           "DEG_vs_ref_stat",   "run summary",
+    "log",                 "quillmark_summary",  "cnv_neighbors_info", "Zenta_summary",
+    "lut_sample_to_cond",  "analysis_parameters", "usr_param",        "quillmark_results",
+    "Zenta_result"};
+
+// This module's own function objects, recorded at registration.
+PyObject* g_own_info = nullptr;
+PyObject* g_own_listing = nullptr;
+PyObject* g_own_tree = nullptr;
+
+struct Settings {
+    nb::object max_depth, n_to_show, limited_keys;
+};
+
+// UTF-8 of a str; lone surrogates survive the round trip.
+std::string utf8(const nb::handle& s) {
+    Py_ssize_t size = 0;
+    if (const char* p = PyUnicode_AsUTF8AndSize(s.ptr(), &size)) return std::string(p, static_cast<size_t>(size));
+    PyErr_Clear();
+    nb::object b = nb::steal(PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogatepass"));
+    if (!b.is_valid()) throw nb::python_error();
+    return std::string(PyBytes_AS_STRING(b.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(b.ptr())));
+}
+
+nb::str from_utf8(const std::string& s) {
+    PyObject* o = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogatepass");
+    if (!o) throw nb::python_error();
+    return nb::steal<nb::str>(o);
+}
+
+std::string str_of(const nb::handle& obj) { return utf8(nb::str(obj)); }
+
+bool truthy(const nb::handle& obj) {
+    const int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+bool contains(const nb::handle& container, const nb::handle& item) {
+    const int r = PySequence_Contains(container.ptr(), item.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+bool is_instance(const nb::handle& obj, const nb::handle& type) {
+    const int r = PyObject_IsInstance(obj.ptr(), type.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+std::string value_type_name(const nb::handle& obj) { return utf8(nb::str(obj.type().attr("__name__"))); }
+
+nb::object first_n(const nb::handle& seq, const nb::handle& n) { return seq[nb::slice(nb::none(), n, nb::none())]; }
+
+std::string join_texts(const nb::handle& items) { return utf8(nb::str(", ").attr("join")(items)); }
+
+// The text returned by a rebound tree function must be a str.
+std::string expect_text(const nb::handle& r) {
+    if (!PyUnicode_CheckExact(r.ptr())) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(r.ptr())->tp_name);
+        throw nb::python_error();
+    }
+    return utf8(r);
+}
+
+nb::object default_limited_keys() {
+    nb::list l;
+    for (const char* k : kDefaultLimitedKeys) l.append(k);
+    return l;
+}
+
+std::string value_info(const nb::handle& value, const nb::handle& key_name, const nb::handle& level_of_value,
+                       const Settings& s) {
+    if (truthy(key_name) && contains(s.limited_keys, key_name)) return std::string();
+    const std::string info = "(" + value_type_name(value) + ")";
+
+    if (is_instance(value, ns("pd").attr("DataFrame"))) {
+        nb::object cols = value.attr("columns").attr("tolist")();
+        const std::string shape = str_of(value.attr("shape"));
+        if (nb::int_(nb::len(cols)).operator>(s.n_to_show)) {
+            nb::list shown = nb::borrow<nb::list>(PySequence_List(first_n(cols, s.n_to_show).ptr()));
+            if (!shown.is_valid()) throw nb::python_error();
+            shown.append("...");
+            return "DataFrame " + shape + ", cols=[" + join_texts(shown) + " ])";
+        }
+        return "DataFrame " + shape + ", cols=" + str_of(cols) + ")";
+    }
+    if (nb::hasattr(value, "shape") && nb::hasattr(value, "dtype")) {
+        nb::object shape = value.attr("shape");
+        const size_t ndim = nb::len(shape);
+        if (ndim == 0 || (ndim == 1 && shape[0].operator<(nb::int_(5)))) return str_of(value);
+        return "array (shape=" + str_of(shape) + ", dtype=" + str_of(value.attr("dtype")) + ")";
+    }
+    if (PyDict_Check(value.ptr())) {
+        // Every dict, OrderedDict included (AnnData.uns is one), reads "(dict)".
+        const std::string info = "(dict)";
+        if (level_of_value.is_none() || level_of_value.operator<(s.max_depth)) return info;
+        nb::list keys = nb::steal<nb::list>(PySequence_List(value.attr("keys")().ptr()));
+        if (!keys.is_valid()) throw nb::python_error();
+        if (nb::len(keys) == 0) return info + " (empty dictionary at max depth)";
+        const bool more = nb::int_(nb::len(keys)).operator>(s.n_to_show);
+        nb::object shown = more ? first_n(keys, s.n_to_show) : nb::object(keys);
+        nb::list texts;
+        for (nb::handle k : shown) texts.append(nb::str(k));
+        return info + " Keys=[" + join_texts(texts) + (more ? ", ... ]" : "]");
+    }
+    if (PyUnicode_Check(value.ptr())) {
+        if (PyUnicode_GetLength(value.ptr()) > 79) return "(str)";
+        return "'" + utf8(value) + "'";
+    }
+    if (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) return str_of(value);
+    if (value.is_none()) return "None";
+    return info;
+}
+
+void listing(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
+             std::string& out);
+void tree(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
+          std::string& out);
+
+// Calls through the module namespace, straight into C++ when not rebound.
+// `extra` holds the keyword arguments beyond the settings.
+std::string call_value_info(const nb::handle& value, nb::dict extra, const Settings& s) {
+    nb::object f = ns("_get_value_info");
+    if (f.ptr() == g_own_info) {
+        nb::object key_name = extra.contains("key_name") ? nb::object(extra["key_name"]) : nb::none();
+        nb::object level = extra.contains("level_of_value") ? nb::object(extra["level_of_value"]) : nb::none();
+        return value_info(value, key_name, level, s);
+    }
+    extra["max_depth"] = s.max_depth;
+    extra["n_to_show"] = s.n_to_show;
+    extra["limited_keys"] = s.limited_keys;
+    nb::object r = nb::steal(PyObject_Call(f.ptr(), nb::make_tuple(value).ptr(), extra.ptr()));
+    if (!r.is_valid()) throw nb::python_error();
+    return str_of(r);
+}
+
+void call_listing(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
+                  std::string& out) {
+    nb::object f = ns("_display_dict_or_dataframe_recursive");
+    if (f.ptr() == g_own_listing) return listing(obj, depth, prefix, s, out);
+    out = expect_text(f(obj, depth, from_utf8(prefix), nb::arg("max_depth") = s.max_depth,
+                        nb::arg("n_to_show") = s.n_to_show, nb::arg("limited_keys") = s.limited_keys,
+                        nb::arg("ss") = from_utf8(out)));
+}
+
+void call_tree(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
+               std::string& out) {
+    nb::object f = ns("show_anndata_tree");
+    if (f.ptr() == g_own_tree) return tree(obj, depth, prefix, s, out);
+    out = expect_text(f(obj, nb::arg("max_depth") = s.max_depth, nb::arg("n_to_show") = s.n_to_show,
+                        nb::arg("limited_keys") = s.limited_keys, nb::arg("_current_depth") = depth,
+                        nb::arg("_parent_prefix") = from_utf8(prefix), nb::arg("ss") = from_utf8(out)));
+}
+
+void listing(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
+             std::string& out) {
+    if (depth.operator>=(s.max_depth)) return;
+    if (!PyDict_Check(obj.ptr()) && !nb::hasattr(obj, "keys")) return;
+    if (!truthy(obj)) {
+        out += prefix;
+        out += kLastBranch;
+        out += "(empty)\n";
+        return;
+    }
+    nb::list keys = nb::steal<nb::list>(PySequence_List(obj.attr("keys")().ptr()));
+    if (!keys.is_valid()) throw nb::python_error();
+    const size_t n = nb::len(keys);
+
+    std::vector<std::string> labels(n);
+    std::vector<Py_ssize_t> widths(n);
+    Py_ssize_t max_key_len = 0;
+    for (size_t i = 0; i < n; ++i) {
+        nb::str text = nb::str(keys[i]);
+        labels[i] = utf8(text);
+        widths[i] = PyUnicode_GetLength(text.ptr());
+        if (widths[i] > max_key_len) max_key_len = widths[i];
+    }
+    // A key is drawn as the last branch when only hidden keys follow it.
+    std::vector<char> hidden(n);
+    size_t last_visible = 0;
+    bool any_visible = false;
+    for (size_t i = 0; i < n; ++i) {
+        hidden[i] = contains(s.limited_keys, keys[i]);
+        if (!hidden[i]) last_visible = i, any_visible = true;
+    }
+
+    nb::object child_depth = depth + nb::int_(1);
+    const bool expand = child_depth.operator<(s.max_depth);
+    nb::object DataFrame = ns("pd").attr("DataFrame");
+    for (size_t i = 0; i < n; ++i) {
+        const bool is_last = !any_visible || i >= last_visible;
+        nb::object key = keys[i];
+        nb::object value = obj[key];
+        nb::dict extra;
+        extra["key_name"] = key;
+        extra["level_of_value"] = child_depth;
+        const std::string info = call_value_info(value, extra, s);
+        if (hidden[i]) continue;
+        out += prefix;
+        out += is_last ? kLastBranch : kBranch;
+        out += labels[i];
+        out.append(static_cast<size_t>(max_key_len - widths[i]), ' ');
+        out += ": ";
+        out += info;
+        out += '\n';
+        if (expand && (PyDict_Check(value.ptr()) || is_instance(value, DataFrame)))
+            call_tree(value, child_depth, prefix + (is_last ? kUnderLast : kUnderBranch), s, out);
+    }
+}
+
+void tree(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
+          std::string& out) {
+    const bool top = depth.equal(nb::int_(0));
+    if (top && is_instance(obj, ns("anndata").attr("AnnData"))) {
+        out += "AnnData object with n_obs \u00d7 n_vars = " + str_of(obj.attr("n_obs")) + " \u00d7 " +
+               str_of(obj.attr("n_vars")) + "\n";
+        static const char* const names[] = {"X", "obs", "var", "obsm", "obsp", "varm", "varp", "uns"};
+        nb::object components[8];
+        for (int i = 0; i < 8; ++i) components[i] = obj.attr(names[i]);
+        nb::object child_depth = depth + nb::int_(1);
+        for (int i = 0; i < 8; ++i) {
+            const bool is_last = i == 7;
+            nb::dict extra;
+            extra["key_name"] = names[i];
+            extra["is_top_level_anndata_component"] = true;
+            extra["level_of_value"] = 1;
+            const std::string info = call_value_info(components[i], extra, s);
+            out += prefix;
+            out += is_last ? kLastBranch : kBranch;
+            out += names[i];
+            out += ": ";
+            out += info;
+            out += '\n';
+            // X, obs and var are described on their line only.
+            if (i >= 3 && child_depth.operator<(s.max_depth))
+                call_listing(components[i], child_depth, prefix + (is_last ? kUnderLast : kUnderBranch), s, out);
+        }
+        return;
+    }
+    if (PyDict_Check(obj.ptr())) {
+        if (top) out += "Dictionary Structure (top-level):\n";
+        call_listing(obj, depth, prefix, s, out);
+        return;
+    }
+    if (is_instance(obj, ns("pd").attr("DataFrame"))) {
+        if (!top) return;
+        nb::object cols = obj.attr("columns").attr("tolist")();
+        if (nb::len(cols) > 3) {
+            nb::list shortened = nb::steal<nb::list>(PySequence_List(first_n(cols, nb::int_(3)).ptr()));
+            if (!shortened.is_valid()) throw nb::python_error();
+            shortened.append("...");
+            cols = shortened;
+        }
+        out += "DataFrame Structure (top-level): shape=" + str_of(obj.attr("shape")) + ", columns=" + str_of(cols) +
+               "\n";
+        return;
+    }
+    if (!top) return;
+    out += "Object Type: " + value_type_name(obj) + "\n";
+    const std::string info = call_value_info(obj, nb::dict(), s);
+    out += "Value Info: " + info + "\n";
+}
+
+}  // namespace
+
+void remember_tree_functions(nb::module_& m) {
+    g_own_info = m.attr("_get_value_info").ptr();
+    g_own_listing = m.attr("_display_dict_or_dataframe_recursive").ptr();
+    g_own_tree = m.attr("show_anndata_tree").ptr();
+    // Kept for the process lifetime, so the addresses stay meaningful.
+    Py_INCREF(g_own_info);
+    Py_INCREF(g_own_listing);
+    Py_INCREF(g_own_tree);
+}
+
+O _get_value_info(O value, O key_name, O /*is_top_level_anndata_component*/, O level_of_value, O max_depth,
+                  O n_to_show, O limited_keys) {
+    return from_utf8(value_info(value, key_name, level_of_value, Settings{max_depth, n_to_show, limited_keys}));
+}
+
+O _display_dict_or_dataframe_recursive(O current_obj, O current_depth, O parent_prefix, O max_depth, O n_to_show,
+                                       O limited_keys, O ss) {
+    quend::glue::require_str(ss, "ss", true);
+    std::string out = ss.is_none() ? std::string() : utf8(ss);
+    const size_t before = out.size();
+    listing(current_obj, current_depth, str_of(parent_prefix), Settings{max_depth, n_to_show, limited_keys}, out);
+    if (out.size() == before) return ss;  // nothing added: the text as given
+    return from_utf8(out);
+}
+
+O show_anndata_tree(O obj, O max_depth, O n_to_show, O limited_keys, O _current_depth, O _parent_prefix, O ss) {
+    quend::glue::require_str(ss, "ss", true);
+    if (limited_keys.is_none()) limited_keys = default_limited_keys();
+    std::string out = ss.is_none() ? std::string() : utf8(ss);
+    tree(obj, _current_depth, str_of(_parent_prefix), Settings{max_depth, n_to_show, limited_keys}, out);
+    return from_utf8(out);
+}
 
 }  // namespace quend::tolvar

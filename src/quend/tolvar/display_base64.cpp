@@ -1,10 +1,124 @@
-#include "tolvar/functions.hpp"
+// Inline display of base64-encoded images and HTML documents in a notebook.
+#include <string>
+#include <string_view>
+
 #include "common/pyglue.hpp"
+#include "core/content_sniff.hpp"
+#include "tolvar/functions.hpp"
 
 namespace quend::tolvar {
 
-O _detect_base64_type(O) { quend::glue::not_built("_detect_base64_type"); }
+using quend::glue::ns;
 
-O display_base64_auto(O, O, O) { quend::glue::not_built("display_base64_auto"); }
+namespace {
+
+// Base64 wrapped over several lines is accepted: all whitespace goes.
+nb::str without_whitespace(const nb::handle& text) {
+    return nb::borrow<nb::str>(nb::str("").attr("join")(text.attr("split")()));
+}
+
+std::string_view bytes_view(const nb::handle& b) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(b.ptr(), &data, &size) != 0) throw nb::python_error();
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+// `w, h = pair`, with the interpreter's own unpacking errors.
+std::pair<nb::object, nb::object> unpack_pair(const nb::handle& pair) {
+    PyObject* it = PyObject_GetIter(pair.ptr());
+    if (!it) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(pair.ptr())->tp_name);
+        }
+        throw nb::python_error();
+    }
+    nb::object iter = nb::steal(it);
+    nb::object items[2];
+    for (int k = 0; k < 2; ++k) {
+        PyObject* item = PyIter_Next(iter.ptr());
+        if (!item) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", k);
+            throw nb::python_error();
+        }
+        items[k] = nb::steal(item);
+    }
+    PyObject* extra = PyIter_Next(iter.ptr());
+    if (extra) {
+        Py_DECREF(extra);
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        throw nb::python_error();
+    }
+    if (PyErr_Occurred()) throw nb::python_error();
+    return {items[0], items[1]};
+}
+
+nb::str concat(std::initializer_list<nb::handle> parts) {
+    nb::list pieces;
+    for (nb::handle p : parts) pieces.append(p);
+    return nb::borrow<nb::str>(nb::str("").attr("join")(pieces));
+}
+
+void show_one(const nb::handle& text, const nb::handle& use_html_img, const nb::handle& iframe_size) {
+    nb::str b64 = without_whitespace(text);
+    nb::str kind = nb::borrow<nb::str>(nb::str(ns("_detect_base64_type")(b64)));
+    const std::string k = kind.c_str();
+    if (k == "png" || k == "jpeg" || k == "gif" || k == "webp") {
+        if (PyObject_IsTrue(use_html_img.ptr())) {
+            nb::object escaped = ns("_html").attr("escape")(b64);
+            nb::str markup = concat({nb::str("\n                <div style=\"width:100%; overflow:auto;\">\n"
+                                             "                  <img src=\"data:image/"),
+                                     kind, nb::str(";base64,"), nb::str(escaped),
+                                     nb::str("\"\n                       style=\"max-width:100%; height:auto; "
+                                             "display:block;\">\n                </div>\n                ")});
+            ns("display")(ns("HTML")(markup));
+        } else {
+            nb::object data = ns("base64").attr("b64decode")(b64);
+            ns("display")(ns("Image")(nb::arg("data") = data));
+        }
+    } else if (k == "html") {
+        nb::str src = concat({nb::str("data:text/html;base64,"), b64});
+        auto [w, h] = unpack_pair(iframe_size);
+        nb::str markup = concat({nb::str("\n            <iframe src=\""), src, nb::str("\" width=\""), nb::str(w),
+                                 nb::str("\" height=\""), nb::str(h),
+                                 nb::str("\"\n                    frameborder=\"0\"></iframe>\n            ")});
+        ns("display")(ns("HTML")(markup));
+    } else {
+        quend::glue::print(std::string("\u26a0\ufe0f Unknown base64 type \u2014 cannot display"));
+    }
+}
+
+}  // namespace
+
+O _detect_base64_type(O b64) {
+    quend::glue::require_str(b64, "b64", false);
+    nb::object decoded;
+    try {
+        nb::str clean = without_whitespace(b64);
+        nb::object head = clean[nb::slice(nb::none(), nb::int_(2000), nb::none())];
+        decoded = ns("base64").attr("b64decode")(head, nb::arg("validate") = false);
+    } catch (nb::python_error& e) {
+        // Undecodable input is just not recognised; interrupts still propagate.
+        if (!e.matches(PyExc_Exception)) throw;
+        return nb::str("unknown");
+    }
+    if (!PyBytes_Check(decoded.ptr())) return nb::str("unknown");
+    return nb::str(quend::content_kind_name(quend::sniff_content(bytes_view(decoded))));
+}
+
+O display_base64_auto(O imgs, O use_html_img, O iframe_size) {
+    if (PyUnicode_Check(imgs.ptr())) {
+        show_one(imgs, use_html_img, iframe_size);
+    } else if (PyList_Check(imgs.ptr())) {
+        for (nb::handle item : imgs)
+            if (PyUnicode_Check(item.ptr())) show_one(item, use_html_img, iframe_size);
+    } else if (PyDict_Check(imgs.ptr())) {
+        for (nb::handle value : imgs.attr("values")())
+            if (PyUnicode_Check(value.ptr())) show_one(value, use_html_img, iframe_size);
+    }
+    return nb::none();
+}
 
 }  // namespace quend::tolvar

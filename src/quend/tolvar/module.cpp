@@ -15,11 +15,11 @@ NB_MODULE(tolvar, m) {
     using namespace quend::tolvar;
     bind_libraries(m);
 
-    m.def("_detect_base64_type", &_detect_base64_type, arg("b64"),
+    m.def("_detect_base64_type", &_detect_base64_type, arg("b64").none(),
           nb::sig("def _detect_base64_type(b64: str)"),
           "Guess what a base64 text holds (image type or HTML) from its first bytes.");
-    m.def("display_base64_auto", &display_base64_auto, arg("imgs"), arg("use_html_img") = true,
-          arg("iframe_size") = nb::make_tuple(900, 500),
+    m.def("display_base64_auto", &display_base64_auto, arg("imgs").none(), arg("use_html_img").none() = true,
+          arg("iframe_size").none() = nb::make_tuple(900, 500),
           nb::sig("def display_base64_auto(imgs, use_html_img=True, iframe_size=(900, 500))"),
           "Display base64-encoded images or HTML documents in a notebook.");
     m.def("pca_subsample", &pca_subsample, arg("Xx"), arg("N_components_pca"), arg("N_cells_max_for_pca") = 100000,
@@ -85,9 +85,9 @@ NB_MODULE(tolvar, m) {
     m.def("filter_gsa_result", &filter_gsa_result, arg("dct"), arg("neg_log_p_cutoff"),
           nb::sig("def filter_gsa_result(dct, neg_log_p_cutoff)"), "Cut gene-set-analysis tables by significance.");
     m.def("get_abbreviations", &get_abbreviations, nb::sig("def get_abbreviations()"),
-          "Cell-type name to abbreviation.");
+          "Cell-type abbreviations at three levels of detail (major, minor, subset).");
     m.def("get_abbreviations_uni", &get_abbreviations_uni, nb::sig("def get_abbreviations_uni()"),
-          "Cell-type abbreviations at three levels of detail.");
+          "Cell-type name to abbreviation, one flat table.");
     m.def("split_text", &split_text, arg("s"), arg("N_max") = 20, nb::sig("def split_text(s, N_max=20)"),
           "Wrap a label onto lines of at most N_max characters.");
     m.def("evaluate_performance", &evaluate_performance, arg("y"), arg("y_pred"),
@@ -108,23 +108,36 @@ NB_MODULE(tolvar, m) {
           "Sample diversity index of tumour clusters, written into obs.");
     m.def("get_axes", &get_axes, arg("axes"), arg("nr"), arg("nc"), arg("j"), nb::sig("def get_axes(axes, nr, nc, j)"),
           "The j-th panel of a grid of axes, whatever its shape.");
-    m.def("_get_value_info", &_get_value_info, arg("value"), arg("key_name") = nb::none(),
+    m.def("_get_value_info", &_get_value_info, arg("value").none(), arg("key_name") = nb::none(),
           arg("is_top_level_anndata_component") = false, arg("level_of_value") = nb::none(), arg("max_depth") = 3,
           arg("n_to_show") = 3, arg("limited_keys") = nb::none(),
           nb::sig("def _get_value_info(value, key_name=None, is_top_level_anndata_component=False, "
                   "level_of_value=None, max_depth=3, n_to_show=3, limited_keys=None)"),
-          "One-line description of a value for the tree printer.");
-    m.def("_display_dict_or_dataframe_recursive", &_display_dict_or_dataframe_recursive, arg("current_obj"),
-          arg("current_depth"), arg("parent_prefix"), arg("max_depth") = 3, arg("n_to_show") = 3,
+          "One-line description of a value for the tree printer.\n\n"
+          "Tables give their shape and up to n_to_show column names; arrays of up to four elements and\n"
+          "scalars their own text; other arrays their shape and dtype; dictionaries \"(dict)\", with up to\n"
+          "n_to_show key names once level_of_value reaches max_depth; texts of up to 79 characters are\n"
+          "quoted. A key_name listed in limited_keys gives the empty text.");
+    m.def("_display_dict_or_dataframe_recursive", &_display_dict_or_dataframe_recursive, arg("current_obj").none(),
+          arg("current_depth").none(), arg("parent_prefix").none(), arg("max_depth") = 3, arg("n_to_show") = 3,
           arg("limited_keys") = nb::none(), arg("ss") = nb::none(),
           nb::sig("def _display_dict_or_dataframe_recursive(current_obj, current_depth, parent_prefix, "
                   "max_depth=3, n_to_show=3, limited_keys=None, ss: str = None)"),
           "Tree lines of a dictionary or table, nested up to max_depth.");
-    m.def("show_anndata_tree", &show_anndata_tree, arg("obj"), arg("max_depth") = 3, arg("n_to_show") = 3,
+    m.def("show_anndata_tree", &show_anndata_tree, arg("obj").none(), arg("max_depth") = 3, arg("n_to_show") = 3,
           arg("limited_keys") = nb::none(), arg("_current_depth") = 0, arg("_parent_prefix") = "",
           arg("ss") = nb::none(),
           nb::sig("def show_anndata_tree(obj, max_depth=3, n_to_show=3, limited_keys=None, _current_depth=0, "
                   "_parent_prefix='', ss=None)"),
-          "Text tree of an AnnData object, dictionary or table.");
+          "Text tree of an AnnData object, dictionary or table.\n\n"
+          "Returns the text (ss, when given, followed by the tree); it prints nothing.\n\n"
+          "obj: an AnnData (its eight components, expanding obsm, obsp, varm, varp and uns),\n"
+          "    a dictionary (one line per key, nested dictionaries indented) or a DataFrame.\n"
+          "max_depth: deepest level listed; deeper dictionaries are summarised by their keys.\n"
+          "n_to_show: number of column names and key names quoted in a description.\n"
+          "limited_keys: keys never shown nor expanded; None means the bulky result entries that\n"
+          "    analysis tools leave in uns (\"log\", \"cnv\", \"DEG_stat\", ...).\n"
+          "_current_depth, _parent_prefix: used by the recursion.");
     m.attr("show_tree") = m.attr("show_anndata_tree");
+    remember_tree_functions(m);
 }

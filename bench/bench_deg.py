@@ -41,20 +41,20 @@ def _make_input(case):
     import numpy as np
     import pandas as pd
 
-    spec = CASES[case]
-    n = spec["groups"] * spec["per_group"]
+    cfg = CASES[case]
+    n = cfg["groups"] * cfg["per_group"]
     rng = np.random.default_rng(0)
     x = np.empty((N_GENES, n))
     # Filled in row blocks so no large temporary raises the high-water mark.
     for i in range(0, N_GENES, 1000):
         block = rng.normal(5.0, 1.0, (min(1000, N_GENES - i), n))
-        block[: len(block) // 10, : spec["per_group"]] += 1.0
-        if spec["nan"]:
-            block[rng.random(block.shape) < spec["nan"]] = np.nan
+        block[: len(block) // 10, : cfg["per_group"]] += 1.0
+        if cfg["nan"]:
+            block[rng.random(block.shape) < cfg["nan"]] = np.nan
         x[i:i + len(block)] = block
     df = pd.DataFrame(x, index=[f"gene{i}" for i in range(N_GENES)], columns=[f"s{j}" for j in range(n)])
-    groups = [f"G{k}" for k in range(spec["groups"]) for _ in range(spec["per_group"])]
-    if spec["kind"] == "pair":
+    groups = [f"G{k}" for k in range(cfg["groups"]) for _ in range(cfg["per_group"])]
+    if cfg["kind"] == "pair":
         groups = ["ref" if g == "G0" else "test" for g in groups]
     return df, groups
 

@@ -37,6 +37,43 @@ TEST(StudentT, TinyProbabilitiesKeepRelativePrecision) {
     EXPECT_LT(q, p);  // still strictly monotone out there
 }
 
+TEST(StudentT, LargeDegreesOfFreedomKeepRelativePrecision) {
+    // Reference values from 40-digit arithmetic. Forming the beta prefactor
+    // as a difference of large lgamma values lost ~1e-11 at df = 1e4.
+    expect_rel(quend::student_t_two_sided_p(2.5, 1e4), 0.012435219550583697, 1e-12);
+    expect_rel(quend::student_t_two_sided_p(1.2, 3e5), 0.23014028807051492, 1e-11);
+    expect_rel(quend::student_t_two_sided_p(8.0, 1e5), 1.2573919876256374e-15, 1e-11);
+    expect_rel(quend::student_t_two_sided_p(30.0, 4.5e5), 1.5396665904476195e-197, 1e-11);
+    expect_rel(quend::student_t_two_sided_p(25.0, 150.5), 1.8932553150959551e-55, 1e-12);
+    expect_rel(quend::student_t_two_sided_p(1.7, 193.49916710062845), 0.090737694980087064, 1e-13);
+    // Near t = 0 the two-sided tail is 1 - 2 atan(t) / pi for df = 1.
+    expect_rel(quend::student_t_two_sided_p(1e-8, 1.0), 0.99999999363380228, 1e-15);
+}
+
+TEST(Welch, PairwiseSumFollowsNumpyOrder) {
+    // 1e16 + 1 + ... : the association decides which small terms survive.
+    std::vector<double> v(20, 1.0);
+    v[0] = 1e16;
+    // numpy.sum gives 1e16 + 16 here (8 accumulators, then the rest in turn);
+    // a plain running sum would give 1e16.
+    EXPECT_EQ(quend::pairwise_sum(v.data(), v.size()), 1e16 + 16.0);
+    std::vector<double> small = {1e16, 1.0, 1.0, 1.0};
+    EXPECT_EQ(quend::pairwise_sum(small.data(), small.size()), 1e16);  // sequential below 8
+    EXPECT_EQ(quend::pairwise_sum(nullptr, 0), 0.0);
+}
+
+TEST(Welch, NearlyConstantItemsKeepTheirDifference) {
+    // Two groups around 5 with spread 1e-7: the t statistic comes from the
+    // difference of the means only; both orders give the same bits.
+    std::vector<double> rows = {5 + 1e-7, 5 + 3e-7, 5 + 2e-7, 5 + 6e-7, 5 + 8e-7, 5 + 7e-7};
+    StridedMatrix rm{rows.data(), 1, 6, 6, 1};
+    StridedMatrix cm{rows.data(), 1, 6, 1, 1};
+    const auto r1 = quend::welch_test(rm, {0, 1, 2}, {3, 4, 5});
+    const auto r2 = quend::welch_test(cm, {0, 1, 2}, {3, 4, 5});
+    EXPECT_EQ(r1.pvalue[0], r2.pvalue[0]);
+    EXPECT_NEAR(r1.statistic[0], -6.123724356957945, 1e-6);
+}
+
 TEST(Welch, RowMajorAndColumnMajorViewsAgree) {
     // 3 items x 6 samples; samples 0-2 group a, 3-5 group b; NaN omitted.
     std::vector<double> rows = {1, 2, 3, 7, 8, 10,      //

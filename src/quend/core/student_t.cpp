@@ -1,5 +1,6 @@
 #include "core/student_t.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -7,9 +8,9 @@ namespace quend {
 namespace {
 
 // Continued fraction of I_x(a, b) (modified Lentz); converges quickly for
-// x < (a + 1) / (a + b + 2).
+// x < (a + 1) / (a + b + 2). Large a near that bound needs O(sqrt(a)) terms.
 double beta_continued_fraction(double a, double b, double x) {
-    constexpr int kMaxIter = 10000;
+    constexpr int kMaxIter = 200000;
     constexpr double kEps = 1e-16;
     constexpr double kTiny = 1e-300;
     const double qab = a + b, qap = a + 1.0, qam = a - 1.0;
@@ -40,10 +41,42 @@ double beta_continued_fraction(double a, double b, double x) {
     return h;
 }
 
-// log of x^a (1-x)^b / B(a, b), with log1p for accuracy near x = 0.
-double log_beta_prefactor(double a, double b, double x) {
-    return std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) +
-           b * std::log1p(-x);
+// Remainder of Stirling's series: lgamma(x) - ((x - 0.5) log x - x + log(2 pi) / 2),
+// accurate to ~1e-18 for x >= 15.
+double stirling_remainder(double x) {
+    const double r = 1.0 / x, r2 = r * r;
+    return r * (1.0 / 12 +
+                r2 * (-1.0 / 360 +
+                      r2 * (1.0 / 1260 + r2 * (-1.0 / 1680 + r2 * (1.0 / 1188 + r2 * (-691.0 / 360360))))));
+}
+
+// log(Gamma(a + b) / (Gamma(a) Gamma(b))). For a large, the difference of
+// three big lgamma values would lose about log(a) * eps in absolute terms,
+// i.e. relative precision of p-values at large df; the Stirling form keeps
+// only O(1) terms.
+double log_inv_beta(double a, double b) {
+    if (a < b) std::swap(a, b);
+    constexpr double kStirlingFrom = 15.0;
+    if (a < kStirlingFrom) return std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b);
+    // lgamma(a + b) - lgamma(a)
+    double r = (a - 0.5) * std::log1p(b / a) + b * std::log(a + b) - b + stirling_remainder(a + b) -
+               stirling_remainder(a);
+    if (b < kStirlingFrom) {
+        r -= std::lgamma(b);
+    } else {
+        r -= (b - 0.5) * std::log(b) - b + 0.91893853320467274178 + stirling_remainder(b);
+    }
+    return r;
+}
+
+// I_x(a, b) from log x and log(1 - x) given separately, so callers can pass
+// both sides without the rounding of forming 1 - x.
+double incomplete_beta_logs(double a, double b, double x, double one_minus_x, double log_x, double log_1mx) {
+    const double log_pre = log_inv_beta(a, b) + a * log_x + b * log_1mx;
+    if (x < (a + 1.0) / (a + b + 2.0)) {
+        return std::exp(log_pre) * beta_continued_fraction(a, b, x) / a;
+    }
+    return 1.0 - std::exp(log_pre) * beta_continued_fraction(b, a, one_minus_x) / b;
 }
 
 }  // namespace
@@ -52,30 +85,34 @@ double incomplete_beta(double a, double b, double x) {
     if (std::isnan(a) || std::isnan(b) || std::isnan(x)) return std::numeric_limits<double>::quiet_NaN();
     if (x <= 0.0) return 0.0;
     if (x >= 1.0) return 1.0;
-    if (x < (a + 1.0) / (a + b + 2.0)) {
-        return std::exp(log_beta_prefactor(a, b, x)) * beta_continued_fraction(a, b, x) / a;
-    }
-    return 1.0 - std::exp(log_beta_prefactor(a, b, x)) * beta_continued_fraction(b, a, 1.0 - x) / b;
+    return incomplete_beta_logs(a, b, x, 1.0 - x, std::log(x), std::log1p(-x));
 }
 
 double student_t_two_sided_p(double t, double df) {
     if (std::isnan(t) || std::isnan(df) || df <= 0.0) return std::numeric_limits<double>::quiet_NaN();
     if (std::isinf(t)) return 0.0;
     if (t == 0.0) return 1.0;
-    const double t2 = t * t;
-    // x = df / (df + t^2); 1 - x computed directly to keep precision near 1.
-    const double x = df / (df + t2);
-    const double one_minus_x = t2 / (df + t2);
+    // p = I_x(df/2, 1/2) with x = df / (df + t^2). Both x and 1 - x and their
+    // logs are formed from t^2/df directly: a * log(x) is O(t^2), and
+    // computing it as log of a rounded x would cost a*eps at large df.
     const double a = 0.5 * df, b = 0.5;
-    double p;
-    if (x < (a + 1.0) / (a + b + 2.0)) {
-        p = std::exp(log_beta_prefactor(a, b, x)) * beta_continued_fraction(a, b, x) / a;
+    const double t2 = t * t;
+    double x, one_minus_x, log_x, log_1mx;
+    if (std::isfinite(t2)) {
+        const double r = t2 / df;
+        x = df / (df + t2);
+        one_minus_x = t2 / (df + t2);
+        log_x = -std::log1p(r);
+        log_1mx = std::log(one_minus_x);
     } else {
-        // I_x(a,b) = 1 - I_{1-x}(b,a), with the prefactor written in 1-x.
-        const double log_pre = std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) +
-                               a * std::log1p(-one_minus_x) + b * std::log(one_minus_x);
-        p = 1.0 - std::exp(log_pre) * beta_continued_fraction(b, a, one_minus_x) / b;
+        // |t| beyond 1e154: x underflows but log x does not.
+        const double log_abs_t = std::log(std::fabs(t));
+        x = 0.0;
+        one_minus_x = 1.0;
+        log_x = std::log(df) - 2.0 * log_abs_t;
+        log_1mx = 0.0;
     }
+    double p = incomplete_beta_logs(a, b, x, one_minus_x, log_x, log_1mx);
     if (p > 1.0) p = 1.0;
     if (p < 0.0) p = 0.0;
     return p;

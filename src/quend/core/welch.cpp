@@ -1,5 +1,6 @@
 #include "core/welch.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -8,61 +9,88 @@
 
 namespace quend {
 
+double pairwise_sum(const double* a, std::size_t n) {
+    if (n < 8) {
+        double res = -0.0;
+        for (std::size_t i = 0; i < n; ++i) res += a[i];
+        return res;
+    }
+    if (n <= 128) {
+        double r[8];
+        for (int j = 0; j < 8; ++j) r[j] = a[j];
+        std::size_t i = 8;
+        for (; i < n - (n % 8); i += 8)
+            for (int j = 0; j < 8; ++j) r[j] += a[i + j];
+        double res = ((r[0] + r[1]) + (r[2] + r[3])) + ((r[4] + r[5]) + (r[6] + r[7]));
+        for (; i < n; ++i) res += a[i];
+        return res;
+    }
+    std::size_t n2 = n / 2;
+    n2 -= n2 % 8;
+    return pairwise_sum(a, n2) + pairwise_sum(a + n2, n - n2);
+}
+
 GroupStats group_stats(const StridedMatrix& m, const std::vector<std::size_t>& samples) {
     const std::size_t n = m.n_items;
+    const std::size_t g = samples.size();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    GroupStats g;
-    g.count.assign(n, 0.0);
-    g.mean.assign(n, 0.0);
-    g.var.assign(n, 0.0);
-    // Walk the contiguous direction innermost.
-    const bool samples_outer = std::llabs(m.item_stride) <= std::llabs(m.sample_stride);
-    if (samples_outer) {
-        for (std::size_t s : samples) {
-            const double* col = m.data + static_cast<std::ptrdiff_t>(s) * m.sample_stride;
-            for (std::size_t i = 0; i < n; ++i) {
-                const double v = col[static_cast<std::ptrdiff_t>(i) * m.item_stride];
-                if (!std::isnan(v)) {
-                    g.count[i] += 1.0;
-                    g.mean[i] += v;
-                }
-            }
+    GroupStats out;
+    out.count.assign(n, 0.0);
+    out.mean.assign(n, nan);
+    out.var.assign(n, nan);
+    if (n == 0) return out;
+    std::vector<double> vals(g), sq(g);
+    // Per item: the non-missing values packed into `vals` (branch-free), then
+    // the two pairwise sums on that contiguous run, as numpy sees it.
+    auto finish_item = [&](std::size_t i, std::size_t c) {
+        out.count[i] = static_cast<double>(c);
+        if (c == 0) return;
+        const double cnt = static_cast<double>(c);
+        const double mean = pairwise_sum(vals.data(), c) / cnt;
+        out.mean[i] = mean;
+        if (c < 2) return;
+        for (std::size_t k = 0; k < c; ++k) {
+            const double d = vals[k] - mean;
+            sq[k] = d * d;
         }
-        for (std::size_t i = 0; i < n; ++i) g.mean[i] = g.count[i] > 0 ? g.mean[i] / g.count[i] : nan;
-        for (std::size_t s : samples) {
-            const double* col = m.data + static_cast<std::ptrdiff_t>(s) * m.sample_stride;
-            for (std::size_t i = 0; i < n; ++i) {
-                const double v = col[static_cast<std::ptrdiff_t>(i) * m.item_stride];
-                if (!std::isnan(v)) {
-                    const double d = v - g.mean[i];
-                    g.var[i] += d * d;
-                }
-            }
-        }
-    } else {
+        out.var[i] = (pairwise_sum(sq.data(), c) / cnt) * (cnt / (cnt - 1.0));
+    };
+    const bool samples_outer = std::llabs(m.item_stride) < std::llabs(m.sample_stride);
+    if (!samples_outer) {
         for (std::size_t i = 0; i < n; ++i) {
             const double* row = m.data + static_cast<std::ptrdiff_t>(i) * m.item_stride;
-            double cnt = 0.0, sum = 0.0;
-            for (std::size_t s : samples) {
-                const double v = row[static_cast<std::ptrdiff_t>(s) * m.sample_stride];
-                if (!std::isnan(v)) {
-                    cnt += 1.0;
-                    sum += v;
-                }
+            std::size_t c = 0;
+            for (std::size_t k = 0; k < g; ++k) {
+                const double v = row[static_cast<std::ptrdiff_t>(samples[k]) * m.sample_stride];
+                vals[c] = v;
+                c += std::isnan(v) ? 0 : 1;
             }
-            const double mean = cnt > 0 ? sum / cnt : nan;
-            double ss = 0.0;
-            for (std::size_t s : samples) {
-                const double v = row[static_cast<std::ptrdiff_t>(s) * m.sample_stride];
-                if (!std::isnan(v)) ss += (v - mean) * (v - mean);
+            finish_item(i, c);
+        }
+        return out;
+    }
+    // Item-contiguous memory (a pandas block): copy tiles of items into an
+    // item-major buffer, reading each sample's run contiguously.
+    const std::size_t tile = std::max<std::size_t>(1, std::min<std::size_t>(512, 65536 / std::max<std::size_t>(g, 1)));
+    std::vector<double> buf(tile * g);
+    for (std::size_t i0 = 0; i0 < n; i0 += tile) {
+        const std::size_t i1 = std::min(n, i0 + tile);
+        for (std::size_t k = 0; k < g; ++k) {
+            const double* col = m.data + static_cast<std::ptrdiff_t>(samples[k]) * m.sample_stride;
+            for (std::size_t i = i0; i < i1; ++i) buf[(i - i0) * g + k] = col[static_cast<std::ptrdiff_t>(i) * m.item_stride];
+        }
+        for (std::size_t i = i0; i < i1; ++i) {
+            const double* src = &buf[(i - i0) * g];
+            std::size_t c = 0;
+            for (std::size_t k = 0; k < g; ++k) {
+                const double v = src[k];
+                vals[c] = v;
+                c += std::isnan(v) ? 0 : 1;
             }
-            g.count[i] = cnt;
-            g.mean[i] = mean;
-            g.var[i] = ss;
+            finish_item(i, c);
         }
     }
-    for (std::size_t i = 0; i < n; ++i) g.var[i] = g.count[i] > 1 ? g.var[i] / (g.count[i] - 1.0) : nan;
-    return g;
+    return out;
 }
 
 WelchResult welch_from_stats(const GroupStats& a, const GroupStats& b) {

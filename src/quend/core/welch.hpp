@@ -16,9 +16,16 @@ struct GroupStats {
     std::vector<double> var;    // ddof = 1; NaN when count < 2
 };
 
-// One pass per sample for the sums, one for the squared deviations (two-pass
-// variance, as numpy computes it). `samples` holds sample positions.
+// Per item: the non-missing values are summed pairwise in numpy's order,
+// mean = sum / n, var = mean of squared deviations * (n / (n - 1)), as
+// scipy's ttest_ind forms them, so nearly constant items (where the
+// difference of means cancels) still agree with it. `samples` holds sample
+// positions.
 GroupStats group_stats(const StridedMatrix& m, const std::vector<std::size_t>& samples);
+
+// Sum of a[0..n) with numpy's pairwise summation (same association, so the
+// same rounding as numpy.sum on a contiguous array).
+double pairwise_sum(const double* a, std::size_t n);
 
 struct WelchResult {
     std::vector<double> statistic;

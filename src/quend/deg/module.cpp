@@ -28,10 +28,11 @@ NB_MODULE(deg, m) {
     }
 
     using namespace quend::deg;
-    m.def("simple_DEG_pair", &simple_DEG_pair, arg("df_gene_by_sample_log_expr"), arg("condition_list"),
-          arg("ref_condition") = nb::none(), arg("pval_cutoff") = 0.05, arg("logFC_cutoff") = 0.5,
-          arg("test_method") = "ols", arg("corr_method") = "fdr_bh", arg("pval_ref_col") = "pval_adj",
-          arg("verbose") = true,
+    m.def("simple_DEG_pair", &simple_DEG_pair, arg("df_gene_by_sample_log_expr").none(), arg("condition_list").none(),
+          arg("ref_condition").none() = nb::none(), arg("pval_cutoff").none() = 0.05,
+          arg("logFC_cutoff").none() = 0.5, arg("test_method").none() = "ols",
+          arg("corr_method").none() = "fdr_bh", arg("pval_ref_col").none() = "pval_adj",
+          arg("verbose").none() = true,
           nb::sig("def simple_DEG_pair(df_gene_by_sample_log_expr: pd.DataFrame, condition_list, "
                   "ref_condition: str = None, pval_cutoff: float = 0.05, logFC_cutoff: float = 0.5, "
                   "test_method: str = 'ols', corr_method: str = 'fdr_bh', pval_ref_col: str = 'pval_adj', "
@@ -39,17 +40,18 @@ NB_MODULE(deg, m) {
           "Welch's t-test of every gene between two sample groups, with multiple-testing correction.\n\n"
           "Returns {'error': False, 'deg': significant table, 'deg_raw': full table} or\n"
           "{'error': True, 'error_message': text} when the groups cannot be tested.");
-    m.def("simple_DEG", &simple_DEG, arg("df_gene_by_sample_log_expr"), arg("condition_list"),
-          arg("ref_condition") = nb::none(), arg("pval_cutoff") = 0.05, arg("logFC_cutoff") = 0.5,
-          arg("test_method") = "ols", arg("corr_method") = "fdr_bh", arg("pval_ref_col") = "pval_adj",
-          arg("verbose") = true,
+    m.def("simple_DEG", &simple_DEG, arg("df_gene_by_sample_log_expr").none(), arg("condition_list").none(),
+          arg("ref_condition").none() = nb::none(), arg("pval_cutoff").none() = 0.05,
+          arg("logFC_cutoff").none() = 0.5, arg("test_method").none() = "ols",
+          arg("corr_method").none() = "fdr_bh", arg("pval_ref_col").none() = "pval_adj",
+          arg("verbose").none() = true,
           nb::sig("def simple_DEG(df_gene_by_sample_log_expr: pd.DataFrame, condition_list, "
                   "ref_condition: str = None, pval_cutoff: float = 0.05, logFC_cutoff: float = 0.5, "
                   "test_method: str = 'ols', corr_method: str = 'fdr_bh', pval_ref_col: str = 'pval_adj', "
                   "verbose=True)"),
           "Run simple_DEG_pair one-vs-rest (no reference) or one-vs-reference for every group.\n\n"
           "Returns (significant tables, full tables), both keyed '<group>_vs_others'.");
-    m.def("get_deg_summary", &get_deg_summary, arg("dct_deg"), arg("col") = "pval_adj",
+    m.def("get_deg_summary", &get_deg_summary, arg("dct_deg").none(), arg("col").none() = "pval_adj",
           nb::sig("def get_deg_summary(dct_deg, col='pval_adj')"),
           "Gene-by-comparison matrix of one DEG-table column; 1.0 where a gene is absent.");
     quend::glue::def_sample_to_group(m);

@@ -1,5 +1,7 @@
 // Significant interactions of every sample laid out over one shared set of
 // rows, ready for plotting across samples.
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -71,24 +73,62 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
     nb::dict out;
     if (samples.empty()) return out;
     const std::vector<nb::object> parts = identifier_parts(uni, np);
+    nb::object take = pd.attr("api").attr("extensions").attr("take");
+    nb::object np_dtype = np.attr("dtype");
     nb::object zero = nb::int_(0), one = nb::int_(1);
+    std::vector<std::intptr_t> row_of(n);
     for (const auto& s : samples) {
-        nb::object t = s.table;
-        if (!nb::cast<bool>(t.attr("index").attr("is_unique"))) {
-            // Repeated labels are fine unless one of them is to be laid out.
-            t = t.attr("loc")[t.attr("index").attr("isin")(uni)];
-            if (!nb::cast<bool>(t.attr("index").attr("is_unique"))) cci::raise_duplicate_labels();
+        const nb::object& t = s.table;
+        // Row of the sample's table for every union entry, -1 where it lacks it.
+        auto pos = cci::vec<std::intptr_t>(uni.attr("get_indexer")(t.attr("index")));
+        std::fill(row_of.begin(), row_of.end(), -1);
+        for (std::size_t r = 0; r < pos.size(); ++r) {
+            if (pos[r] < 0) continue;
+            std::intptr_t& slot = row_of[static_cast<std::size_t>(pos[r])];
+            if (slot >= 0) cci::raise_duplicate_labels();  // which of the rows would it be?
+            slot = static_cast<std::intptr_t>(r);
         }
-        nb::object rows = uni.attr("copy")();  // own Index per frame
-        nb::object missing =
-            cci::compare(t.attr("index").attr("get_indexer")(rows), zero, Py_LT);  // rows the sample lacks
-        nb::object frame = t.attr("reindex")(rows);
-        // Through the bound method: pandas takes a bare item assignment from
-        // C on a frame this fresh for a chained assignment and warns.
-        nb::object set_column = frame.attr("__setitem__");
-        set_column("mean", frame["mean"].attr("mask")(missing, zero));
-        set_column("pval", frame["pval"].attr("mask")(missing, one));
-        for (int k = 0; k < 6; ++k) set_column(kPartColumns[k], parts[k].attr("copy")());
+        std::intptr_t* idx = nullptr;
+        nb::object indexer = cci::new_vector<std::intptr_t>(n, idx);
+        std::copy(row_of.begin(), row_of.end(), idx);
+
+        // Column by column: the table's own columns (a lacking row is empty,
+        // or mean 0 / pval 1), then the identifier parts, replacing or appended.
+        nb::list labels = nb::list(t.attr("columns").attr("tolist")());
+        const std::size_t n_cols = nb::len(labels);
+        nb::dict arrays;
+        std::vector<bool> part_done(6, false);
+        for (std::size_t j = 0; j < n_cols; ++j) {
+            nb::object label = labels[j];
+            int part = -1;
+            for (int k = 0; k < 6; ++k)
+                if (label.equal(nb::str(kPartColumns[k]))) part = k;
+            nb::object col;
+            if (part >= 0) {
+                col = parts[static_cast<std::size_t>(part)];
+                part_done[static_cast<std::size_t>(part)] = true;
+            } else {
+                nb::object series =
+                    t.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), nb::int_(j))];
+                // numpy-backed columns as their ndarray, extension types as themselves
+                nb::object values = nb::isinstance(series.attr("dtype"), np_dtype) ? series.attr("to_numpy")()
+                                                                                    : series.attr("array");
+                const bool is_mean = label.equal(nb::str("mean")), is_pval = label.equal(nb::str("pval"));
+                col = is_mean || is_pval
+                          ? take(values, indexer, nb::arg("allow_fill") = true,
+                                 nb::arg("fill_value") = is_mean ? zero : one)
+                          : take(values, indexer, nb::arg("allow_fill") = true);
+            }
+            arrays[nb::int_(j)] = col;
+        }
+        for (int k = 0; k < 6; ++k) {
+            if (part_done[static_cast<std::size_t>(k)]) continue;
+            arrays[nb::int_(nb::len(labels))] = parts[static_cast<std::size_t>(k)];
+            labels.append(nb::str(kPartColumns[k]));
+        }
+        // The constructor copies every column, so no two frames share a buffer.
+        nb::object frame = pd.attr("DataFrame")(arrays, nb::arg("index") = uni.attr("copy")());
+        frame.attr("columns") = pd.attr("Index")(labels, nb::arg("tupleize_cols") = false);
         out[s.key] = frame;
     }
     return out;

@@ -370,6 +370,8 @@ def test_remove_common_matches_reference():
 
 def test_remove_common_edges():
     assert tolvar.cci_remove_common({}) == {}
+    with pytest.raises(AttributeError):
+        tolvar.cci_remove_common(None)
     t = make_table([("G1", "G2", "T cell", "B cell", 1.0, 0.1)])
     one = tolvar.cci_remove_common({"x": t})
     assert list(one) == ["x"] and one["x"].empty and list(one["x"].columns) == list(t.columns)
@@ -425,8 +427,9 @@ def test_cpdb_get_gp_n_cp():
     for bad in ["G1_G2-C1|C2", "G1G2--C1|C2", "G1_G2--C1C2"]:
         with pytest.raises(IndexError):
             tolvar.cpdb_get_gp_n_cp(bad)
-    with pytest.raises(AttributeError):
-        tolvar.cpdb_get_gp_n_cp(12)
+    for not_text in (12, None):
+        with pytest.raises(AttributeError):
+            tolvar.cpdb_get_gp_n_cp(not_text)
 
 
 # ---------------------------------------------------------------- plot table

@@ -11,6 +11,21 @@ namespace {
 
 nb::object import(const char* name) { return nb::module_::import_(name); }
 
+// `from module import name`: a missing name is an ImportError, as it is for
+// the statement, so it counts as an unavailable optional library.
+nb::object import_from(const char* module, const char* name) {
+    nb::object mod = import(module);
+    if (nb::hasattr(mod, name)) return mod.attr(name);
+    const std::string sub = std::string(module) + "." + name;
+    try {
+        return import(sub.c_str());
+    } catch (nb::python_error& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+    }
+    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+    throw nb::python_error();
+}
+
 // A missing optional library is reported and flagged; loading never runs the
 // package installer, so importing stays free of side effects on the system.
 template <typename BindFn>
@@ -57,7 +72,7 @@ void bind_libraries(nb::module_& m) {
     m.attr("anndata") = import("anndata");
     bind_optional(m, "STATANNOT", "WARNING: statannotations not installed or not available. ",
                   "WARNING: Cannot install statannotations.",
-                  [&] { m.attr("Annotator") = import("statannotations.Annotator").attr("Annotator"); });
+                  [&] { m.attr("Annotator") = import_from("statannotations.Annotator", "Annotator"); });
     bind_optional(m, "SEABORN", "WARNING: seaborn not installed or not available. ",
                   "WARNING: Cannot install seaborn.", [&] { m.attr("sns") = import("seaborn"); });
     bind_optional(m, nullptr, "WARNING: plotly not installed.", "WARNING: Cannot install plotly.",

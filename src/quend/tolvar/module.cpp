@@ -37,8 +37,8 @@ NB_MODULE(tolvar, m) {
     m.def("get_gene_expression", &get_gene_expression, arg("adata"), arg("items_to_plot") = nb::list(),
           arg("group_col") = "sample", nb::sig("def get_gene_expression(adata, items_to_plot=[], group_col='sample')"),
           "Fraction of expressing cells per group and gene.");
-    m.def("cci_get_means", &cci_get_means, arg("cci_df_dct"), arg("cci_idx_lst") = nb::none(),
-          arg("cells") = nb::list(), arg("genes") = nb::list(), arg("pval_cutoff") = 0.05,
+    m.def("cci_get_means", &cci_get_means, arg("cci_df_dct").none(), arg("cci_idx_lst").none() = nb::none(),
+          arg("cells").none() = nb::list(), arg("genes").none() = nb::list(), arg("pval_cutoff").none() = 0.05,
           nb::sig("def cci_get_means(cci_df_dct, cci_idx_lst=None, cells=[], genes=[], pval_cutoff=0.05)"),
           "Sample-by-interaction table of means from per-sample CCI result tables.");
     m.def(
@@ -46,12 +46,12 @@ NB_MODULE(tolvar, m) {
         [](O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
             return ns("cci_get_means")(cci_df_dct, cci_idx_lst, cells, genes, pval_cutoff);
         },
-        arg("cci_df_dct"), arg("cci_idx_lst") = nb::none(), arg("cells") = nb::list(), arg("genes") = nb::list(),
-        arg("pval_cutoff") = 0.05,
+        arg("cci_df_dct").none(), arg("cci_idx_lst").none() = nb::none(), arg("cells").none() = nb::list(),
+        arg("genes").none() = nb::list(), arg("pval_cutoff").none() = 0.05,
         nb::sig("def get_cci_means(cci_df_dct, cci_idx_lst=None, cells=[], genes=[], pval_cutoff=0.05)"),
         "Second name of cci_get_means.");
-    m.def("cci_get_diff_interactions", &cci_get_diff_interactions, arg("df_cci_sample"), arg("sample_group_map"),
-          arg("ref_group") = nb::none(), arg("pval_cutoff") = 0.05,
+    m.def("cci_get_diff_interactions", &cci_get_diff_interactions, arg("df_cci_sample").none(),
+          arg("sample_group_map").none(), arg("ref_group").none() = nb::none(), arg("pval_cutoff").none() = 0.05,
           nb::sig("def cci_get_diff_interactions(df_cci_sample, sample_group_map, ref_group=None, pval_cutoff=0.05)"),
           "Welch tests of every interaction between sample groups, ranked.");
     m.def(
@@ -59,22 +59,24 @@ NB_MODULE(tolvar, m) {
         [](O df_sample_by_items, O sample_group_map, O ref_group, O pval_cutoff) {
             return ns("cci_get_diff_interactions")(df_sample_by_items, sample_group_map, ref_group, pval_cutoff);
         },
-        arg("df_sample_by_items"), arg("sample_group_map"), arg("ref_group") = nb::none(), arg("pval_cutoff") = 0.05,
+        arg("df_sample_by_items").none(), arg("sample_group_map").none(), arg("ref_group").none() = nb::none(),
+        arg("pval_cutoff").none() = 0.05,
         nb::sig("def test_group_diff(df_sample_by_items, sample_group_map, ref_group=None, pval_cutoff=0.05)"),
         "Second name of cci_get_diff_interactions.");
-    m.def("cci_remove_common", &cci_remove_common, arg("df_dct"), nb::sig("def cci_remove_common(df_dct)"),
+    m.def("cci_remove_common", &cci_remove_common, arg("df_dct").none(), nb::sig("def cci_remove_common(df_dct)"),
           "Drop the interactions present in every sample.");
-    m.def("cci_get_ni_mat", &cci_get_ni_mat, arg("df_dct"), arg("remove_common") = true,
+    m.def("cci_get_ni_mat", &cci_get_ni_mat, arg("df_dct").none(), arg("remove_common").none() = true,
           nb::sig("def cci_get_ni_mat(df_dct, remove_common=True)"),
           "Per-sample cell-type by cell-type interaction counts.");
     m.def(
         "get_cci_ni_mat", [](O df_dct, O remove_common) { return ns("cci_get_ni_mat")(df_dct, remove_common); },
-        arg("df_dct"), arg("remove_common") = true, nb::sig("def get_cci_ni_mat(df_dct, remove_common=True)"),
+        arg("df_dct").none(), arg("remove_common").none() = true,
+        nb::sig("def get_cci_ni_mat(df_dct, remove_common=True)"),
         "Second name of cci_get_ni_mat.");
-    m.def("cpdb_get_gp_n_cp", &cpdb_get_gp_n_cp, arg("idx"), nb::sig("def cpdb_get_gp_n_cp(idx)"),
+    m.def("cpdb_get_gp_n_cp", &cpdb_get_gp_n_cp, arg("idx").none(), nb::sig("def cpdb_get_gp_n_cp(idx)"),
           "Split an interaction identifier into gene pair, cell pair and their parts.");
-    m.def("cci_get_df_to_plot", &cci_get_df_to_plot, arg("df_dct"), arg("pval_cutoff") = 0.01,
-          arg("mean_cutoff") = 1, arg("target_cells") = nb::none(),
+    m.def("cci_get_df_to_plot", &cci_get_df_to_plot, arg("df_dct").none(), arg("pval_cutoff").none() = 0.01,
+          arg("mean_cutoff").none() = 1, arg("target_cells").none() = nb::none(),
           nb::sig("def cci_get_df_to_plot(df_dct, pval_cutoff=0.01, mean_cutoff=1, target_cells=None)"),
           "Significant interactions of all samples laid out over their union for plotting.");
     m.def("get_markers_from_deg", &get_markers_from_deg, arg("df_dct"), arg("ref_col") = "score",

@@ -91,6 +91,13 @@ def test_population_edges():
     assert pct.index.tolist() == [2, 10]
     cnt, pct = tolvar.get_population([], [])
     assert cnt.shape == (0, 0) and pct.shape == (0, 0)
+    # Equal labels held by distinct objects count together; missing labels
+    # belong to no sample or cell type.
+    a1, a2 = "".join(["sa", "mple"]), "".join(["sam", "ple"])
+    assert a1 is not a2
+    cnt, pct = tolvar.get_population(np.array([a1, a2, None, "x", np.nan], dtype=object),
+                                     ["T", "T", "T", "B", "T"])
+    assert cnt.to_dict() == {"B": {"sample": 0, "x": 1}, "T": {"sample": 2, "x": 0}}
     with pytest.raises(IndexError, match="one entry per cell"):
         tolvar.get_population(["a", "b"], ["T"])
     with pytest.raises(TypeError):

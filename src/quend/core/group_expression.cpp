@@ -121,19 +121,50 @@ void dense_pass(GroupTallies& t, const T* data, std::size_t n_rows, std::ptrdiff
     }
 }
 
+// One stored value into a group's row of tallies.
+template <bool Sums, typename T>
+inline void add_at(std::int64_t* pos, double* sum, std::int64_t* miss, std::size_t k, T v) {
+    if constexpr (std::is_floating_point_v<T>) {
+        if (std::isnan(v)) {
+            if constexpr (Sums) ++miss[k];
+            return;
+        }
+    }
+    pos[k] += v > T(0);
+    if constexpr (Sums) sum[k] += static_cast<double>(v);
+}
+
+template <bool Sums, bool All, typename T, typename I, typename P>
+void rows_pass(GroupTallies& t, const T* data, const I* indices, const P* indptr, std::size_t n_rows,
+               const std::int64_t* codes, const Plan& p) {
+    const std::size_t nc = p.distinct.size();
+    const std::int64_t* slot = p.slot.data();
+    for (std::size_t i = 0; i < n_rows; ++i) {
+        if (codes[i] < 0) continue;
+        const std::size_t base = static_cast<std::size_t>(codes[i]) * nc;
+        std::int64_t* pos = t.positive.data() + base;
+        double* sum = Sums ? t.sum.data() + base : nullptr;
+        std::int64_t* miss = Sums ? t.missing.data() + base : nullptr;
+        for (P q = indptr[i]; q < indptr[i + 1]; ++q) {
+            std::int64_t k = static_cast<std::int64_t>(indices[q]);
+            if constexpr (!All) {
+                k = slot[k];
+                if (k < 0) continue;
+            }
+            add_at<Sums>(pos, sum, miss, static_cast<std::size_t>(k), data[q]);
+        }
+    }
+}
+
 template <bool Sums, typename T, typename I, typename P>
 void compressed_pass(GroupTallies& t, const T* data, const I* indices, const P* indptr, bool by_rows,
                      std::size_t n_rows, const std::int64_t* codes, const Plan& p) {
     const std::size_t nc = p.distinct.size();
     if (by_rows) {
-        for (std::size_t i = 0; i < n_rows; ++i) {
-            if (codes[i] < 0) continue;
-            const std::size_t base = static_cast<std::size_t>(codes[i]) * nc;
-            for (P q = indptr[i]; q < indptr[i + 1]; ++q) {
-                const std::int64_t s = p.slot[static_cast<std::size_t>(indices[q])];
-                if (s >= 0) add_value<Sums>(t, base + static_cast<std::size_t>(s), data[q]);
-            }
-        }
+        if (p.identity)
+            rows_pass<Sums, true>(t, data, indices, indptr, n_rows, codes, p);
+        else
+            rows_pass<Sums, false>(t, data, indices, indptr, n_rows, codes, p);
     } else {
         for (std::size_t k = 0; k < nc; ++k) {
             const std::size_t j = static_cast<std::size_t>(p.distinct[k]);

@@ -108,8 +108,8 @@ def test_population_edges():
 
 def test_diversity_matches_reference():
     obs = make_obs()
-    obs.loc[obs["cnv_cluster"] == "4", "cnv_ref_ind"] = np.nan  # missing flags are skipped by sum
     obs["cnv_ref_ind"] = obs["cnv_ref_ind"].astype(object)
+    obs.loc[obs["cnv_cluster"] == "4", "cnv_ref_ind"] = np.nan  # missing flags are skipped by sum
     a = ad.AnnData(obs=obs.copy())
     got = tolvar.compute_sample_div_index(a)
     want, cell = ref_div_index(ad.AnnData(obs=obs.copy()))

@@ -1,8 +1,82 @@
-#include "deg/functions.hpp"
+// Per-sample detection fraction (or mean) of each gene with the sample's
+// condition, computed from adata.X in one pass without a dense copy.
+#include <cmath>
+#include <vector>
+
+#include "common/expression_glue.hpp"
 #include "common/pyglue.hpp"
+#include "deg/functions.hpp"
 
 namespace quend::deg {
 
-nb::object get_gene_expression_mean(nb::object, nb::object, nb::object, nb::object, nb::object) { quend::glue::not_built("get_gene_expression_mean"); }
+namespace {
+
+// `Group` first, holding each row's condition through the sample map.
+void insert_condition(nb::object& table, const nb::list& rows, const nb::object& sg_map) {
+    nb::object labels = quend::glue::ns("pd").attr("Series")(nb::list(rows));
+    table.attr("insert")(0, "Group", labels.attr("replace")(sg_map).attr("to_numpy")());
+}
+
+}  // namespace
+
+nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::object group_col, nb::object nz_pct,
+                                    nb::object min_nz_pct) {
+    using namespace quend::glue;
+    nb::object pd = ns("pd");
+    nb::object obs = adata.attr("obs");
+    nb::object groups_col = obs_column(obs, group_col);
+    nb::object conditions = obs_column(obs, nb::str("condition"));
+    LabelCodes groups = sorted_label_codes(groups_col);
+    nb::object sg_map = ns("get_sample_to_group_map")(groups_col, conditions);
+
+    nb::object var_names = adata.attr("var").attr("index");
+    ColumnSelection sel;
+    sel.n_matrix_cols = nb::len(var_names);
+    const bool subset = !all_genes(genes);
+    if (subset) sel.cols = gene_positions(var_names, genes);
+    const bool detection = PyObject_IsTrue(nz_pct.ptr()) == 1;
+
+    if (!detection) {
+        MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, true);
+        nb::object values = numpy_matrix(t.tallies.mean(), t.tallies.n_groups, t.tallies.n_cols, t.float32);
+        nb::object columns = var_names;
+        if (subset) columns = var_names.attr("take")(numpy_int_matrix(sel.cols, sel.cols.size(), 1).attr("ravel")());
+        nb::object index = pd.attr("Index")(groups.labels, nb::arg("name") = "Group");
+        nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = index, nb::arg("columns") = columns);
+        insert_condition(table, groups.labels, sg_map);
+        return table;
+    }
+
+    const double threshold = nb::cast<double>(nb::float_(min_nz_pct));
+    MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, false);
+    const std::vector<double> frac = t.tallies.positive_fraction();
+    const std::size_t n_rows = t.tallies.n_groups, n_genes = t.tallies.n_cols;
+    nb::object columns = var_names;
+    if (subset) columns = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : genes;
+    nb::object table = pd.attr("DataFrame")(numpy_matrix(frac, n_rows, n_genes, false),
+                                            nb::arg("index") = groups.labels, nb::arg("columns") = columns);
+    insert_condition(table, groups.labels, sg_map);
+
+    // Keep genes detected in at least `min_nz_pct` of cells in some condition
+    // (condition means of the sample fractions, as a groupby would give).
+    LabelCodes conds = sorted_label_codes(table["Group"]);
+    const std::size_t n_conds = conds.n_labels();
+    const std::vector<double> means = kahan_group_mean(frac.data(), n_rows, n_genes, conds.data, n_conds);
+    nb::list keep;
+    keep.append(0);
+    for (std::size_t j = 0; j < n_genes; ++j) {
+        bool any = false;
+        double best = 0.0;
+        for (std::size_t c = 0; c < n_conds; ++c) {
+            const double m = means[c * n_genes + j];
+            if (std::isnan(m)) continue;
+            if (!any || m > best) best = m;
+            any = true;
+        }
+        if (any && best >= threshold) keep.append(j + 1);
+    }
+    if (nb::len(keep) == n_genes + 1) return table;
+    return table.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), keep)];
+}
 
 }  // namespace quend::deg

@@ -1,8 +1,28 @@
-#include "tolvar/functions.hpp"
+// Share of each group's cells expressing each gene (value > 0), read straight
+// from adata.X without building the dense cells-by-genes table.
+#include "common/expression_glue.hpp"
 #include "common/pyglue.hpp"
+#include "tolvar/functions.hpp"
 
 namespace quend::tolvar {
 
-O get_gene_expression(O, O, O) { quend::glue::not_built("get_gene_expression"); }
+O get_gene_expression(O adata, O items_to_plot, O group_col) {
+    using namespace quend::glue;
+    nb::object pd = ns("pd");
+    nb::object groups_col = obs_column(adata.attr("obs"), group_col);
+    LabelCodes groups = sorted_label_codes(groups_col);
+
+    nb::object var_names = adata.attr("var").attr("index");
+    ColumnSelection sel;
+    sel.n_matrix_cols = nb::len(var_names);
+    nb::object columns = var_names;
+    if (!all_genes(items_to_plot)) {
+        sel.cols = gene_positions(var_names, items_to_plot);
+        columns = PyUnicode_Check(items_to_plot.ptr()) ? nb::object(nb::make_tuple(items_to_plot)) : items_to_plot;
+    }
+    MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, false);
+    nb::object values = numpy_matrix(t.tallies.positive_fraction(), t.tallies.n_groups, t.tallies.n_cols, false);
+    return pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns);
+}
 
 }  // namespace quend::tolvar

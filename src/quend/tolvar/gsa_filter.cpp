@@ -1,8 +1,20 @@
-#include "tolvar/functions.hpp"
+// Gene-set analysis tables cut at a -log(p) threshold.
 #include "common/pyglue.hpp"
+#include "tolvar/functions.hpp"
 
 namespace quend::tolvar {
 
-O filter_gsa_result(O, O) { quend::glue::not_built("filter_gsa_result"); }
+O filter_gsa_result(O dct, O neg_log_p_cutoff) {
+    nb::dict result;
+    nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
+    for (auto item : nb::cast<nb::dict>(dct)) {
+        nb::object df = nb::borrow(item.second);
+        nb::object keep =
+            nb::steal(PyObject_RichCompare(df["-log(p-val)"].ptr(), neg_log_p_cutoff.ptr(), Py_GE));
+        if (!keep.is_valid()) throw nb::python_error();
+        result[item.first] = df.attr("loc")[nb::make_tuple(keep, all)];
+    }
+    return result;
+}
 
 }  // namespace quend::tolvar

@@ -34,7 +34,7 @@ NB_MODULE(tolvar, m) {
     m.def("get_population", &get_population, arg("pids"), arg("cts"), arg("sort_by") = nb::list(),
           nb::sig("def get_population(pids, cts, sort_by=[])"),
           "Cell-type counts and percentages per sample.");
-    m.def("get_gene_expression", &get_gene_expression, arg("adata"), arg("items_to_plot") = nb::list(),
+    m.def("get_gene_expression", &get_gene_expression, arg("adata"), arg("items_to_plot").none() = nb::list(),
           arg("group_col") = "sample", nb::sig("def get_gene_expression(adata, items_to_plot=[], group_col='sample')"),
           "Fraction of expressing cells per group and gene.");
     m.def("cci_get_means", &cci_get_means, arg("cci_df_dct").none(), arg("cci_idx_lst").none() = nb::none(),

@@ -1,0 +1,161 @@
+"""Per-group expression from AnnData.X: detection fractions and means."""
+import anndata as ad
+import numpy as np
+import pandas as pd
+import pytest
+import scipy.sparse as sp
+
+from orvalen import deg, tolvar
+
+
+def make_adata(seed=0, n_cells=240, n_genes=25):
+    rng = np.random.default_rng(seed)
+    x = rng.gamma(1.0, 2.0, (n_cells, n_genes)).astype(np.float32)
+    x[rng.random(x.shape) < 0.7] = 0
+    samples = rng.choice(["s3", "s10", "s1", "s2", "s7"], n_cells)
+    cond = pd.Series(samples).map({"s3": "ctl", "s10": "trt", "s1": "ctl", "s2": "trt", "s7": "ctl"})
+    obs = pd.DataFrame({"sample": samples, "condition": cond.to_numpy(), "cluster": rng.choice(["a", "b"], n_cells)},
+                       index=[f"cell{i}" for i in range(n_cells)])
+    var = pd.DataFrame(index=[f"G{j}" for j in range(n_genes)])
+    return ad.AnnData(X=x, obs=obs, var=var)
+
+
+def matrix_forms(x):
+    """The layouts adata.X comes in, all holding the same values."""
+    with_nan = x.astype(np.float64)
+    with_nan[::17, 3] = np.nan
+    with_nan[5, :] = np.nan
+    return {
+        "dense_f32": x,
+        "dense_f64_nan": with_nan,
+        "fortran_f64": np.asfortranarray(with_nan),
+        "int32": np.rint(x * 3).astype(np.int32),
+        "uint8": np.rint(x).astype(np.uint8),
+        "csr_f32": sp.csr_matrix(x),
+        "csc_f64_nan": sp.csc_matrix(with_nan),
+        "csr_int64_idx": sp.csr_matrix((x[x != 0], np.nonzero(x)[1].astype(np.int64),
+                                        np.r_[0, np.cumsum((x != 0).sum(1))].astype(np.int64)), shape=x.shape),
+    }
+
+
+def ref_gene_expression(adata, items=[], group_col="sample"):
+    slst = adata.obs[group_col].unique().tolist()
+    slst.sort()
+    if items is None or len(items) == 0:
+        xs = adata.to_df()
+        df = pd.DataFrame(index=slst, columns=adata.var.index)
+    else:
+        xs = adata[:, items].to_df()
+        df = pd.DataFrame(index=slst, columns=items)
+    for g in slst:
+        b = adata.obs[group_col] == g
+        df.loc[g, :] = list((xs.loc[b, :] > 0).mean(axis=0))
+    return df.astype(float)
+
+
+def ref_expression_mean(adata, genes=[], group_col="sample", nz_pct=True, min_nz_pct=0.2):
+    slst = adata.obs[group_col].unique().tolist()
+    slst.sort()
+    sg_map = deg.get_sample_to_group_map(adata.obs[group_col], adata.obs["condition"])
+    if genes is None or len(genes) == 0:
+        x = adata.to_df()
+        xs = pd.DataFrame(index=slst, columns=adata.var.index)
+    else:
+        x = adata[:, genes].to_df()
+        xs = pd.DataFrame(index=slst, columns=genes)
+    if nz_pct:
+        for s in slst:
+            b = adata.obs[group_col] == s
+            xs.loc[s, :] = list((x.loc[b, :] > 0).mean(axis=0))
+        xs = xs.astype(float)
+    else:
+        x["Group"] = adata.obs[group_col]
+        xs = x.groupby("Group").mean(numeric_only=True)
+    xs.insert(0, "Group", list(xs.index.values))
+    xs["Group"] = xs["Group"].replace(sg_map)
+    if nz_pct:
+        mns = xs.groupby("Group").mean(numeric_only=True)
+        keep = mns.columns[mns.max(axis=0) >= min_nz_pct].tolist()
+        xs = xs[["Group"] + keep]
+    return xs
+
+
+@pytest.fixture(scope="module")
+def adata():
+    return make_adata()
+
+
+@pytest.mark.parametrize("form", list(matrix_forms(make_adata().X)))
+def test_fractions_and_means_match_dense_rendering(adata, form):
+    a = adata.copy()
+    a.X = matrix_forms(adata.X)[form]
+    pd.testing.assert_frame_equal(tolvar.get_gene_expression(a), ref_gene_expression(a))
+    genes = ["G7", "G2", "G20"]
+    pd.testing.assert_frame_equal(tolvar.get_gene_expression(a, genes, "cluster"), ref_gene_expression(a, genes, "cluster"))
+    for kw in [{}, {"genes": genes, "min_nz_pct": 0.31}, {"group_col": "cluster", "min_nz_pct": 0.3}]:
+        pd.testing.assert_frame_equal(deg.get_gene_expression_mean(a, **kw), ref_expression_mean(a, **kw))
+    got = deg.get_gene_expression_mean(a, nz_pct=False)
+    want = ref_expression_mean(a, nz_pct=False)
+    tol = 1e-6 if want.dtypes.iloc[1] == np.float32 else 1e-12
+    pd.testing.assert_frame_equal(got, want, rtol=tol, check_exact=False)
+    got = deg.get_gene_expression_mean(a, genes[::-1], nz_pct=False)
+    pd.testing.assert_frame_equal(got, ref_expression_mean(a, genes[::-1], nz_pct=False), rtol=tol, check_exact=False)
+
+
+def test_detection_threshold_is_inclusive_and_exact():
+    # 5 cells per sample; g_edge is detected in 1 of 5 cells (0.2) in every
+    # ctl sample, g_low in 1 of 10 cells overall, g_ctl in 3 of 5 of ctl only.
+    samples = np.repeat(["a", "b", "c", "d"], 5)
+    cond = np.repeat(["ctl", "ctl", "trt", "trt"], 5)
+    x = np.zeros((20, 3), dtype=np.float32)
+    x[[0, 5], 0] = 1.0
+    x[[0, 10], 1] = 2.0
+    x[[1, 2, 3, 6, 7, 8], 2] = -1.0  # negative values are not detected
+    x[[1, 2, 3, 6, 7, 8], 2] += 4.0
+    a = ad.AnnData(X=sp.csr_matrix(x), obs=pd.DataFrame({"sample": samples, "condition": cond}),
+                   var=pd.DataFrame(index=["g_edge", "g_low", "g_ctl"]))
+    got = deg.get_gene_expression_mean(a)
+    assert list(got.columns) == ["Group", "g_edge", "g_ctl"]
+    assert got["Group"].tolist() == ["ctl", "ctl", "trt", "trt"]
+    assert got.index.name is None
+    assert deg.get_gene_expression_mean(a, min_nz_pct=1.5).columns.tolist() == ["Group"]
+    means = deg.get_gene_expression_mean(a, nz_pct=False)
+    assert means.index.name == "Group"
+    assert means.loc["a", "g_ctl"] == pytest.approx(9.0 / 5)
+
+
+def test_gene_lists_and_group_labels(adata):
+    assert tolvar.get_gene_expression(adata, None).equals(tolvar.get_gene_expression(adata, []))
+    assert deg.get_gene_expression_mean(adata, None).equals(deg.get_gene_expression_mean(adata))
+    # Repeated genes give repeated columns, as slicing by name would.
+    got = tolvar.get_gene_expression(adata, ["G1", "G0", "G1"])
+    assert got.columns.tolist() == ["G1", "G0", "G1"]
+    assert got.iloc[:, 0].equals(got.iloc[:, 2])
+    # Categorical labels: rows are the observed labels in ascending order.
+    a = adata.copy()
+    a.obs["sample"] = pd.Categorical(a.obs["sample"], categories=["s7", "s2", "s10", "s3", "s1", "unused"])
+    got = tolvar.get_gene_expression(a)
+    assert got.index.tolist() == ["s1", "s10", "s2", "s3", "s7"]
+    pd.testing.assert_frame_equal(got, tolvar.get_gene_expression(adata))
+    # Numeric labels sort numerically.
+    a.obs["num"] = np.where(a.obs["cluster"] == "a", 10, 2)
+    assert tolvar.get_gene_expression(a, group_col="num").index.tolist() == [2, 10]
+
+
+def test_bad_input_names_the_culprit(adata):
+    with pytest.raises(KeyError, match="G_missing"):
+        tolvar.get_gene_expression(adata, ["G1", "G_missing"])
+    with pytest.raises(KeyError, match="G_missing"):
+        deg.get_gene_expression_mean(adata, ["G_missing"])
+    with pytest.raises(KeyError, match="batch"):
+        tolvar.get_gene_expression(adata, group_col="batch")
+    a = adata.copy()
+    del a.obs["condition"]
+    with pytest.raises(KeyError, match="condition"):
+        deg.get_gene_expression_mean(a)
+
+
+def test_first_cell_condition_labels_a_mixed_sample():
+    obs = pd.DataFrame({"sample": ["s2", "s1", "s1", "s2"], "condition": ["B", "A", "B", "A"]})
+    a = ad.AnnData(X=np.ones((4, 2), dtype=np.float32), obs=obs, var=pd.DataFrame(index=["x", "y"]))
+    assert deg.get_gene_expression_mean(a)["Group"].tolist() == ["A", "B"]

@@ -1,0 +1,172 @@
+"""Cell-type population tables and the sample diversity index of clusters."""
+import anndata as ad
+import numpy as np
+import pandas as pd
+import pytest
+
+from orvalen import tolvar
+
+
+def ref_population(pids, cts, sort_by=[]):
+    pid_lst = sorted(list(set(list(pids))))
+    ct_lst = sorted(list(set(list(cts))))
+    cnt = pd.DataFrame(index=pid_lst, columns=ct_lst)
+    cnt.loc[:, :] = 0
+    for pid in pid_lst:
+        b = np.array(pids) == pid
+        ct_sel = np.array(cts)[b]
+        for ct in ct_lst:
+            cnt.loc[pid, ct] = np.sum(ct_sel == ct)
+    pct = (cnt.div(cnt.sum(axis=1), axis=0) * 100).astype(float)
+    if len(sort_by) > 0:
+        pct.sort_values(by=sort_by, inplace=True)
+    return cnt, pct
+
+
+def ref_div_index(adata, sample_col="sample", cluster_col="cnv_cluster", tumor_dec="ploidy_dec",
+                  ref_ind_col="cnv_ref_ind", sdi_col="sample_diversity_index", tumor_name="Aneuploid", full=True):
+    obs = adata.obs
+    clust_lst = obs[cluster_col].unique().tolist()
+    clust_lst.sort()
+    df = pd.DataFrame(columns=["Tumor_pct", "N_samples", "sample_diversity_index"], index=clust_lst)
+    for c in clust_lst:
+        b = obs[cluster_col] == str(c)
+        pcnt = obs.loc[b, sample_col].value_counts()
+        p = pcnt / np.sum(pcnt)
+        p = p[p > 0]
+        h = np.sum(-p * np.log2(p))
+        ns = np.sum(p > 0)
+        if full:
+            pt = int(100 * (obs.loc[b, tumor_dec] == tumor_name).sum() / np.sum(b))
+            pt_ref = int(100 * obs.loc[b, ref_ind_col].sum() / np.sum(b))
+            df.loc[c, "Tumor_pct"] = pt
+            df.loc[c, "Ref_pct"] = pt_ref
+            df.loc[c, "N_samples"] = ns
+            df.loc[c, "sample_diversity_index"] = h
+        else:
+            df.loc[c, "N_samples"] = ns
+            df.loc[c, sdi_col] = h
+    if full:
+        df["Tumor"] = df["Tumor_pct"] >= 50
+    col = "sample_diversity_index" if full else sdi_col
+    cell = pd.Series(0.0, index=obs.index)
+    for c in df.index.values.tolist():
+        cell[obs[cluster_col] == str(c)] = df.loc[c, col].round()
+    return df, cell
+
+
+def make_obs(seed=0, n=900, n_samples=8, n_clusters=12):
+    rng = np.random.default_rng(seed)
+    clusters = rng.integers(0, n_clusters, n)
+    # Some clusters patient-specific, others shared.
+    samples = np.where(clusters % 3 == 0, clusters % n_samples, rng.integers(0, n_samples, n))
+    return pd.DataFrame({
+        "sample": [f"P{s}" for s in samples],
+        "cnv_cluster": clusters.astype(str),
+        "ploidy_dec": rng.choice(["Aneuploid", "Diploid"], n, p=[0.4, 0.6]),
+        "cnv_ref_ind": rng.random(n) < 0.2,
+    }, index=[f"c{i}" for i in range(n)])
+
+
+@pytest.mark.parametrize("kind", ["list", "series", "categorical"])
+def test_population_matches_reference(kind):
+    obs = make_obs(1, n=2000)
+    pids, cts = obs["sample"], obs["cnv_cluster"]
+    if kind == "list":
+        pids, cts = pids.tolist(), cts.tolist()
+    elif kind == "categorical":
+        pids, cts = pids.astype("category"), cts.astype("category")
+    cnt, pct = tolvar.get_population(pids, cts)
+    rcnt, rpct = ref_population(list(pids), list(cts))
+    pd.testing.assert_frame_equal(cnt, rcnt.astype(np.int64))
+    pd.testing.assert_frame_equal(pct, rpct, check_exact=True)
+    assert np.allclose(pct.sum(axis=1), 100)
+    _, pct_sorted = tolvar.get_population(pids, cts, sort_by=["3"])
+    pd.testing.assert_frame_equal(pct_sorted, ref_population(list(pids), list(cts), ["3"])[1])
+
+
+def test_population_edges():
+    cnt, pct = tolvar.get_population([2, 10, 2], ["T", "B", "T"], sort_by="B")
+    assert cnt.index.tolist() == [2, 10] and cnt.loc[2, "B"] == 0 and pct.loc[2, "B"] == 0.0
+    assert pct.index.tolist() == [2, 10]
+    cnt, pct = tolvar.get_population([], [])
+    assert cnt.shape == (0, 0) and pct.shape == (0, 0)
+    # Equal labels held by distinct objects count together; missing labels
+    # belong to no sample or cell type.
+    a1, a2 = "".join(["sa", "mple"]), "".join(["sam", "ple"])
+    assert a1 is not a2
+    cnt, pct = tolvar.get_population(np.array([a1, a2, None, "x", np.nan], dtype=object),
+                                     ["T", "T", "T", "B", "T"])
+    assert cnt.to_dict() == {"B": {"sample": 0, "x": 1}, "T": {"sample": 2, "x": 0}}
+    with pytest.raises(IndexError, match="one entry per cell"):
+        tolvar.get_population(["a", "b"], ["T"])
+    with pytest.raises(TypeError):
+        tolvar.get_population(["a", 1], ["T", "T"])
+    with pytest.raises(KeyError):
+        tolvar.get_population(["a"], ["T"], sort_by=["nope"])
+
+
+def test_diversity_matches_reference():
+    obs = make_obs()
+    obs["cnv_ref_ind"] = obs["cnv_ref_ind"].astype(object)
+    obs.loc[obs["cnv_cluster"] == "4", "cnv_ref_ind"] = np.nan  # missing flags are skipped by sum
+    a = ad.AnnData(obs=obs.copy())
+    got = tolvar.compute_sample_div_index(a)
+    want, cell = ref_div_index(ad.AnnData(obs=obs.copy()))
+    assert got.columns.tolist() == ["Tumor_pct", "N_samples", "sample_diversity_index", "Ref_pct", "Tumor"]
+    pd.testing.assert_frame_equal(got, want, check_dtype=False, check_exact=True)
+    assert a.obs["sample_diversity_index"].astype(float).equals(cell)
+    assert set(map(type, a.obs["sample_diversity_index"])) == {str}
+
+    got2 = tolvar.compute_sample_div_index_v2(a, sdi_col="cdi")
+    want2, cell2 = ref_div_index(a, sdi_col="cdi", full=False)
+    pd.testing.assert_frame_equal(got2, want2, check_dtype=False, check_exact=True)
+    assert got2.columns.tolist() == ["Tumor_pct", "N_samples", "sample_diversity_index", "cdi"]
+    assert got2["Tumor_pct"].isna().all() and got2["sample_diversity_index"].isna().all()
+    assert a.obs["cdi"].astype(float).equals(cell2)
+    assert "sample_diversity_index" in a.obs  # the full version's column is kept
+
+
+def test_diversity_rounding_tumour_share_and_categories():
+    # cluster x: 2:1:1 -> 1.5 -> "2"; y: 2:2:1:1:1:1 -> 2.5 -> "2"; z: one sample.
+    samples = ["a", "a", "b", "c"] + ["a", "a", "b", "b", "c", "d", "e", "f"] + ["a"] * 3
+    clusters = ["x"] * 4 + ["y"] * 8 + ["z"] * 3
+    ploidy = ["Aneuploid", "Aneuploid", "Diploid", "Diploid"] + ["Aneuploid"] * 4 + ["Diploid"] * 4 + \
+             ["Aneuploid", "Aneuploid", "Diploid"]
+    obs = pd.DataFrame({"sample": pd.Categorical(samples, categories=list("abcdefgh")), "cnv_cluster": clusters,
+                        "ploidy_dec": ploidy, "cnv_ref_ind": [1, 0] * 7 + [1]})
+    a = ad.AnnData(obs=obs)
+    df = tolvar.compute_sample_div_index(a, sdi_col="sdi")
+    assert df["sample_diversity_index"].tolist() == [1.5, 2.5, 0.0]
+    assert df["N_samples"].tolist() == [3, 6, 1]
+    assert df["Tumor_pct"].tolist() == [50, 50, 66] and df["Tumor"].tolist() == [True, True, True]
+    assert a.obs["sdi"].tolist() == ["2"] * 12 + ["0"] * 3
+    assert "sample_diversity_index" not in a.obs
+    a.obs.loc[a.obs.index[1], "ploidy_dec"] = "Diploid"
+    assert tolvar.compute_sample_div_index(a, sdi_col="sdi").loc["x", "Tumor"] == np.False_
+
+
+def test_numeric_cluster_labels_are_matched():
+    obs = make_obs(2)
+    text = tolvar.compute_sample_div_index(ad.AnnData(obs=obs.copy()))
+    num_obs = obs.assign(cnv_cluster=obs["cnv_cluster"].astype(int))
+    a = ad.AnnData(obs=num_obs)
+    num = tolvar.compute_sample_div_index(a)
+    assert num.index.tolist() == sorted(int(c) for c in text.index)
+    pd.testing.assert_frame_equal(num.reset_index(drop=True), text.loc[[str(c) for c in num.index]].reset_index(drop=True))
+    assert (num["N_samples"] > 0).all()
+    v2 = tolvar.compute_sample_div_index_v2(a)
+    assert v2["cluster_diversity_index"].tolist() == num["sample_diversity_index"].tolist()
+
+
+def test_failed_call_leaves_obs_untouched():
+    obs = make_obs(3, n=200)
+    a = ad.AnnData(obs=obs.copy())
+    with pytest.raises(KeyError, match="cnv_ref_ind_x"):
+        tolvar.compute_sample_div_index(a, ref_ind_col="cnv_ref_ind_x")
+    a.obs["bad_ref"] = "yes"
+    with pytest.raises(ValueError):
+        tolvar.compute_sample_div_index(a, ref_ind_col="bad_ref")
+    with pytest.raises(KeyError, match="patient"):
+        tolvar.compute_sample_div_index_v2(a, sample_col="patient")
+    assert a.obs.drop(columns="bad_ref").equals(obs)

@@ -30,6 +30,20 @@ void require_str(const nb::handle& value, const char* arg_name, bool allow_none)
     throw nb::python_error();
 }
 
+bool truthy(const nb::handle& obj) {
+    const int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+nb::object compare(const nb::handle& a, const nb::handle& b, int op) {
+    PyObject* r = PyObject_RichCompare(a.ptr(), b.ptr(), op);
+    if (!r) throw nb::python_error();
+    return nb::steal(r);
+}
+
+nb::object builtin(const char* name) { return nb::module_::import_("builtins").attr(name); }
+
 std::string to_str(const nb::handle& obj) { return nb::cast<std::string>(nb::str(obj)); }
 
 std::string repr(const nb::handle& obj) { return nb::cast<std::string>(nb::repr(obj)); }

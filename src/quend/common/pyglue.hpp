@@ -26,6 +26,15 @@ void print(const std::string& text, const char* end = "\n");
 // Exactly the built-in str (subclasses rejected); None allowed when asked.
 void require_str(const nb::handle& value, const char* arg_name, bool allow_none);
 
+// Truth value as `if obj:` sees it; errors propagate.
+bool truthy(const nb::handle& obj);
+
+// a <op> b with the objects' own rich comparison (a Series gives a mask).
+nb::object compare(const nb::handle& a, const nb::handle& b, int op);
+
+// A built-in by name (float, sorted, ...).
+nb::object builtin(const char* name);
+
 // str(obj) as the interpreter renders it.
 std::string to_str(const nb::handle& obj);
 std::string repr(const nb::handle& obj);

@@ -46,10 +46,10 @@ nb::object sample_to_group_map(nb::handle samples, nb::handle conditions) {
 }
 
 void def_sample_to_group(nb::module_& m) {
-    m.def("get_sample_to_group_dict", &sample_to_group_dict, nb::arg("samples"), nb::arg("conditions"),
+    m.def("get_sample_to_group_dict", &sample_to_group_dict, nb::arg("samples").none(), nb::arg("conditions").none(),
           nb::sig("def get_sample_to_group_dict(samples, conditions)"),
           "Map each distinct sample label (ascending) to the condition of its first occurrence.");
-    m.def("get_sample_to_group_map", &sample_to_group_map, nb::arg("samples"), nb::arg("conditions"),
+    m.def("get_sample_to_group_map", &sample_to_group_map, nb::arg("samples").none(), nb::arg("conditions").none(),
           nb::sig("def get_sample_to_group_map(samples, conditions)"),
           "Same result as get_sample_to_group_dict, reached through the module's current binding.");
 }

@@ -34,7 +34,7 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     sel.n_matrix_cols = nb::len(var_names);
     const bool subset = !all_genes(genes);
     if (subset) sel.cols = gene_positions(var_names, genes);
-    const bool detection = PyObject_IsTrue(nz_pct.ptr()) == 1;
+    const bool detection = quend::glue::truthy(nz_pct);
 
     if (!detection) {
         MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, true);

@@ -55,8 +55,8 @@ NB_MODULE(deg, m) {
           nb::sig("def get_deg_summary(dct_deg, col='pval_adj')"),
           "Gene-by-comparison matrix of one DEG-table column; 1.0 where a gene is absent.");
     quend::glue::def_sample_to_group(m);
-    m.def("get_gene_expression_mean", &get_gene_expression_mean, arg("adata"), arg("genes").none() = nb::list(),
-          arg("group_col") = "sample", arg("nz_pct") = true, arg("min_nz_pct") = 0.2,
+    m.def("get_gene_expression_mean", &get_gene_expression_mean, arg("adata").none(), arg("genes").none() = nb::list(),
+          arg("group_col").none() = "sample", arg("nz_pct").none() = true, arg("min_nz_pct").none() = 0.2,
           nb::sig("def get_gene_expression_mean(adata, genes=[], group_col='sample', nz_pct=True, min_nz_pct=0.2)"),
           "Per-sample detection fraction (or mean expression) of genes, with each sample's condition.");
     // Everything is passed on to matplotlib, where None is often meaningful.

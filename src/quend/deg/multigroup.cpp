@@ -15,6 +15,7 @@ namespace quend::deg {
 namespace {
 
 using glue::ns;
+using glue::truthy;
 
 nb::str comparison_key(const nb::handle& group) {
     PyObject* r = PyUnicode_Concat(nb::str(group).ptr(), nb::str("_vs_others").ptr());
@@ -22,11 +23,6 @@ nb::str comparison_key(const nb::handle& group) {
     return nb::steal<nb::str>(r);
 }
 
-bool truthy(const nb::handle& value) {
-    const int r = PyObject_IsTrue(value.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
 
 }  // namespace
 

@@ -7,24 +7,13 @@
 
 namespace quend::deg {
 
+using quend::glue::builtin;
+using quend::glue::compare;
 using quend::glue::ns;
+using quend::glue::truthy;
 
 namespace {
 
-nb::object builtin(const char* name) { return nb::module_::import_("builtins").attr(name); }
-
-// Element-wise comparison (a Series against a number gives a mask).
-nb::object compare(const nb::handle& a, const nb::handle& b, int op) {
-    PyObject* r = PyObject_RichCompare(a.ptr(), b.ptr(), op);
-    if (!r) throw nb::python_error();
-    return nb::steal(r);
-}
-
-bool truthy(const nb::handle& obj) {
-    const int r = PyObject_IsTrue(obj.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
 
 bool ranks_by_fold_change(const nb::handle& reference) {
     return reference.equal(nb::str("logFC")) || reference.equal(nb::str("log2_FC"));

@@ -7,21 +7,12 @@
 
 namespace quend::deg {
 
+using quend::glue::compare;
 using quend::glue::ns;
+using quend::glue::truthy;
 
 namespace {
 
-nb::object compare(const nb::handle& a, const nb::handle& b, int op) {
-    PyObject* r = PyObject_RichCompare(a.ptr(), b.ptr(), op);
-    if (!r) throw nb::python_error();
-    return nb::steal(r);
-}
-
-bool truthy(const nb::handle& obj) {
-    const int r = PyObject_IsTrue(obj.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
 
 }  // namespace
 

@@ -10,12 +10,8 @@ namespace quend::ingrath {
 
 using quend::glue::ns;
 using quend::glue::to_str;
+using quend::glue::truthy;
 
-bool truthy(nb::handle value) {
-    int r = PyObject_IsTrue(value.ptr());
-    if (r < 0) throw nb::python_error();
-    return r != 0;
-}
 
 nb::object concat(const char* prefix, nb::handle value) {
     nb::object out = nb::steal(PyUnicode_Concat(nb::str(prefix).ptr(), nb::str(value).ptr()));

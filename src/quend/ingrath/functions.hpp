@@ -35,7 +35,6 @@ nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type
 nb::object load_velmar_processed_sample_data(nb::object file_id_or_tissue_name, nb::object file_type);
 
 // Small helpers (extract.cpp).
-bool truthy(nb::handle value);
 // prefix + str(value), as one Python text.
 nb::object concat(const char* prefix, nb::handle value);
 [[noreturn]] void raise(PyObject* type, const std::string& message);

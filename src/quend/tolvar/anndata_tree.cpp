@@ -14,6 +14,7 @@
 namespace quend::tolvar {
 
 using quend::glue::ns;
+using quend::glue::truthy;
 
 namespace {
 
@@ -56,11 +57,6 @@ nb::str from_utf8(const std::string& s) {
 
 std::string str_of(const nb::handle& obj) { return utf8(nb::str(obj)); }
 
-bool truthy(const nb::handle& obj) {
-    const int r = PyObject_IsTrue(obj.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
 
 bool contains(const nb::handle& container, const nb::handle& item) {
     const int r = PySequence_Contains(container.ptr(), item.ptr());

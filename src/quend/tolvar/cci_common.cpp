@@ -97,9 +97,7 @@ O cci_remove_common(O df_dct) {
 
 O cci_get_ni_mat(O df_dct, O remove_common) {
     nb::object pd = ns("pd");
-    const int reduce = PyObject_IsTrue(remove_common.ptr());
-    if (reduce < 0) throw nb::python_error();
-    nb::object tables = reduce ? ns("cci_remove_common")(df_dct) : df_dct;
+    nb::object tables = quend::glue::truthy(remove_common) ? ns("cci_remove_common")(df_dct) : df_dct;
     const auto samples = cci::samples_of(tables);
 
     // Sender and receiver cell types over all tables, first appearance, then sorted.

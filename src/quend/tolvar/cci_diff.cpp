@@ -15,6 +15,7 @@
 namespace quend::tolvar {
 
 using quend::glue::ns;
+using quend::glue::truthy;
 
 namespace {
 
@@ -23,11 +24,6 @@ struct Comparison {
     std::string name;
 };
 
-bool truthy(const nb::handle& o) {
-    const int r = PyObject_IsTrue(o.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
 
 // pd.NA and the like, whose comparison has no truth value, count as unequal.
 bool equals_itself(const nb::handle& g) {

@@ -3,6 +3,8 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
 
+#include "common/pyglue.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -74,12 +76,7 @@ nb::tuple id_parts(const nb::handle& idx);
 
 namespace quend::tolvar::cci {
 
-// a <op> b with the objects' own rich comparison (Series give Series).
-inline nb::object compare(const nb::handle& a, const nb::handle& b, int op) {
-    PyObject* r = PyObject_RichCompare(a.ptr(), b.ptr(), op);
-    if (!r) throw nb::python_error();
-    return nb::steal(r);
-}
+using quend::glue::compare;
 
 // A boolean Series as a numpy bool array, missing values counting as false.
 inline nb::object bool_mask(const nb::handle& series) {

@@ -66,7 +66,7 @@ void show_one(const nb::handle& text, const nb::handle& use_html_img, const nb::
     nb::str kind = nb::borrow<nb::str>(nb::str(ns("_detect_base64_type")(b64)));
     const std::string k = kind.c_str();
     if (k == "png" || k == "jpeg" || k == "gif" || k == "webp") {
-        if (PyObject_IsTrue(use_html_img.ptr())) {
+        if (quend::glue::truthy(use_html_img)) {
             nb::object escaped = ns("_html").attr("escape")(b64);
             nb::str markup = concat({nb::str("\n                <div style=\"width:100%; overflow:auto;\">\n"
                                              "                  <img src=\"data:image/"),

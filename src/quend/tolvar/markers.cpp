@@ -38,7 +38,7 @@ O get_markers_from_deg(O df_dct, O ref_col, O N_mkrs, O nz_pct_test_min, O nz_pc
         result[group] = ranked.attr("index")[top].attr("tolist")();
     }
 
-    if (PyObject_IsTrue(rem_common.ptr()) != 1) return result;
+    if (!quend::glue::truthy(rem_common)) return result;
     // A gene listed for two or more groups is no group's marker; the others
     // keep their ranking order.
     nb::dict n_groups;

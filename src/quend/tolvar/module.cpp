@@ -22,20 +22,20 @@ NB_MODULE(tolvar, m) {
           arg("iframe_size").none() = nb::make_tuple(900, 500),
           nb::sig("def display_base64_auto(imgs, use_html_img=True, iframe_size=(900, 500))"),
           "Display base64-encoded images or HTML documents in a notebook.");
-    m.def("pca_subsample", &pca_subsample, arg("Xx"), arg("N_components_pca"), arg("N_cells_max_for_pca") = 100000,
+    m.def("pca_subsample", &pca_subsample, arg("Xx").none(), arg("N_components_pca").none(), arg("N_cells_max_for_pca").none() = 100000,
           nb::sig("def pca_subsample(Xx, N_components_pca, N_cells_max_for_pca=100000)"),
           "Fit a truncated SVD on a random subsample of rows and project every row.");
-    m.def("compute_sample_div_index_v2", &compute_sample_div_index_v2, arg("adata"), arg("sample_col") = "sample",
-          arg("cluster_col") = "cnv_cluster", arg("sdi_col") = "cluster_diversity_index",
+    m.def("compute_sample_div_index_v2", &compute_sample_div_index_v2, arg("adata").none(), arg("sample_col").none() = "sample",
+          arg("cluster_col").none() = "cnv_cluster", arg("sdi_col").none() = "cluster_diversity_index",
           nb::sig("def compute_sample_div_index_v2(adata, sample_col='sample', cluster_col='cnv_cluster', "
                   "sdi_col='cluster_diversity_index')"),
           "Shannon entropy of each cluster's sample distribution, written into obs.");
     quend::glue::def_sample_to_group(m);
-    m.def("get_population", &get_population, arg("pids"), arg("cts"), arg("sort_by") = nb::list(),
+    m.def("get_population", &get_population, arg("pids").none(), arg("cts").none(), arg("sort_by").none() = nb::list(),
           nb::sig("def get_population(pids, cts, sort_by=[])"),
           "Cell-type counts and percentages per sample.");
-    m.def("get_gene_expression", &get_gene_expression, arg("adata"), arg("items_to_plot").none() = nb::list(),
-          arg("group_col") = "sample", nb::sig("def get_gene_expression(adata, items_to_plot=[], group_col='sample')"),
+    m.def("get_gene_expression", &get_gene_expression, arg("adata").none(), arg("items_to_plot").none() = nb::list(),
+          arg("group_col").none() = "sample", nb::sig("def get_gene_expression(adata, items_to_plot=[], group_col='sample')"),
           "Fraction of expressing cells per group and gene.");
     m.def("cci_get_means", &cci_get_means, arg("cci_df_dct").none(), arg("cci_idx_lst").none() = nb::none(),
           arg("cells").none() = nb::list(), arg("genes").none() = nb::list(), arg("pval_cutoff").none() = 0.05,
@@ -79,21 +79,21 @@ NB_MODULE(tolvar, m) {
           arg("mean_cutoff").none() = 1, arg("target_cells").none() = nb::none(),
           nb::sig("def cci_get_df_to_plot(df_dct, pval_cutoff=0.01, mean_cutoff=1, target_cells=None)"),
           "Significant interactions of all samples laid out over their union for plotting.");
-    m.def("get_markers_from_deg", &get_markers_from_deg, arg("df_dct"), arg("ref_col") = "score",
-          arg("N_mkrs") = 30, arg("nz_pct_test_min") = 0.5, arg("nz_pct_ref_max") = 0.1, arg("rem_common") = true,
+    m.def("get_markers_from_deg", &get_markers_from_deg, arg("df_dct").none(), arg("ref_col").none() = "score",
+          arg("N_mkrs").none() = 30, arg("nz_pct_test_min").none() = 0.5, arg("nz_pct_ref_max").none() = 0.1, arg("rem_common").none() = true,
           nb::sig("def get_markers_from_deg(df_dct, ref_col='score', N_mkrs=30, nz_pct_test_min=0.5, "
                   "nz_pct_ref_max=0.1, rem_common=True)"),
           "Marker genes per group from ranked DEG tables.");
-    m.def("filter_gsa_result", &filter_gsa_result, arg("dct"), arg("neg_log_p_cutoff"),
+    m.def("filter_gsa_result", &filter_gsa_result, arg("dct").none(), arg("neg_log_p_cutoff").none(),
           nb::sig("def filter_gsa_result(dct, neg_log_p_cutoff)"), "Cut gene-set-analysis tables by significance.");
     m.def("get_abbreviations", &get_abbreviations, nb::sig("def get_abbreviations()"),
           "Cell-type abbreviations at three levels of detail (major, minor, subset).");
     m.def("get_abbreviations_uni", &get_abbreviations_uni, nb::sig("def get_abbreviations_uni()"),
           "Cell-type name to abbreviation, one flat table.");
-    m.def("split_text", &split_text, arg("s"), arg("N_max") = 20, nb::sig("def split_text(s, N_max=20)"),
+    m.def("split_text", &split_text, arg("s").none(), arg("N_max").none() = 20, nb::sig("def split_text(s, N_max=20)"),
           "Wrap a label onto lines of at most N_max characters.");
-    m.def("evaluate_performance", &evaluate_performance, arg("y"), arg("y_pred"),
-          arg("labels") = [] {
+    m.def("evaluate_performance", &evaluate_performance, arg("y").none(), arg("y_pred").none(),
+          arg("labels").none() = [] {
               nb::list l;
               l.append("Tumor");
               l.append("Normal");
@@ -101,18 +101,18 @@ NB_MODULE(tolvar, m) {
           }(),
           nb::sig("def evaluate_performance(y, y_pred, labels=['Tumor', 'Normal'])"),
           "Per-class and overall classification scores.");
-    m.def("compute_sample_div_index", &compute_sample_div_index, arg("adata"), arg("sample_col") = "sample",
-          arg("cluster_col") = "cnv_cluster", arg("tumor_dec") = "ploidy_dec", arg("ref_ind_col") = "cnv_ref_ind",
-          arg("sdi_col") = "sample_diversity_index", arg("tumor_name") = "Aneuploid",
+    m.def("compute_sample_div_index", &compute_sample_div_index, arg("adata").none(), arg("sample_col").none() = "sample",
+          arg("cluster_col").none() = "cnv_cluster", arg("tumor_dec").none() = "ploidy_dec", arg("ref_ind_col").none() = "cnv_ref_ind",
+          arg("sdi_col").none() = "sample_diversity_index", arg("tumor_name").none() = "Aneuploid",
           nb::sig("def compute_sample_div_index(adata, sample_col='sample', cluster_col='cnv_cluster', "
                   "tumor_dec='ploidy_dec', ref_ind_col='cnv_ref_ind', sdi_col='sample_diversity_index', "
                   "tumor_name='Aneuploid')"),
           "Sample diversity index of tumour clusters, written into obs.");
-    m.def("get_axes", &get_axes, arg("axes"), arg("nr"), arg("nc"), arg("j"), nb::sig("def get_axes(axes, nr, nc, j)"),
+    m.def("get_axes", &get_axes, arg("axes").none(), arg("nr").none(), arg("nc").none(), arg("j").none(), nb::sig("def get_axes(axes, nr, nc, j)"),
           "The j-th panel of a grid of axes, whatever its shape.");
-    m.def("_get_value_info", &_get_value_info, arg("value").none(), arg("key_name") = nb::none(),
-          arg("is_top_level_anndata_component") = false, arg("level_of_value") = nb::none(), arg("max_depth") = 3,
-          arg("n_to_show") = 3, arg("limited_keys") = nb::none(),
+    m.def("_get_value_info", &_get_value_info, arg("value").none(), arg("key_name").none() = nb::none(),
+          arg("is_top_level_anndata_component").none() = false, arg("level_of_value").none() = nb::none(), arg("max_depth").none() = 3,
+          arg("n_to_show").none() = 3, arg("limited_keys").none() = nb::none(),
           nb::sig("def _get_value_info(value, key_name=None, is_top_level_anndata_component=False, "
                   "level_of_value=None, max_depth=3, n_to_show=3, limited_keys=None)"),
           "One-line description of a value for the tree printer.\n\n"
@@ -121,14 +121,14 @@ NB_MODULE(tolvar, m) {
           "n_to_show key names once level_of_value reaches max_depth; texts of up to 79 characters are\n"
           "quoted. A key_name listed in limited_keys gives the empty text.");
     m.def("_display_dict_or_dataframe_recursive", &_display_dict_or_dataframe_recursive, arg("current_obj").none(),
-          arg("current_depth").none(), arg("parent_prefix").none(), arg("max_depth") = 3, arg("n_to_show") = 3,
-          arg("limited_keys") = nb::none(), arg("ss") = nb::none(),
+          arg("current_depth").none(), arg("parent_prefix").none(), arg("max_depth").none() = 3, arg("n_to_show").none() = 3,
+          arg("limited_keys").none() = nb::none(), arg("ss").none() = nb::none(),
           nb::sig("def _display_dict_or_dataframe_recursive(current_obj, current_depth, parent_prefix, "
                   "max_depth=3, n_to_show=3, limited_keys=None, ss: str = None)"),
           "Tree lines of a dictionary or table, nested up to max_depth.");
-    m.def("show_anndata_tree", &show_anndata_tree, arg("obj").none(), arg("max_depth") = 3, arg("n_to_show") = 3,
-          arg("limited_keys") = nb::none(), arg("_current_depth") = 0, arg("_parent_prefix") = "",
-          arg("ss") = nb::none(),
+    m.def("show_anndata_tree", &show_anndata_tree, arg("obj").none(), arg("max_depth").none() = 3, arg("n_to_show").none() = 3,
+          arg("limited_keys").none() = nb::none(), arg("_current_depth").none() = 0, arg("_parent_prefix").none() = "",
+          arg("ss").none() = nb::none(),
           nb::sig("def show_anndata_tree(obj, max_depth=3, n_to_show=3, limited_keys=None, _current_depth=0, "
                   "_parent_prefix='', ss=None)"),
           "Text tree of an AnnData object, dictionary or table.\n\n"

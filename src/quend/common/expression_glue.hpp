@@ -4,6 +4,8 @@
 // AnnData.X (dense numpy of any numeric dtype, scipy CSR/CSC in place).
 #include <nanobind/nanobind.h>
 
+#include "common/accessor_cast.hpp"
+
 #include <cstdint>
 #include <vector>
 

@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers shared by the three extension modules (compiled into each).
 #include <nanobind/nanobind.h>
+
+#include "common/accessor_cast.hpp"
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/string.h>
 

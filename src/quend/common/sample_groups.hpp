@@ -1,6 +1,8 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
+#include "common/accessor_cast.hpp"
+
 namespace quend::glue {
 
 // Sample label -> condition of the sample's first occurrence, keys ascending.

@@ -2,6 +2,8 @@
 // Public operations of orvalen.deg; module.cpp registers them.
 #include <nanobind/nanobind.h>
 
+#include "common/accessor_cast.hpp"
+
 namespace quend::deg {
 
 namespace nb = nanobind;

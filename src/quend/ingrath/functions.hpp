@@ -3,6 +3,8 @@
 // registers them.
 #include <nanobind/nanobind.h>
 
+#include "common/accessor_cast.hpp"
+
 #include <string>
 
 namespace quend::ingrath {

@@ -2,6 +2,8 @@
 // Public operations of orvalen.tolvar; module.cpp registers them.
 #include <nanobind/nanobind.h>
 
+#include "common/accessor_cast.hpp"
+
 namespace quend::tolvar {
 
 namespace nb = nanobind;

@@ -136,7 +136,7 @@ def _obs(rng):
                        np.where(np.isin(cell_types, list(IMMUNE)), "0", "4")).astype(object)
     for k, s in enumerate(SAMPLES[3:]):
         cluster[malignant & (samples == s)] = str(k + 1)
-    noise = rng.random(N_CELLS) < 0.04
+    noise = rng.random(N_CELLS) < 0.02
     cluster[noise] = rng.choice(["0", "1", "2", "3", "4", "5"], size=int(noise.sum()))
     tumour_cluster = np.isin(cluster, ["1", "2", "3"])
     flip = rng.random(N_CELLS) < 0.03

@@ -147,7 +147,7 @@ def working_directory(path):
 
 def pack_tar_gz(h5ad, archive):
     # One folder holding the data file, the layout the processed archives use.
-    with tarfile.open(archive, "w:gz") as tar:
+    with tarfile.open(archive, "w:gz", compresslevel=1) as tar:
         tar.add(h5ad, arcname="example_study/%s" % Path(h5ad).name)
     return archive
 
@@ -200,17 +200,23 @@ def plot_detection(frac, abbrev):
 def plot_interaction_counts(ni, abbrev):
     nr, nc = 2, 3
     fig, axes = plt.subplots(nr, nc, figsize=(12, 7.5))
+    vmax = max(float(m.to_numpy(dtype=float).max()) for m in ni.values())
     for j, (sample, mat) in enumerate(ni.items()):
         ax = tolvar.get_axes(axes, nr, nc, j)
         values = mat.to_numpy(dtype=float)
-        ax.imshow(values, cmap="Reds")
+        im = ax.imshow(values, cmap="Reds", vmin=0, vmax=vmax)
         labels = [abbrev.get(c, c) for c in mat.index]
         ax.set_xticks(range(len(labels)))
         ax.set_xticklabels(labels, rotation=90, fontsize=7)
         ax.set_yticks(range(len(labels)))
         ax.set_yticklabels(labels, fontsize=7)
         ax.set_title("%s: %i sample-specific interactions" % (sample, int(values.sum())), fontsize=9)
+        if j % nc == 0:
+            ax.set_ylabel("sender")
+        if j >= nc:
+            ax.set_xlabel("receiver")
     fig.tight_layout()
+    fig.colorbar(im, ax=list(np.ravel(axes)), fraction=0.02)
 
 
 def plot_interactions(tables, interactions):
@@ -230,14 +236,14 @@ def plot_interactions(tables, interactions):
     fig.colorbar(sc, ax=ax, fraction=0.04)
 
 
-def plot_pca(X_pca, cell_types, abbrev):
+def plot_pca(X_pca, samples):
     fig, ax = plt.subplots(figsize=(6, 5))
-    for ct in pd.unique(cell_types):
-        b = cell_types == ct
-        ax.scatter(X_pca[b, 0], X_pca[b, 1], s=3, alpha=0.6, label=abbrev.get(ct, ct))
+    for s in pd.unique(samples):
+        b = samples == s
+        ax.scatter(X_pca[b, 0], X_pca[b, 1], s=3, alpha=0.6, label=s)
     ax.set_xlabel("component 1")
     ax.set_ylabel("component 2")
-    ax.set_title("Truncated SVD fitted on 2,000 of 5,000 cells")
+    ax.set_title("Truncated SVD fitted on 2,000 of 5,000 cells, by sample")
     ax.legend(markerscale=4, fontsize=8)
 
 
@@ -323,10 +329,12 @@ def run(out_dir):
     out.table("sample_diversity_index", sdi)
     sdi2 = tolvar.compute_sample_div_index_v2(adata)
     out.table("cluster_diversity_index", sdi2)
-    tumour_clusters = [str(c) for c in sdi.index[sdi["Tumor"].astype(bool)]]
-    say("CNV clusters called tumour (Tumor_pct >= 50): %s; their sample diversity index: %s" % (
-        ", ".join(tumour_clusters), ", ".join("%.2f" % sdi.loc[c, "sample_diversity_index"] for c in sdi.index
-                                              if str(c) in tumour_clusters)))
+    is_tumour = sdi["Tumor"].astype(bool)
+    say("CNV clusters called tumour (Tumor_pct >= 50): %s with sample diversity index %s; "
+        "other clusters: %s" % (
+            ", ".join(str(c) for c in sdi.index[is_tumour]),
+            ", ".join("%.2f" % v for v in sdi.loc[is_tumour, "sample_diversity_index"]),
+            ", ".join("%s %.2f" % (c, v) for c, v in sdi.loc[~is_tumour, "sample_diversity_index"].items())))
     predicted = np.where(obs["ploidy_dec"].astype(str).to_numpy() == "Aneuploid", "Tumor", "Normal")
     perf = tolvar.evaluate_performance(obs["malignancy"].astype(str).to_numpy(), predicted)
     out.table("tumour_call_performance", pd.DataFrame([perf], index=["ploidy_dec"]))
@@ -379,7 +387,7 @@ def run(out_dir):
     # 9. PCA on a subsample and the final tree.
     random.seed(0)
     adata.obsm["X_pca"] = tolvar.pca_subsample(adata.X, 10, N_cells_max_for_pca=2000)
-    plot_pca(adata.obsm["X_pca"], obs["cell_type"].astype(str).to_numpy(), abbrev)
+    plot_pca(adata.obsm["X_pca"], obs["sample"].astype(str).to_numpy())
     out.figure("pca")
     adata.uns["deg_summary"] = {"n_significant": {k: int(len(v)) for k, v in sig_ref.items()}}
     tree = tolvar.show_anndata_tree(adata)

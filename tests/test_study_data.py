@@ -48,7 +48,7 @@ def test_same_seed_same_study(study, tmp_path):
 def test_anndata_layout(study):
     gen, _, adata, _, _, _ = study
     assert adata.shape == (5000, 2000)
-    assert sp.isspmatrix_csr(adata.X) or isinstance(adata.X, sp.csr_array)
+    assert sp.issparse(adata.X) and adata.X.format == "csr"
     assert adata.X.dtype == np.float32 and adata.X.min() >= 0
     obs = adata.obs
     for col in ("sample", "condition", "cell_type", "cnv_cluster", "ploidy_dec", "cnv_ref_ind", "malignancy"):

@@ -205,9 +205,12 @@ def _cci_tables(rng, genes, planted_genes):
     boost = np.ones(n)
     boost[planted] = rng.uniform(3.0, 4.0, size=N_PLANTED_CCI)
 
+    # Tumour epithelium sends more signals of its own.
+    epi_sender = np.array([p[2] == "Epithelial cell" for p in parts])
     tables = {}
     for s, cond in zip(SAMPLES, CONDITIONS):
-        present = core | (rng.random(n) < 0.55)
+        p_present = np.where(epi_sender & (cond == "Tumor"), 0.9, 0.55)
+        present = core | (rng.random(n) < p_present)
         m = base * np.exp(rng.normal(0.0, 0.08, size=n))
         if cond == "Tumor":
             m = m * boost

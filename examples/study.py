@@ -295,7 +295,7 @@ def run(out_dir):
     # DEG tables name the fold-change column log2_FC; the plots are told so.
     deg.plot_deg(sig_rest, reference="log2_FC", n_genes_to_show=25, deg_stat_dct=counts_by_key)
     out.figure("deg_panels")
-    test_key = [k for k in all_ref][0]
+    test_key = next(iter(all_ref))
     deg.plot_volcano(all_ref[test_key], logFC_col="log2_FC", pval_col="pval_adj", logFC_cutoff=0.5,
                      title="%s (Tumor vs %s)" % (test_key, REFERENCE))
     out.figure("volcano")

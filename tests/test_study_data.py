@@ -1,8 +1,9 @@
 """The example study's data generator: deterministic, shaped like the real inputs,
 and with planted effects that a straightforward analysis recovers."""
 
-import importlib.util
+import importlib
 import re
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -18,10 +19,11 @@ EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
 
 
 def _generator():
-    spec = importlib.util.spec_from_file_location("make_study_data", EXAMPLES / "make_study_data.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, str(EXAMPLES))
+    try:
+        return importlib.import_module("make_study_data")
+    finally:
+        sys.path.remove(str(EXAMPLES))
 
 
 @pytest.fixture(scope="module")

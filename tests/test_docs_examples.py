@@ -28,12 +28,6 @@ def test_page_examples_run(page, tmp_path, monkeypatch):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    if page == "ingrath.md":
-        from orvalen import ingrath
-
-        # MERGE: ingrath is built on another branch; drop this skip after the merge.
-        if not hasattr(ingrath, "decompress_tar_gz"):
-            pytest.skip("ingrath not merged yet")
     monkeypatch.chdir(tmp_path)
     namespace = {}
     try:

@@ -16,12 +16,6 @@ import orvalen
 MODULES = ("deg", "tolvar", "ingrath")
 PKG = Path(orvalen.__file__).resolve().parent
 
-# MERGE: ingrath's functions are built on another branch. Until that branch is
-# merged, the installed ingrath is an empty frame and its stub entries are
-# skipped. After the merge set this to False (or delete it and its one use).
-INGRATH_PENDING = True
-
-
 def _stub(mod):
     return ast.parse((PKG / ("%s.pyi" % mod)).read_text(encoding="utf-8"))
 
@@ -72,8 +66,6 @@ def _live_module(mod):
 def _live(mod, name):
     module = _live_module(mod)
     if not hasattr(module, name):
-        if mod == "ingrath" and INGRATH_PENDING:
-            pytest.skip("ingrath not merged yet: %s is missing from the installed module" % name)
         pytest.fail("orvalen.%s has no attribute %r, listed in %s.pyi" % (mod, name, mod))
     return getattr(module, name)
 

@@ -15,11 +15,6 @@ def test_example_study(tmp_path, monkeypatch, capsys):
     import matplotlib
 
     matplotlib.use("Agg")
-    from orvalen import ingrath
-
-    # MERGE: ingrath is built on another branch; drop this skip after the merge.
-    if not hasattr(ingrath, "_download_url"):
-        pytest.skip("ingrath not merged yet")
     monkeypatch.syspath_prepend(str(EXAMPLES))
     study = importlib.import_module("study")
     monkeypatch.chdir(tmp_path)

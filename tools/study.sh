@@ -3,6 +3,7 @@
 # Arguments go to examples/study.py (for example --out DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export PIP_ROOT_USER_ACTION=ignore
 # Same installation route as tools/test.sh: build tools first, then the
 # package without an isolated build environment.
 pip_install() {

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+export PIP_ROOT_USER_ACTION=ignore
 
 interpreters=("$(command -v python3)")
 py39=""

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "core/pairwise_sum.hpp"
+
 #include <cmath>
 #include <limits>
 #include <vector>

@@ -42,6 +42,12 @@ nb::object compare(const nb::handle& a, const nb::handle& b, int op) {
     return nb::steal(r);
 }
 
+nb::str concat(std::initializer_list<nb::handle> parts) {
+    nb::list pieces;
+    for (nb::handle p : parts) pieces.append(p);
+    return nb::borrow<nb::str>(nb::str("").attr("join")(pieces));
+}
+
 nb::object builtin(const char* name) { return nb::module_::import_("builtins").attr(name); }
 
 std::string to_str(const nb::handle& obj) { return nb::cast<std::string>(nb::str(obj)); }

@@ -6,6 +6,7 @@
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/string.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ bool truthy(const nb::handle& obj);
 
 // a <op> b with the objects' own rich comparison (a Series gives a mask).
 nb::object compare(const nb::handle& a, const nb::handle& b, int op);
+
+// The texts joined into one str (each part must already be a str).
+nb::str concat(std::initializer_list<nb::handle> parts);
 
 // A built-in by name (float, sorted, ...).
 nb::object builtin(const char* name);

@@ -7,9 +7,6 @@
 
 namespace quend {
 
-// numpy's pairwise summation of a contiguous float64 block (add.reduce).
-double numpy_sum(const double* a, std::size_t n);
-
 struct EntropyResult {
     double bits = 0.0;          // sum of -p log2 p over the non-zero shares
     std::int64_t n_nonzero = 0;

@@ -23,10 +23,6 @@ struct GroupStats {
 // positions.
 GroupStats group_stats(const StridedMatrix& m, const std::vector<std::size_t>& samples);
 
-// Sum of a[0..n) with numpy's pairwise summation (same association, so the
-// same rounding as numpy.sum on a contiguous array).
-double pairwise_sum(const double* a, std::size_t n);
-
 struct WelchResult {
     std::vector<double> statistic;
     std::vector<double> df;

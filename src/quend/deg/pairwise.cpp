@@ -19,6 +19,7 @@ namespace quend::deg {
 
 namespace {
 
+using glue::concat;
 using glue::ns;
 
 nb::dict error_result(const nb::handle& message) {
@@ -26,16 +27,6 @@ nb::dict error_result(const nb::handle& message) {
     d["error"] = true;
     d["error_message"] = message;
     return d;
-}
-
-nb::str concat(std::initializer_list<nb::handle> parts) {
-    nb::str out("");
-    for (const nb::handle& p : parts) {
-        PyObject* r = PyUnicode_Concat(out.ptr(), p.ptr());
-        if (!r) throw nb::python_error();
-        out = nb::steal<nb::str>(r);
-    }
-    return out;
 }
 
 bool equals(const nb::handle& a, const nb::handle& b) {

@@ -8,6 +8,7 @@
 
 namespace quend::tolvar {
 
+using quend::glue::concat;
 using quend::glue::ns;
 
 namespace {
@@ -53,12 +54,6 @@ std::pair<nb::object, nb::object> unpack_pair(const nb::handle& pair) {
     }
     if (PyErr_Occurred()) throw nb::python_error();
     return {items[0], items[1]};
-}
-
-nb::str concat(std::initializer_list<nb::handle> parts) {
-    nb::list pieces;
-    for (nb::handle p : parts) pieces.append(p);
-    return nb::borrow<nb::str>(nb::str("").attr("join")(pieces));
 }
 
 void show_one(const nb::handle& text, const nb::handle& use_html_img, const nb::handle& iframe_size) {

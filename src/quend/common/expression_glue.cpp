@@ -15,7 +15,6 @@ namespace {
 
 using AnyArray = nb::ndarray<nb::ro, nb::device::cpu>;
 
-nb::module_ builtins() { return nb::module_::import_("builtins"); }
 
 [[noreturn]] void raise(PyObject* type, const std::string& msg) {
     PyErr_SetString(type, msg.c_str());
@@ -191,7 +190,7 @@ Factorized factorize(nb::handle values) {
     nb::object np = nb::module_::import_("numpy");
     nb::object v = nb::borrow(values);
     if (!is_array_like(v)) {
-        nb::object seq = PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) ? v : builtins().attr("list")(v);
+        nb::object seq = PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) ? v : glue::builtin("list")(v);
         return factorize_objects(PySequence_Fast_ITEMS(seq.ptr()), nb::len(seq));
     }
     nb::object inner = nb::hasattr(v, "array") ? v.attr("array") : v;
@@ -213,7 +212,7 @@ LabelCodes sorted_label_codes(nb::handle values) {
     nb::object codes = fac.codes;
     nb::list uniq = fac.uniques;
     const std::size_t k = nb::len(uniq);
-    nb::object order = builtins().attr("sorted")(builtins().attr("range")(k), nb::arg("key") = uniq.attr("__getitem__"));
+    nb::object order = glue::builtin("sorted")(glue::builtin("range")(k), nb::arg("key") = uniq.attr("__getitem__"));
     LabelCodes out;
     std::vector<std::int64_t> rank(k);
     std::size_t pos = 0;
@@ -235,7 +234,7 @@ bool all_genes(nb::handle genes) { return genes.is_none() || nb::len(genes) == 0
 std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes) {
     nb::object np = nb::module_::import_("numpy");
     nb::object wanted = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes))
-                                                     : builtins().attr("list")(genes);
+                                                     : glue::builtin("list")(genes);
     nb::object pos = np.attr("asarray")(var_names.attr("get_indexer")(wanted), nb::arg("dtype") = np.attr("int64"));
     auto arr = nb::cast<nb::ndarray<const std::int64_t, nb::ndim<1>, nb::device::cpu>>(pos);
     std::vector<std::int64_t> out(arr.shape(0));

@@ -12,7 +12,7 @@ nb::dict sample_to_group_dict(nb::handle samples, nb::handle conditions) {
     nb::object c = np.attr("array")(conditions);
     // Sorting the distinct labels with their own ordering (TypeError when
     // they cannot be compared); the first index of each gives its condition.
-    nb::object distinct = nb::module_::import_("builtins").attr("sorted")(nb::module_::import_("builtins").attr("set")(s.attr("tolist")()));
+    nb::object distinct = quend::glue::builtin("sorted")(quend::glue::builtin("set")(s.attr("tolist")()));
     nb::dict result;
     const size_t n_distinct = nb::len(distinct);
     if (n_distinct == 0) return result;

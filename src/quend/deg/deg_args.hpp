@@ -57,7 +57,7 @@ inline nb::object float_frame(const nb::object& df) {
         nb::object same = df.attr("dtypes").attr("__eq__")(f64).attr("all")();
         if (PyObject_IsTrue(same.ptr()) == 1) return df;
     }
-    return df.attr("astype")(nb::module_::import_("builtins").attr("float"));
+    return df.attr("astype")(quend::glue::builtin("float"));
 }
 
 // The condition labels as a Series: a given Series is only read (its order

@@ -53,7 +53,7 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
     };
 
     // Object labels so that relabelling keeps every original label object.
-    nb::object labels = ps_cond.attr("to_numpy")(nb::arg("dtype") = nb::module_::import_("builtins").attr("object"));
+    nb::object labels = ps_cond.attr("to_numpy")(nb::arg("dtype") = quend::glue::builtin("object"));
 
     if (ref_condition.is_none()) {
         if (args.verbose) glue::print(std::string("### MODE: one-vs-rest ###"));
@@ -113,7 +113,7 @@ nb::object get_deg_summary(nb::object dct_deg, nb::object col) {
     double* v = nb::cast<nb::ndarray<double, nb::ndim<2>, nb::c_contig, nb::device::cpu>>(values).data();
     for (std::size_t j = 0; j < n_keys; ++j) {
         nb::object table = dct_deg[keys[j]];
-        nb::object column = table.attr("__getitem__")(col).attr("astype")(nb::module_::import_("builtins").attr("float"));
+        nb::object column = table.attr("__getitem__")(col).attr("astype")(quend::glue::builtin("float"));
         nb::object column_values = np.attr("ascontiguousarray")(column.attr("to_numpy")(), nb::arg("dtype") = np.attr("float64"));
         nb::object rows = np.attr("ascontiguousarray")(genes.attr("get_indexer")(indexes[j]), nb::arg("dtype") = np.attr("int64"));
         auto cv = nb::cast<nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(column_values);

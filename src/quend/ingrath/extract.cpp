@@ -166,7 +166,7 @@ void check_tar_members(nb::handle members, const char* dest) {
 
 nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object remove_gz) {
     try {
-        nb::object builtin_open = nb::module_::import_("builtins").attr("open");
+        nb::object builtin_open = quend::glue::builtin("open");
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
             return with_context(builtin_open(file_out, "wb"), [&](nb::object f_out) {
                 ns("shutil").attr("copyfileobj")(f_in, f_out);

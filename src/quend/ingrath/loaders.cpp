@@ -66,6 +66,17 @@ nb::object tissue_h5ad_name(nb::handle tissue) {
     return name;
 }
 
+// Download a registered tissue's archive and unpack it; None for an unknown
+// archive type. Errors of the download or the unpacking propagate.
+nb::object fetch_tissue(const char* table, nb::handle tissue, nb::handle file_type) {
+    nb::object file_id = ns(table)[tissue];
+    nb::object file_down = ns("download_from_google_drive")(file_id);
+    const Kind kind = kind_of(file_type);
+    if (kind == Kind::None) return nb::none();
+    nb::object gz_name = kind == Kind::Gz ? tissue_h5ad_name(tissue) : nb::none();
+    return unpack(kind, file_down, gz_name);
+}
+
 void print_id_not_found(nb::handle tlst) {
     glue::print(std::string("ERROR: The file_id you requested does not exist."));
     print_with_keys("You can try one of ", tlst, ". ");
@@ -79,16 +90,9 @@ nb::object load_h5ad(nb::object tissue, nb::object file_type) {
         print_with_keys("tissue must be one of ", tlst, ". ");
         return nb::none();
     }
-    nb::object file_id = ns("sample_data_fid_dict")[tissue];
-    nb::object file_h5ad = nb::none();
-    nb::object file_down = ns("download_from_google_drive")(file_id);
-    Kind kind = kind_of(file_type);
-    if (kind != Kind::None) {
-        nb::object gz_name = kind == Kind::Gz ? tissue_h5ad_name(tissue) : nb::none();
-        file_h5ad = unpack(kind, file_down, gz_name);
-        // Reading once proves the unpacked file usable; a failure reaches the caller.
-        read_h5ad(file_h5ad);
-    }
+    nb::object file_h5ad = fetch_tissue("sample_data_fid_dict", tissue, file_type);
+    // Reading once proves the unpacked file usable; a failure reaches the caller.
+    if (kind_of(file_type) != Kind::None) read_h5ad(file_h5ad);
     return file_h5ad;
 }
 
@@ -135,15 +139,9 @@ nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type
         print_with_keys("tissue must be one of ", tlst, ". ");
         return nb::none();
     }
-    nb::object file_id = ns("processed_sample_data_fid_dict")[tissue];
-    nb::object file_h5ad = nb::none();
+    nb::object file_h5ad;
     try {
-        nb::object file_down = ns("download_from_google_drive")(file_id);
-        Kind kind = kind_of(file_type);
-        if (kind != Kind::None) {
-            nb::object gz_name = kind == Kind::Gz ? tissue_h5ad_name(tissue) : nb::none();
-            file_h5ad = unpack(kind, file_down, gz_name);
-        }
+        file_h5ad = fetch_tissue("processed_sample_data_fid_dict", tissue, file_type);
     } catch (...) {
         return nb::none();
     }

@@ -109,7 +109,7 @@ O cci_get_ni_mat(O df_dct, O remove_common) {
         }
     }
     nb::object distinct = pd.attr("unique")(pd.attr("Series")(seen, nb::arg("dtype") = "object"));
-    nb::object cells = nb::module_::import_("builtins").attr("sorted")(distinct.attr("tolist")());
+    nb::object cells = quend::glue::builtin("sorted")(distinct.attr("tolist")());
     nb::object cell_index = pd.attr("Index")(cells, nb::arg("tupleize_cols") = false);
     const std::size_t n = nb::len(cells);
 

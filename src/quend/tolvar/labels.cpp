@@ -213,7 +213,7 @@ O split_text(O s, O N_max) {
 
 O get_axes(O axes, O nr, O nc, O j) {
     if (nr.operator>(nb::int_(1))) {
-        O jr = nb::module_::import_("builtins").attr("int")(ns("np").attr("floor")(j / nc));
+        O jr = quend::glue::builtin("int")(ns("np").attr("floor")(j / nc));
         O jc = j % nc;
         return axes[jr][jc];
     }

@@ -13,7 +13,7 @@ namespace {
 
 nb::object as_sized(O values) {
     if (nb::hasattr(values, "__len__")) return values;
-    return nb::module_::import_("builtins").attr("list")(values);
+    return quend::glue::builtin("list")(values);
 }
 
 }  // namespace

@@ -1,0 +1,183 @@
+#include "common/label_codes.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "common/pyglue.hpp"
+#include "core/group_counts.hpp"
+
+namespace quend::glue {
+
+namespace {
+
+bool is_array_like(nb::handle values) {
+    nb::object pd = nb::module_::import_("pandas");
+    nb::object np = nb::module_::import_("numpy");
+    nb::object kinds = nb::make_tuple(pd.attr("Series"), pd.attr("Index"), np.attr("ndarray"),
+                                      pd.attr("api").attr("extensions").attr("ExtensionArray"));
+    return PyObject_IsInstance(values.ptr(), kinds.ptr()) == 1;
+}
+
+struct Factorized {
+    nb::object codes;  // writable contiguous int64
+    nb::list uniques;  // first-appearance order
+};
+
+std::int64_t* int64_data(nb::handle arr) {
+    return nb::cast<nb::ndarray<std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(arr, false).data();
+}
+
+// Categorical: its codes are already integers; only observed categories are
+// labels, as unique() would report them.
+Factorized factorize_categorical(nb::handle cat) {
+    nb::object np = nb::module_::import_("numpy");
+    Factorized f;
+    f.codes = np.attr("array")(cat.attr("codes"), nb::arg("dtype") = np.attr("int64"));
+    nb::list cats = nb::cast<nb::list>(cat.attr("categories").attr("tolist")());
+    const std::size_t n = nb::len(f.codes), k = nb::len(cats);
+    std::int64_t* c = int64_data(f.codes);
+    std::vector<std::int64_t> seen(k, -1);
+    std::int64_t next = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (c[i] < 0) continue;
+        std::int64_t& s = seen[static_cast<std::size_t>(c[i])];
+        if (s < 0) {
+            s = next++;
+            f.uniques.append(cats[static_cast<std::size_t>(c[i])]);
+        }
+        c[i] = s;
+    }
+    return f;
+}
+
+// Pointer -> code table: label arrays hold few distinct objects, repeated,
+// so most cells are resolved without touching the objects at all.
+class PointerCodes {
+public:
+    PointerCodes() : keys_(64, nullptr), vals_(64, 0) {}
+    bool find(PyObject* k, std::int64_t& v) const {
+        for (std::size_t i = slot(k);; i = (i + 1) & (keys_.size() - 1)) {
+            if (keys_[i] == k) {
+                v = vals_[i];
+                return true;
+            }
+            if (!keys_[i]) return false;
+        }
+    }
+    void insert(PyObject* k, std::int64_t v) {
+        if (2 * (used_ + 1) > keys_.size()) grow();
+        std::size_t i = slot(k);
+        while (keys_[i]) i = (i + 1) & (keys_.size() - 1);
+        keys_[i] = k;
+        vals_[i] = v;
+        ++used_;
+    }
+
+private:
+    std::size_t slot(PyObject* k) const {
+        return (reinterpret_cast<std::uintptr_t>(k) >> 4) * 0x9E3779B97F4A7C15ull >> 7 & (keys_.size() - 1);
+    }
+    void grow() {
+        std::vector<PyObject*> k = std::move(keys_);
+        std::vector<std::int64_t> v = std::move(vals_);
+        keys_.assign(k.size() * 2, nullptr);
+        vals_.assign(k.size() * 2, 0);
+        used_ = 0;
+        for (std::size_t i = 0; i < k.size(); ++i)
+            if (k[i]) insert(k[i], v[i]);
+    }
+    std::vector<PyObject*> keys_;
+    std::vector<std::int64_t> vals_;
+    std::size_t used_ = 0;
+};
+
+// Object arrays (text labels): distinct objects that compare equal share a
+// code through a dictionary; the array keeps every object alive meanwhile.
+Factorized factorize_objects(PyObject* const* data, std::size_t n) {
+    nb::object np = nb::module_::import_("numpy");
+    nb::object pd = nb::module_::import_("pandas");
+    PyObject* na = pd.attr("NA").ptr();
+    PyObject* nat = pd.attr("NaT").ptr();
+    Factorized f;
+    f.codes = np.attr("empty")(n, nb::arg("dtype") = np.attr("int64"));
+    std::int64_t* c = int64_data(f.codes);
+    nb::dict seen;
+    PointerCodes known;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* o = data[i];
+        std::int64_t code;
+        if (known.find(o, code)) {
+            c[i] = code;
+            continue;
+        }
+        if (o == Py_None || o == na || o == nat || (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o)))) {
+            code = -1;
+        } else {
+            PyObject* hit = PyDict_GetItemWithError(seen.ptr(), o);
+            if (hit) {
+                code = PyLong_AsLongLong(hit);
+            } else {
+                if (PyErr_Occurred()) throw nb::python_error();
+                code = static_cast<std::int64_t>(nb::len(f.uniques));
+                seen[nb::handle(o)] = nb::int_(code);
+                f.uniques.append(nb::handle(o));
+            }
+        }
+        known.insert(o, code);
+        c[i] = code;
+    }
+    return f;
+}
+
+Factorized factorize_objects(nb::handle arr) {
+    nb::object contiguous = nb::module_::import_("numpy").attr("ascontiguousarray")(arr);
+    // numpy exports no buffer for object arrays: read its data pointer.
+    const std::uintptr_t addr = nb::cast<std::uintptr_t>(contiguous.attr("ctypes").attr("data"));
+    return factorize_objects(reinterpret_cast<PyObject* const*>(addr), nb::len(contiguous));
+}
+
+Factorized factorize(nb::handle values) {
+    nb::object pd = nb::module_::import_("pandas");
+    nb::object np = nb::module_::import_("numpy");
+    nb::object v = nb::borrow(values);
+    if (!is_array_like(v)) {
+        nb::object seq = PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) ? v : glue::builtin("list")(v);
+        return factorize_objects(PySequence_Fast_ITEMS(seq.ptr()), nb::len(seq));
+    }
+    nb::object inner = nb::hasattr(v, "array") ? v.attr("array") : v;
+    if (PyObject_IsInstance(inner.ptr(), pd.attr("Categorical").ptr()) == 1) return factorize_categorical(inner);
+    nb::object arr = np.attr("asarray")(v);
+    if (nb::cast<std::string>(arr.attr("dtype").attr("kind")) == "O" && nb::cast<int>(arr.attr("ndim")) == 1)
+        return factorize_objects(arr);
+    nb::tuple fac = nb::cast<nb::tuple>(pd.attr("factorize")(v));
+    Factorized f;
+    f.codes = np.attr("array")(fac[0], nb::arg("dtype") = np.attr("int64"));
+    f.uniques = nb::cast<nb::list>(fac[1].attr("tolist")());
+    return f;
+}
+
+}  // namespace
+
+LabelCodes sorted_label_codes(nb::handle values) {
+    Factorized fac = factorize(values);
+    nb::object codes = fac.codes;
+    nb::list uniq = fac.uniques;
+    const std::size_t k = nb::len(uniq);
+    nb::object order = glue::builtin("sorted")(glue::builtin("range")(k), nb::arg("key") = uniq.attr("__getitem__"));
+    LabelCodes out;
+    std::vector<std::int64_t> rank(k);
+    std::size_t pos = 0;
+    for (nb::handle o : order) {
+        const std::size_t src = nb::cast<std::size_t>(o);
+        rank[src] = static_cast<std::int64_t>(pos++);
+        out.labels.append(uniq[src]);
+    }
+    auto arr = nb::cast<nb::ndarray<std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(codes, false);
+    out.n = arr.shape(0);
+    remap_codes(arr.data(), out.n, rank);
+    out.codes = codes;
+    out.data = arr.data();
+    return out;
+}
+
+}  // namespace quend::glue

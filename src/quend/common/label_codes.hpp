@@ -1,0 +1,28 @@
+#pragma once
+// Per-cell labels (categorical, object, numeric, plain sequences) to integer
+// codes numbered in ascending label order; missing labels get -1.
+#include <nanobind/nanobind.h>
+
+#include "common/accessor_cast.hpp"
+
+#include <cstdint>
+#include <cstddef>
+
+namespace quend::glue {
+
+namespace nb = nanobind;
+
+struct LabelCodes {
+    nb::object codes;   // int64 numpy array, one code per position (-1: missing label)
+    nb::list labels;    // distinct labels, ascending by their own ordering
+    const std::int64_t* data = nullptr;
+    std::size_t n = 0;
+    std::size_t n_labels() const { return nb::len(labels); }
+};
+
+// One vectorised factorisation, then codes renumbered so that code k is the
+// k-th label in ascending order. Missing labels (NaN/None) get -1. Labels that
+// cannot be ordered raise TypeError, as sorting them would.
+LabelCodes sorted_label_codes(nb::handle values);
+
+}  // namespace quend::glue

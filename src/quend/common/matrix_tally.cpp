@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 
 namespace quend::glue {
@@ -11,11 +12,6 @@ namespace quend::glue {
 namespace {
 
 using AnyArray = nb::ndarray<nb::ro, nb::device::cpu>;
-
-[[noreturn]] void raise(PyObject* type, const std::string& msg) {
-    PyErr_SetString(type, msg.c_str());
-    throw nb::python_error();
-}
 
 template <typename F>
 bool dispatch_value(const nb::dlpack::dtype& dt, F&& f) {

@@ -36,6 +36,24 @@ bool truthy(const nb::handle& obj) {
     return r == 1;
 }
 
+bool is_instance(const nb::handle& obj, const nb::handle& cls) {
+    const int r = PyObject_IsInstance(obj.ptr(), cls.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+bool contains(const nb::handle& container, const nb::handle& item) {
+    const int r = PySequence_Contains(container.ptr(), item.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+bool equals(const nb::handle& a, const nb::handle& b) {
+    const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
 nb::object compare(const nb::handle& a, const nb::handle& b, int op) {
     PyObject* r = PyObject_RichCompare(a.ptr(), b.ptr(), op);
     if (!r) throw nb::python_error();

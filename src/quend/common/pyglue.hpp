@@ -32,6 +32,12 @@ void require_str(const nb::handle& value, const char* arg_name, bool allow_none)
 // Truth value as `if obj:` sees it; errors propagate.
 bool truthy(const nb::handle& obj);
 
+// isinstance(obj, cls), `item in container` and `a == b` as one truth value;
+// errors propagate.
+bool is_instance(const nb::handle& obj, const nb::handle& cls);
+bool contains(const nb::handle& container, const nb::handle& item);
+bool equals(const nb::handle& a, const nb::handle& b);
+
 // a <op> b with the objects' own rich comparison (a Series gives a mask).
 nb::object compare(const nb::handle& a, const nb::handle& b, int op);
 

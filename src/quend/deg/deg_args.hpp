@@ -8,11 +8,7 @@ namespace quend::deg {
 
 namespace nb = nanobind;
 
-inline bool is_instance(const nb::handle& obj, const nb::handle& cls) {
-    const int r = PyObject_IsInstance(obj.ptr(), cls.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
+using quend::glue::is_instance;
 
 inline nb::list as_list(const nb::handle& iterable) {
     PyObject* l = PySequence_List(iterable.ptr());

@@ -20,6 +20,7 @@ namespace quend::deg {
 namespace {
 
 using glue::concat;
+using glue::equals;
 using glue::ns;
 
 nb::dict error_result(const nb::handle& message) {
@@ -27,12 +28,6 @@ nb::dict error_result(const nb::handle& message) {
     d["error"] = true;
     d["error_message"] = message;
     return d;
-}
-
-bool equals(const nb::handle& a, const nb::handle& b) {
-    const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-    if (r < 0) throw nb::python_error();
-    return r == 1;
 }
 
 // Column positions whose label equals `label` (one vectorised comparison).

@@ -4,6 +4,8 @@
 
 namespace quend::ingrath {
 
+using quend::glue::contains;
+using quend::glue::equals;
 using quend::glue::ns;
 
 
@@ -11,18 +13,6 @@ namespace {
 
 nb::object keys_of(const char* table) {
     return nb::steal(PySequence_List(ns(table).attr("keys")().ptr()));
-}
-
-bool contains(nb::handle tlst, nb::handle value) {
-    int r = PySequence_Contains(tlst.ptr(), value.ptr());
-    if (r < 0) throw nb::python_error();
-    return r != 0;
-}
-
-bool equals(nb::handle value, const char* text) {
-    int r = PyObject_RichCompareBool(value.ptr(), nb::str(text).ptr(), Py_EQ);
-    if (r < 0) throw nb::python_error();
-    return r != 0;
 }
 
 // message % ", ".join(tlst), for messages with one "%s" at the given split.
@@ -39,9 +29,9 @@ nb::object read_h5ad(nb::handle path) { return ns("anndata").attr("read_h5ad")(p
 enum class Kind { TarGz, Gz, Zip, None };
 
 Kind kind_of(nb::handle file_type) {
-    if (equals(file_type, "tar.gz")) return Kind::TarGz;
-    if (equals(file_type, "gz")) return Kind::Gz;
-    if (equals(file_type, "zip")) return Kind::Zip;
+    if (equals(file_type, nb::str("tar.gz"))) return Kind::TarGz;
+    if (equals(file_type, nb::str("gz"))) return Kind::Gz;
+    if (equals(file_type, nb::str("zip"))) return Kind::Zip;
     return Kind::None;
 }
 

@@ -13,6 +13,8 @@
 
 namespace quend::tolvar {
 
+using quend::glue::contains;
+using quend::glue::is_instance;
 using quend::glue::ns;
 using quend::glue::truthy;
 
@@ -57,18 +59,6 @@ nb::str from_utf8(const std::string& s) {
 
 std::string str_of(const nb::handle& obj) { return utf8(nb::str(obj)); }
 
-
-bool contains(const nb::handle& container, const nb::handle& item) {
-    const int r = PySequence_Contains(container.ptr(), item.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
-
-bool is_instance(const nb::handle& obj, const nb::handle& type) {
-    const int r = PyObject_IsInstance(obj.ptr(), type.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
 
 std::string value_type_name(const nb::handle& obj) { return utf8(nb::str(obj.type().attr("__name__"))); }
 

@@ -1,6 +1,8 @@
 // orvalen.deg: differential expression between sample groups.
 #include <nanobind/nanobind.h>
 
+#include "common/errors.hpp"
+#include "common/lazy_names.hpp"
 #include "common/pyglue.hpp"
 #include "common/sample_groups.hpp"
 #include "deg/functions.hpp"
@@ -10,21 +12,23 @@ using nb::arg;
 
 NB_MODULE(deg, m) {
     quend::glue::set_module(m);
-    auto import = [](const char* name) { return nb::module_::import_(name); };
-
-    m.attr("pd") = import("pandas");
-    m.attr("np") = import("numpy");
-    m.attr("sm") = import("statsmodels.api");
-    m.attr("multipletests") = import("statsmodels.stats.multitest").attr("multipletests");
-    m.attr("ttest_ind") = import("scipy.stats").attr("ttest_ind");
-    m.attr("stats") = import("scipy").attr("stats");
-    m.attr("plt") = import("matplotlib.pyplot");
-    m.attr("ADJUST_TEXT") = true;
-    try {
-        m.attr("adjust_text") = import("adjustText").attr("adjust_text");
-    } catch (nb::python_error&) {
-        // Any failure of the optional library only turns labels placement off.
-        m.attr("ADJUST_TEXT") = false;
+    // Libraries are imported on first use, so importing the module stays fast.
+    using quend::glue::lazy;
+    quend::glue::enable_lazy_names(m);
+    lazy(m, "pd", "pandas");
+    lazy(m, "np", "numpy");
+    lazy(m, "sm", "statsmodels.api");
+    lazy(m, "multipletests", "statsmodels.stats.multitest", "multipletests");
+    lazy(m, "ttest_ind", "scipy.stats", "ttest_ind");
+    lazy(m, "stats", "scipy", "stats");
+    lazy(m, "plt", "matplotlib.pyplot");
+    // Any failure to find the optional library only turns label placement off.
+    const bool have_adjust_text = quend::glue::on_ordinary_error(
+        [] { return quend::glue::findable("adjustText"); }, [](nb::python_error&) { return false; });
+    m.attr("ADJUST_TEXT") = have_adjust_text;
+    if (have_adjust_text) {
+        quend::glue::on_ordinary_error([&] { lazy(m, "adjust_text", "adjustText", "adjust_text"); },
+                                       [&](nb::python_error&) { m.attr("ADJUST_TEXT") = false; });
     }
 
     using namespace quend::deg;

@@ -1,6 +1,7 @@
 // orvalen.ingrath: registry of hosted data sets, download, extraction, loaders.
 #include <nanobind/nanobind.h>
 
+#include "common/lazy_names.hpp"
 #include "common/pyglue.hpp"
 #include "ingrath/functions.hpp"
 
@@ -16,12 +17,14 @@ NB_MODULE(ingrath, m) {
     // before anything is bound.
     Registry reg = load_registry();
 
-    m.attr("gdown") = import("gdown");
+    // gdown and anndata are imported on first use, so importing stays fast.
+    quend::glue::enable_lazy_names(m);
+    quend::glue::lazy(m, "gdown", "gdown");
     m.attr("gzip") = import("gzip");
     m.attr("shutil") = import("shutil");
     m.attr("os") = import("os");
     m.attr("tarfile") = import("tarfile");
-    m.attr("anndata") = import("anndata");
+    quend::glue::lazy(m, "anndata", "anndata");
     m.attr("zipfile") = import("zipfile");
 
     m.def("download_from_google_drive", &download_from_google_drive, arg("file_id").none(),

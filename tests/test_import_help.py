@@ -1,0 +1,81 @@
+"""Importing is cheap (libraries load on first use) and help() documents every function."""
+import ast
+import json
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+# name -> module that must not be loaded until the name is read
+HEAVY = {
+    "deg": {"sm": "statsmodels.api", "plt": "matplotlib.pyplot", "stats": "scipy.stats", "pd": "pandas"},
+    "tolvar": {"met": "sklearn.metrics", "plt": "matplotlib.pyplot", "anndata": "anndata",
+               "display": "IPython.display", "PCA": "sklearn.decomposition", "pd": "pandas"},
+    "ingrath": {"anndata": "anndata", "gdown": "gdown"},
+}
+
+CHILD = textwrap.dedent(
+    """
+    import importlib, json, sys
+    mod, heavy = sys.argv[1], json.loads(sys.argv[2])
+    m = importlib.import_module("orvalen." + mod)
+    out = {"loaded_at_import": sorted(lib for lib in heavy.values() if lib in sys.modules)}
+    first = list(vars(m))
+    out["listed"] = all(name in dir(m) for name in heavy)
+    name, lib = next(iter(heavy.items()))
+    value = getattr(m, name)
+    target = importlib.import_module(lib)
+    out["same"] = value is (target if name not in ("display", "PCA") else getattr(target, name))
+    out["in_dict"] = name in vars(m)
+    for n in dir(m):
+        getattr(m, n)
+    out["order"] = list(vars(m))
+    out["first"] = first
+    m.plt = "mine"
+    out["rebound"] = getattr(m, "plt", None) == "mine"
+    print("@@" + json.dumps(out))
+    """
+)
+
+
+def run_child(mod, heavy):
+    env = dict(os.environ, MPLBACKEND="Agg")
+    proc = subprocess.run([sys.executable, "-c", CHILD, mod, json.dumps(heavy)], capture_output=True, text=True,
+                          env=env, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    return json.loads(proc.stdout.splitlines()[-1][2:])
+
+
+# The names each module binds before its first function, in load order.
+LEADING = {
+    "deg": ["pd", "np", "sm", "multipletests", "ttest_ind", "stats", "plt", "ADJUST_TEXT", "adjust_text",
+            "simple_DEG_pair"],
+    "tolvar": ["time", "os", "copy", "datetime", "math", "random", "warnings", "subprocess", "sys", "np", "pd",
+               "plt", "mpl", "met", "stats", "signal", "cm", "colormaps", "figure", "Rectangle", "cluster",
+               "mixture", "PCA", "IncrementalPCA", "TruncatedSVD", "files", "SCANVPY", "sc", "anndata",
+               "STATANNOT", "Annotator", "SEABORN", "sns", "go", "base64", "_html", "display", "HTML", "Image",
+               "_detect_base64_type"],
+    "ingrath": ["gdown", "gzip", "shutil", "os", "tarfile", "anndata", "zipfile", "download_from_google_drive"],
+}
+
+
+@pytest.mark.parametrize("mod", sorted(HEAVY))
+def test_libraries_load_on_first_use(mod):
+    out = run_child(mod, HEAVY[mod])
+    assert out["loaded_at_import"] == []
+    assert out["listed"] and out["same"] and out["in_dict"] and out["rebound"]
+    # Once read, every name sits where loading everything at once put it.
+    names = [n for n in out["order"] if not n.startswith("__")]
+    lead = [n for n in LEADING[mod] if n in names]  # optional libraries may be absent
+    assert names[:len(lead)] == lead
+    assert [n for n in out["first"] if n in names] == [n for n in names if n in out["first"]]
+
+
+def test_unknown_name_is_an_attribute_error():
+    from orvalen import tolvar
+
+    with pytest.raises(AttributeError, match="has no attribute 'no_such_name'"):
+        tolvar.no_such_name
+    assert not hasattr(tolvar, "no_such_name")

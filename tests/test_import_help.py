@@ -79,3 +79,65 @@ def test_unknown_name_is_an_attribute_error():
     with pytest.raises(AttributeError, match="has no attribute 'no_such_name'"):
         tolvar.no_such_name
     assert not hasattr(tolvar, "no_such_name")
+
+
+# --- help -----------------------------------------------------------------------
+
+
+def _public_functions():
+    from orvalen import deg, ingrath, tolvar
+
+    for module in (deg, tolvar, ingrath):
+        for name in dir(module):
+            fn = getattr(module, name)
+            if not name.startswith("_") and type(fn).__name__ == "nb_func":
+                yield module, name, fn
+
+
+def _section(doc, title):
+    """Lines of one numpydoc section (title underlined with dashes)."""
+    lines = doc.splitlines()
+    for i, line in enumerate(lines[:-1]):
+        if line.strip() == title and set(lines[i + 1].strip()) == {"-"}:
+            body = []
+            for later, nxt in zip(lines[i + 2:], lines[i + 3:] + [""]):
+                if later.strip() and set(nxt.strip()) == {"-"}:
+                    break
+                body.append(later)
+            return body
+    return None
+
+
+def _documented_names(section):
+    names = set()
+    for line in section or []:
+        if line and not line[0].isspace():
+            names.update(n.strip() for n in line.split(" : ")[0].split(","))
+    return names
+
+
+def test_every_parameter_is_documented():
+    missing = []
+    for module, name, fn in _public_functions():
+        doc = fn.__doc__
+        sig = ast.parse("def %s: pass" % doc.splitlines()[0]).body[0].args
+        params = [a.arg for a in sig.args]
+        undocumented = set(params) - _documented_names(_section(doc, "Parameters"))
+        if undocumented:
+            missing.append("%s.%s: %s" % (module.__name__, name, sorted(undocumented)))
+        if _section(doc, "Returns") is None or _section(doc, "Examples") is None:
+            missing.append("%s.%s (Returns/Examples)" % (module.__name__, name))
+    assert missing == []
+
+
+def test_section_reader_sees_a_missing_parameter():
+    doc = "f(a, b)\n\nParameters\n----------\na, c : int\n    x\n\nReturns\n-------\nint\n"
+    assert _documented_names(_section(doc, "Parameters")) == {"a", "c"}
+    assert _section(doc, "Raises") is None
+
+
+def test_modules_have_docstrings():
+    from orvalen import deg, ingrath, tolvar
+
+    for module in (deg, tolvar, ingrath):
+        assert module.__doc__ and len(module.__doc__.splitlines()) > 5

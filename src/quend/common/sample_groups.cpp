@@ -1,6 +1,7 @@
 #include "common/sample_groups.hpp"
 
 #include "common/pyglue.hpp"
+#include "common/sample_groups_doc.hpp"
 
 namespace quend::glue {
 
@@ -48,10 +49,10 @@ nb::object sample_to_group_map(nb::handle samples, nb::handle conditions) {
 void def_sample_to_group(nb::module_& m) {
     m.def("get_sample_to_group_dict", &sample_to_group_dict, nb::arg("samples").none(), nb::arg("conditions").none(),
           nb::sig("def get_sample_to_group_dict(samples, conditions)"),
-          "Map each distinct sample label (ascending) to the condition of its first occurrence.");
+          doc::get_sample_to_group_dict);
     m.def("get_sample_to_group_map", &sample_to_group_map, nb::arg("samples").none(), nb::arg("conditions").none(),
           nb::sig("def get_sample_to_group_map(samples, conditions)"),
-          "Same result as get_sample_to_group_dict, reached through the module's current binding.");
+          doc::get_sample_to_group_map);
 }
 
 }  // namespace quend::glue

@@ -5,6 +5,7 @@
 #include "common/lazy_names.hpp"
 #include "common/pyglue.hpp"
 #include "common/sample_groups.hpp"
+#include "deg/docstrings.hpp"
 #include "deg/functions.hpp"
 
 namespace nb = nanobind;
@@ -12,6 +13,7 @@ using nb::arg;
 
 NB_MODULE(deg, m) {
     quend::glue::set_module(m);
+    m.doc() = quend::deg::doc::module;
     // Libraries are imported on first use, so importing the module stays fast.
     using quend::glue::lazy;
     quend::glue::enable_lazy_names(m);
@@ -41,9 +43,7 @@ NB_MODULE(deg, m) {
                   "ref_condition: str = None, pval_cutoff: float = 0.05, logFC_cutoff: float = 0.5, "
                   "test_method: str = 'ols', corr_method: str = 'fdr_bh', pval_ref_col: str = 'pval_adj', "
                   "verbose: bool = True)"),
-          "Welch's t-test of every gene between two sample groups, with multiple-testing correction.\n\n"
-          "Returns {'error': False, 'deg': significant table, 'deg_raw': full table} or\n"
-          "{'error': True, 'error_message': text} when the groups cannot be tested.");
+          doc::simple_DEG_pair);
     m.def("simple_DEG", &simple_DEG, arg("df_gene_by_sample_log_expr").none(), arg("condition_list").none(),
           arg("ref_condition").none() = nb::none(), arg("pval_cutoff").none() = 0.05,
           arg("logFC_cutoff").none() = 0.5, arg("test_method").none() = "ols",
@@ -53,16 +53,15 @@ NB_MODULE(deg, m) {
                   "ref_condition: str = None, pval_cutoff: float = 0.05, logFC_cutoff: float = 0.5, "
                   "test_method: str = 'ols', corr_method: str = 'fdr_bh', pval_ref_col: str = 'pval_adj', "
                   "verbose=True)"),
-          "Run simple_DEG_pair one-vs-rest (no reference) or one-vs-reference for every group.\n\n"
-          "Returns (significant tables, full tables), both keyed '<group>_vs_others'.");
+          doc::simple_DEG);
     m.def("get_deg_summary", &get_deg_summary, arg("dct_deg").none(), arg("col").none() = "pval_adj",
           nb::sig("def get_deg_summary(dct_deg, col='pval_adj')"),
-          "Gene-by-comparison matrix of one DEG-table column; 1.0 where a gene is absent.");
+          doc::get_deg_summary);
     quend::glue::def_sample_to_group(m);
     m.def("get_gene_expression_mean", &get_gene_expression_mean, arg("adata").none(), arg("genes").none() = nb::list(),
           arg("group_col").none() = "sample", arg("nz_pct").none() = true, arg("min_nz_pct").none() = 0.2,
           nb::sig("def get_gene_expression_mean(adata, genes=[], group_col='sample', nz_pct=True, min_nz_pct=0.2)"),
-          "Per-sample detection fraction (or mean expression) of genes, with each sample's condition.");
+          doc::get_gene_expression_mean);
     // Everything is passed on to matplotlib, where None is often meaningful.
     m.def("plot_deg", &plot_deg, arg("df_deg_dct").none(), arg("reference").none() = "logFC",
           arg("n_genes_to_show").none() = 30, arg("pval_cutoff").none() = 0.05,
@@ -73,7 +72,7 @@ NB_MODULE(deg, m) {
           nb::sig("def plot_deg(df_deg_dct, reference='logFC', n_genes_to_show=30, pval_cutoff=0.05, "
                   "figsize=(6, 4), dpi=100, text_fs=10, title_fs=12, label_fs=11, tick_fs=10, ncols=2, "
                   "wspace=0.15, hspace=0.2, deg_stat_dct=None, show_log_pv=True)"),
-          "One panel per comparison with the top genes' labels written vertically.");
+          doc::plot_deg);
     m.def("plot_volcano", &plot_volcano, arg("df_deg").none(), arg("logFC_col").none() = "logFC",
           arg("pval_col").none() = "pval_adj", arg("gene_col").none() = nb::none(),
           arg("pval_cutoff").none() = 0.05, arg("logFC_cutoff").none() = 1.0, arg("top_n_labels").none() = 20,
@@ -82,5 +81,5 @@ NB_MODULE(deg, m) {
           nb::sig("def plot_volcano(df_deg, logFC_col='logFC', pval_col='pval_adj', gene_col=None, "
                   "pval_cutoff=0.05, logFC_cutoff=1.0, top_n_labels=20, figsize=(8, 7), xlim=None, ylim=None, "
                   "title='Volcano plot (no label overlap)')"),
-          "Volcano plot of one DEG table with cut-off lines and the top genes labelled.");
+          doc::plot_volcano);
 }

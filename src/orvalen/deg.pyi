@@ -8,7 +8,7 @@ import pandas as pd
 Labels = Union[Sequence[Any], pd.Series]
 DegTables = Dict[str, pd.DataFrame]
 
-# True when the optional adjustText library could be imported at load.
+# True when the optional adjustText library was found at load (it is imported on first use).
 ADJUST_TEXT: bool
 
 def simple_DEG_pair(

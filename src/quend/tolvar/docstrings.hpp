@@ -587,11 +587,11 @@ labels : list
 Returns
 -------
 dict
-    numpy floats rounded to 3 decimals: 'Accuracy', 'F1' (per-class F1 weighted by class
-    size), then for each label 'F1 (<label>)', 'Precision (<label>)',
-    'Recall (<label>)', 'FPR (<label>)'. An undefined ratio (a class never
-    predicted, absent, or without negatives) is NaN, with numpy's warning.
-    Prints nothing.
+    numpy floats rounded to 3 decimals: 'Accuracy', 'F1' (per-class F1
+    weighted by class size), then for each label 'F1 (<label>)', 'Precision
+    (<label>)', 'Recall (<label>)', 'FPR (<label>)'. An undefined ratio (a
+    class never predicted, absent, or without negatives) is NaN, with
+    numpy's warning. Prints nothing.
 
 Examples
 --------

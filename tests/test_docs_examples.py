@@ -1,10 +1,14 @@
 """The examples of the user guide run as written.
 
 Each page's ```python blocks run in order in one namespace, in a scratch
-working directory. Blocks that download (the loaders and
+working directory, and the values and printed lines that the pages quote
+are checked. Blocks that download (the loaders and
 download_from_google_drive) need the hosting service and are left out.
 """
 
+import ast
+import contextlib
+import io
 import re
 import warnings
 from pathlib import Path
@@ -21,6 +25,33 @@ def _blocks(page):
     return [b for b in blocks if "ingrath.load" not in b and "download_from_google_drive(" not in b]
 
 
+def _run_and_check(block, namespace, where):
+    """Runs a block statement by statement; what the page says a statement
+    shows must be what the user sees: a trailing comment that starts like a
+    value is the repr of the expression, a comment block right below a
+    statement that printed is its first printed lines."""
+    lines = block.splitlines()
+    for node in ast.parse(block).body:
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            if isinstance(node, ast.Expr):
+                value = eval(compile(ast.Expression(node.value), where, "eval"), namespace)
+            else:
+                exec(compile(ast.Module([node], []), where, "exec"), namespace)
+        last = lines[node.end_lineno - 1]
+        trailing = last.split("  # ", 1)[1].strip() if "  # " in last else ""
+        if isinstance(node, ast.Expr) and trailing[:1] in ("[", "{", "(", "'"):
+            assert repr(value) == trailing, "%s: %s" % (where, last)
+        below = []
+        for line in lines[node.end_lineno:]:
+            if not line.startswith("# "):
+                break
+            below.append(line[2:])
+        printed = out.getvalue().splitlines()
+        if printed and below and not below[0].startswith("("):
+            assert printed[:len(below)] == below, "%s: %s" % (where, last)
+
+
 @pytest.mark.parametrize("page", PAGES)
 def test_page_examples_run(page, tmp_path, monkeypatch):
     import matplotlib
@@ -34,7 +65,7 @@ def test_page_examples_run(page, tmp_path, monkeypatch):
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
             for block in _blocks(page):
-                exec(compile(block, str(DOCS / page), "exec"), namespace)
+                _run_and_check(block, namespace, str(DOCS / page))
     except NotImplementedError as e:
         pytest.skip("module function not built in this tree: %s" % e)
     finally:

@@ -31,7 +31,8 @@ condition_list : list, array or pandas.Series
     used by position, not aligned by index.
 ref_condition : str, optional
     Label of the reference group; None takes the condition of the first
-    column.
+    column. A plain str: wrap a label taken from get_sample_to_group_dict
+    (a numpy string) in str(...).
 pval_cutoff, logFC_cutoff : float
     Significance thresholds, both inclusive.
 test_method : str
@@ -97,7 +98,8 @@ df_gene_by_sample_log_expr : pandas.DataFrame
 condition_list : list, array or pandas.Series
     One condition label per column, in column order.
 ref_condition : str, optional
-    Reference group; None runs one-vs-rest.
+    Reference group, a plain str (wrap a numpy string label in str(...));
+    None runs one-vs-rest.
 pval_cutoff, logFC_cutoff : float
     Significance thresholds, both inclusive.
 test_method : str

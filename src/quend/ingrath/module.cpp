@@ -33,7 +33,8 @@ NB_MODULE(ingrath, m) {
     m.def("decompress_gz", &decompress_gz, arg("file_in").none(), arg("file_out").none(),
           arg("remove_gz").none() = true,
           nb::sig("def decompress_gz(file_in, file_out, remove_gz=True)"),
-          "Unpack a gzip file to file_out and return file_out, or None on failure.");
+          "Unpack a gzip file to file_out and return file_out, or None on failure\n"
+          "(nothing is left at file_out then).");
     m.def("decompress_zip", &decompress_zip, arg("file_in").none(), arg("extract_dir").none() = "./",
           arg("remove_zip").none() = true,
           nb::sig("def decompress_zip(file_in, extract_dir='./', remove_zip=True)"),
@@ -81,4 +82,9 @@ NB_MODULE(ingrath, m) {
 
     // Read at every download, so a mirror or a test can point it elsewhere.
     m.attr("_download_url") = reg.download_url;
+    // Extraction limits, read at every call: an archive with more members, or
+    // declaring more bytes (never more than the free disk space), is refused
+    // before anything is written.
+    m.attr("_max_extract_members") = 10000;
+    m.attr("_max_extract_bytes") = nb::int_(64LL << 30);
 }

@@ -28,23 +28,29 @@ std::uint64_t setting(const char* name) {
 }
 
 // Parts of a relative member name without "." and empty parts; refuses an
-// absolute name, a drive, a backslash or "..".
+// absolute name, a drive or a ".." part (a backslash counts as a separator
+// there, as some unpackers read it).
 std::vector<std::string> safe_parts(const std::string& name, const char* dest) {
-    const std::string outside = "would be written outside " + glue::repr(nb::str(dest));
-    if (name.empty() || name[0] == '/' || name.find('\\') != std::string::npos ||
-        (name.size() > 1 && name[1] == ':'))
-        refuse(name, outside);
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':'))
+        refuse(name, "would be written outside " + glue::repr(nb::str(dest)));
     std::vector<std::string> parts;
     std::string cur;
+    bool climbs = false;
+    std::size_t seg = 0;  // start of the current backslash-or-slash segment
     for (std::size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && name[i] != '/') {
+        const bool end = i == name.size() || name[i] == '/';
+        if (end || name[i] == '\\') {
+            climbs = climbs || name.compare(seg, i - seg, "..") == 0;
+            seg = i + 1;
+        }
+        if (!end) {
             cur.push_back(name[i]);
             continue;
         }
-        if (cur == "..") refuse(name, outside);
         if (!cur.empty() && cur != ".") parts.push_back(cur);
         cur.clear();
     }
+    if (climbs) refuse(name, "would be written outside " + glue::repr(nb::str(dest)));
     return parts;
 }
 

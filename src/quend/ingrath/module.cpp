@@ -39,7 +39,9 @@ NB_MODULE(ingrath, m) {
           arg("remove_zip").none() = true,
           nb::sig("def decompress_zip(file_in, extract_dir='./', remove_zip=True)"),
           "Extract every member of a zip archive into extract_dir and return extract_dir,\n"
-          "or None on failure (also when a member would land outside extract_dir).");
+          "or None on failure (also when the archive is refused: a link or a member that\n"
+          "would land outside extract_dir, or more members or bytes than\n"
+          "_max_extract_members / _max_extract_bytes allow).");
     m.def("decompress_zip_and_move", &decompress_zip_and_move, arg("file_in").none(),
           arg("extract_dir").none() = "temp_extract",
           arg("remove_zip").none() = true,
@@ -50,7 +52,8 @@ NB_MODULE(ingrath, m) {
           nb::sig("def decompress_tar_gz(file_in, remove_org=True)"),
           "Extract a tar.gz archive holding one file (at the top or in one folder), move\n"
           "that file into the working directory and return its name, or None on failure\n"
-          "(also when a member would land outside the extraction directory).");
+          "(also when the archive is refused: a link, a second file, a member that would\n"
+          "land outside, or more members or bytes than the limits allow).");
 
     m.attr("sample_data_fid_dict_gz") = reg.sample_data_fid_dict_gz;
     m.attr("sample_data_fid_dict") = reg.sample_data_fid_dict;

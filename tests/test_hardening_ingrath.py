@@ -142,7 +142,9 @@ def test_member_named_like_the_archive_is_kept(capsys):
     assert open("b.zip", "rb").read() == b"zipped"
     open("c", "wb").write(gzip.compress(b"gz"))
     assert ingrath.decompress_gz("c", "c") == "c" and open("c", "rb").read() == b"gz"
-    assert files() == ["a.tar.gz", "b.zip", "c"]
+    zip_of("d.zip", [("x", b"1"), ("d.zip", b"2")])
+    assert ingrath.decompress_zip("d.zip") is None and zipfile.is_zipfile("d.zip")
+    assert files() == ["a.tar.gz", "b.zip", "c", "d.zip"]
 
 
 # --- interrupts --------------------------------------------------------------------

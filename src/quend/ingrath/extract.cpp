@@ -96,6 +96,16 @@ void remove_input(nb::handle file_in, nb::handle file_out) {
     ns("os").attr("remove")(file_in);
 }
 
+// Extracting a member over the archive being read would truncate it mid-read
+// (and the removal flag would then delete the member).
+void check_not_over_archive(nb::handle names, nb::handle extract_dir, nb::handle file_in) {
+    nb::object path = ns("os").attr("path");
+    nb::object archive = path.attr("abspath")(file_in);
+    for (nb::handle name : names)
+        if (glue::equals(path.attr("abspath")(path.attr("join")(extract_dir, name)), archive))
+            glue::raise(PyExc_ValueError, "archive member " + glue::repr(name) + " would overwrite the archive");
+}
+
 }  // namespace
 
 nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object remove_gz) {
@@ -125,6 +135,7 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
     auto body = [&]() -> nb::object {
         return with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
             check_zip_members(zip_ref.attr("infolist")(), to_str(extract_dir).c_str());
+            check_not_over_archive(zip_ref.attr("namelist")(), extract_dir, file_in);
             // A folder made by this call goes again if the extraction fails.
             const bool fresh = !lexists(extract_dir);
             Leftover made(extract_dir, Leftover::Kind::Tree);

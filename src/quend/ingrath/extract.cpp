@@ -106,6 +106,21 @@ void check_not_over_archive(nb::handle names, nb::handle extract_dir, nb::handle
             glue::raise(PyExc_ValueError, "archive member " + glue::repr(name) + " would overwrite the archive");
 }
 
+// The silent failure path: None for an ordinary error (a C++ one included);
+// an interrupt or exit request propagates. A handler's rethrow is not caught
+// by its sibling handler.
+template <class Body>
+nb::object none_on_failure(Body&& body) {
+    try {
+        return body();
+    } catch (nb::python_error& e) {
+        if (!glue::is_ordinary(e)) throw;
+        return nb::none();
+    } catch (const std::exception&) {
+        return nb::none();
+    }
+}
+
 }  // namespace
 
 nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object remove_gz) {
@@ -128,7 +143,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
             return file_out;
         });
     };
-    return glue::on_ordinary_error(body, [](nb::python_error&) { return nb::none(); });
+    return none_on_failure(body);
 }
 
 nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object remove_zip) {
@@ -147,7 +162,7 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
             return extract_dir;
         });
     };
-    return glue::on_ordinary_error(body, [](nb::python_error&) { return nb::none(); });
+    return none_on_failure(body);
 }
 
 nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, nb::object remove_zip) {
@@ -222,7 +237,7 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
         glue::print(concat("File saved to: ", file));
         return file;
     };
-    return glue::on_ordinary_error(body, [](nb::python_error&) { return nb::none(); });
+    return none_on_failure(body);
 }
 
 }  // namespace quend::ingrath

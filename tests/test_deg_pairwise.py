@@ -252,5 +252,5 @@ def test_duplicate_labels_are_handled_by_position():
 
 def test_condition_series_longer_than_the_table_raises():
     df = make_expr(np.random.default_rng(2), n_genes=5, n_ref=2, n_test=2)
-    with pytest.raises(IndexError):
+    with pytest.raises(ValueError, match="got 5 conditions for 4 columns"):
         deg.simple_DEG_pair(df, pd.Series(["A", "A", "B", "B", "B"]))

@@ -127,6 +127,13 @@ def test_dictionary_tree_pads_keys_and_nests():
     assert tolvar.show_anndata_tree({}) == "Dictionary Structure (top-level):\n└── (empty)\n"
 
 
+def test_keys_that_are_not_text_are_shown_by_their_text():
+    assert tolvar.show_anndata_tree({1: "x", 22: None, ("t", 2): {3.5: 1}}) == (
+        "Dictionary Structure (top-level):\n├── 1       : 'x'\n├── 22      : None\n"
+        "└── ('t', 2): (dict)\n     └── 3.5: 1\n"
+    )
+
+
 def test_deep_nesting_stops_at_max_depth():
     nested = {"l0": {"l1": {"l2": {"l3": {"l4": 1}}}}}
     assert tolvar.show_anndata_tree(nested, max_depth=2) == (

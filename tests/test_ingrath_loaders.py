@@ -30,6 +30,8 @@ SAMPLE_TYPE_ERROR = (
     "You can try with one of tar.gz or gz for file_type argument. \n"
     "Or, You can try one of %s for file_id_or_tissue_name. \n" % SAMPLE_KEYS
 )
+NO_HOSTED_IDS = ("This installation has no hosted identifiers (orvalen/ingrath_registry.json holds "
+                 "placeholders); set them as described in docs/deployment.md.\n")
 PROCESSED_TYPE_ERROR = (
     "ERROR: The file_type might be a wrong one.\n"
     "You can try with one of tar.gz, zip, or gz for file_type argument. \n"
@@ -238,7 +240,7 @@ def test_download_that_saves_nothing_raises(monkeypatch, capsys):
         ingrath.download_from_google_drive("x")
     assert ingrath.load_sample_data("x") is None
     assert ingrath.load_velmar_processed_anndata("Lung") is None
-    assert capsys.readouterr().out == ID_NOT_FOUND % SAMPLE_KEYS
+    assert capsys.readouterr().out == ID_NOT_FOUND % SAMPLE_KEYS + NO_HOSTED_IDS
     assert remaining() == []
 
 

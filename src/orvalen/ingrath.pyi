@@ -11,6 +11,8 @@ processed_sample_data_fid_dict: Dict[str, str]
 
 # Download address the identifier is appended to; read at every download.
 _download_url: str
+_max_extract_members: int
+_max_extract_bytes: int
 
 def download_from_google_drive(file_id: Any, out_path: str = 'downloaded') -> str: ...
 def decompress_gz(file_in: str, file_out: str, remove_gz: bool = True) -> Optional[str]: ...

@@ -117,3 +117,18 @@ TEST(Welch, TooFewValuesGiveNaN) {
     EXPECT_EQ(stats.mean[0], 1.0);
     EXPECT_TRUE(std::isnan(stats.var[0]));
 }
+
+TEST(Welch, EmptySampleListGivesNaN) {
+    // Both memory layouts: rows (items outer) and columns (samples outer).
+    std::vector<double> data = {1, 2, 3, 4, 5, 6};
+    for (const StridedMatrix& m : {StridedMatrix{data.data(), 2, 3, 3, 1}, StridedMatrix{data.data(), 2, 3, 1, 2}}) {
+        const auto stats = quend::group_stats(m, {});
+        ASSERT_EQ(stats.count.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(stats.count[i], 0.0);
+            EXPECT_TRUE(std::isnan(stats.mean[i]));
+            EXPECT_TRUE(std::isnan(stats.var[i]));
+        }
+        EXPECT_TRUE(std::isnan(quend::welch_test(m, {}, {0, 1, 2}).pvalue[0]));
+    }
+}

@@ -18,7 +18,9 @@ GroupStats group_stats(const StridedMatrix& m, const std::vector<std::size_t>& s
     out.count.assign(n, 0.0);
     out.mean.assign(n, nan);
     out.var.assign(n, nan);
-    if (n == 0) return out;
+    // No samples: every item has count 0 and NaN moments; the loops below
+    // would index empty buffers.
+    if (n == 0 || g == 0) return out;
     std::vector<double> vals(g), sq(g);
     // Per item: the non-missing values packed into `vals` (branch-free), then
     // the two pairwise sums on that contiguous run, as numpy sees it.

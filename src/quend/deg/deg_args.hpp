@@ -45,24 +45,16 @@ inline DegArgs check_deg_args(const nb::handle& ref_condition, const nb::handle&
 }
 
 // The expression table as float64. astype(float) copies the whole table, so
-// it is skipped when every column already is float64.
-inline nb::object float_frame(const nb::object& df) {
-    nb::object pd = glue::ns("pd");
-    if (is_instance(df, pd.attr("DataFrame"))) {
-        nb::object f64 = glue::ns("np").attr("dtype")("float64");
-        nb::object same = df.attr("dtypes").attr("__eq__")(f64).attr("all")();
-        if (PyObject_IsTrue(same.ptr()) == 1) return df;
-    }
-    return df.attr("astype")(quend::glue::builtin("float"));
-}
+// it is skipped when every column already is float64. A value that is not a
+// number raises ValueError saying which layout is expected (a table passed
+// samples by genes usually carries its condition labels as text).
+nb::object float_frame(const nb::object& df);
 
 // The condition labels as a Series: a given Series is only read (its order
 // counts, not its index); anything else is indexed by the table's columns.
-inline nb::object condition_series(const nb::object& condition_list, const nb::object& expr) {
-    nb::object pd = glue::ns("pd");
-    if (is_instance(condition_list, pd.attr("Series"))) return condition_list;
-    return pd.attr("Series")(condition_list, nb::arg("index") = expr.attr("columns"));
-}
+// One label per column, else ValueError (a Series of another length would
+// fail later with a boolean-index error).
+nb::object condition_series(const nb::object& condition_list, const nb::object& expr);
 
 // Distinct labels in order of first appearance.
 inline nb::list unique_labels(const nb::object& cond) {

@@ -66,8 +66,10 @@ remove_gz : bool
 Returns
 -------
 str or None
-    file_out, or None (silently) on any failure; a failed call may leave a
-    partial file_out.
+    file_out, or None (silently) on any failure. The output is written as
+    ``<file_out>.part`` and renamed when complete, so a failed or interrupted
+    call leaves nothing at file_out; a link at file_out is replaced, never
+    written through. The output stops at ``ingrath._max_extract_bytes``.
 
 Notes
 -----
@@ -94,8 +96,10 @@ remove_zip : bool
 Returns
 -------
 str or None
-    extract_dir, or None (silently) on failure, including an archive with a
-    member that would land outside extract_dir.
+    extract_dir, or None (silently) on failure, including a refused archive:
+    a link member, a member that would land outside extract_dir or overwrite
+    file_in, more members than ``ingrath._max_extract_members`` or more
+    declared bytes than ``ingrath._max_extract_bytes`` or the free disk space.
 
 Notes
 -----
@@ -127,7 +131,10 @@ str or None
 Notes
 -----
 On failure prints ``Zip 파일에 하나 이상의 파일이 포함되어 있습니다.`` (not
-exactly one entry) or ``오류 발생: <error>`` (any other error).
+exactly one entry; nothing is extracted) or ``오류 발생: <error>`` (any other
+error, including a refused archive as for decompress_zip, or an extract_dir
+that is not a folder inside the working directory: the working directory, one
+of its ancestors or a place outside it is refused with nothing deleted).
 
 Examples
 --------
@@ -151,8 +158,12 @@ remove_org : bool
 Returns
 -------
 str or None
-    The file's name, or None (silently) on failure, including an archive with
-    members that would land outside the extraction directory.
+    The file's name, or None (silently) on failure, including a refused
+    archive: a link, device or pipe member, a member that would land outside
+    the extraction directory, a second file, more members than
+    ``ingrath._max_extract_members`` or more declared bytes than
+    ``ingrath._max_extract_bytes`` or the free disk space. A failed call
+    leaves no extract_tmp/ behind.
 
 Notes
 -----
@@ -294,6 +305,8 @@ Exception
 
 Notes
 -----
+While the registry holds the shipped placeholder identifiers, a failed
+download first prints one line saying so and pointing to docs/deployment.md.
 Prints on failure ``ERROR: The file_id you requested does not exist.`` and
 ``You can try one of <names>. `` when the download fails, or
 ``ERROR: The file_type might be a wrong one.`` and

@@ -1,10 +1,18 @@
 // Archive extraction in the working directory: gzip, zip and tar.gz.
-#include <set>
+//
+// Every member list is checked before anything is written (archive_checks),
+// outputs are written under a temporary name or folder that is removed when
+// the call fails or is interrupted (Leftover), and the extracted file is moved
+// into place without following a link at its destination.
+#include <cstdint>
+#include <exception>
 #include <string>
-#include <vector>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
+#include "ingrath/archive_checks.hpp"
 #include "ingrath/functions.hpp"
+#include "ingrath/leftover.hpp"
 
 namespace quend::ingrath {
 
@@ -12,19 +20,19 @@ using quend::glue::ns;
 using quend::glue::to_str;
 using quend::glue::truthy;
 
-
 nb::object concat(const char* prefix, nb::handle value) {
     nb::object out = nb::steal(PyUnicode_Concat(nb::str(prefix).ptr(), nb::str(value).ptr()));
     if (!out.is_valid()) throw nb::python_error();
     return out;
 }
 
-void raise(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
-    throw nb::python_error();
-}
-
 namespace {
+
+nb::object with_suffix(nb::handle text, const char* suffix) {
+    nb::object out = nb::steal(PyUnicode_Concat(nb::str(text).ptr(), nb::str(suffix).ptr()));
+    if (!out.is_valid()) throw nb::python_error();
+    return out;
+}
 
 // The `with` statement: __exit__ sees the body's exception, and re-raises it
 // unless the context suppresses it.
@@ -45,179 +53,151 @@ nb::object with_context(nb::object manager, Body&& body) {
     return result;
 }
 
-std::vector<std::string> split(const std::string& path, const char* seps) {
-    std::vector<std::string> parts;
-    std::string cur;
-    for (char c : path) {
-        if (std::string(seps).find(c) != std::string::npos) {
-            parts.push_back(cur);
-            cur.clear();
-        } else {
-            cur.push_back(c);
-        }
-    }
-    parts.push_back(cur);
-    return parts;
-}
+bool lexists(nb::handle path) { return truthy(ns("os").attr("path").attr("lexists")(path)); }
 
-std::string join(const std::vector<std::string>& parts) {
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) out += (i ? "/" : "") + parts[i];
-    return out;
-}
-
-[[noreturn]] void unsafe_member(const std::string& name, const char* dest) {
-    raise(PyExc_ValueError,
-          "archive member " + glue::repr(nb::str(name.c_str(), name.size())) + " would be written outside " +
-              glue::repr(nb::str(dest)));
-}
-
-// Zip member names are joined onto the extraction directory (and moved from
-// there), so an absolute name, a drive or a ".." part would reach outside it.
-void check_zip_members(nb::handle names, const char* dest) {
-    for (nb::handle h : names) {
-        std::string name = to_str(h);
-        bool bad = name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':');
-        for (const auto& part : split(name, "/\\")) bad = bad || part == "..";
-        if (bad) unsafe_member(name, dest);
+// Copies in chunks so that a gzip bomb stops at the byte limit instead of
+// filling the disk (a gzip stream declares no reliable size up front).
+void copy_limited(nb::handle f_in, nb::handle f_out, std::uint64_t limit) {
+    constexpr Py_ssize_t kChunk = Py_ssize_t(1) << 20;
+    nb::object read = f_in.attr("read"), write = f_out.attr("write");
+    std::uint64_t total = 0;
+    for (;;) {
+        nb::object chunk = read(kChunk);
+        const Py_ssize_t n = PyObject_Length(chunk.ptr());
+        if (n < 0) throw nb::python_error();
+        if (n == 0) return;
+        total += static_cast<std::uint64_t>(n);
+        if (total > limit)
+            glue::raise(PyExc_ValueError, "gzip data expands beyond " + std::to_string(limit) +
+                                              " bytes (ingrath._max_extract_bytes, or the free disk space)");
+        write(chunk);
     }
 }
 
-// Path parts of a tar member name relative to the extraction directory;
-// false when the name is absolute or climbs with "..".
-bool tar_parts(const std::string& name, std::vector<std::string>& parts) {
-    parts.clear();
-    if (name.empty() || name[0] == '/') return false;
-    for (const auto& part : split(name, "/")) {
-        if (part.empty() || part == ".") continue;
-        if (part == "..") return false;
-        parts.push_back(part);
-    }
-    return true;
+// Moves an extracted file to `name` in the working directory: a link there
+// is replaced, never followed, and a folder there is refused.
+void place_file(nb::handle src, nb::handle name) {
+    nb::object os = ns("os");
+    nb::object path = os.attr("path");
+    if (truthy(path.attr("islink")(name)))
+        os.attr("remove")(name);
+    else if (truthy(path.attr("isdir")(name)))
+        glue::raise(PyExc_ValueError, "a folder named " + glue::repr(name) + " is in the way");
+    ns("shutil").attr("move")(src, name);
 }
 
-bool passes_through_link(const std::vector<std::string>& parts, const std::set<std::string>& links) {
-    std::vector<std::string> prefix;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        prefix.push_back(parts[i]);
-        if (links.count(join(prefix))) return true;
-    }
-    return false;
+// Removes the input archive unless the output took its place (a member named
+// like the archive): the returned file must exist.
+void remove_input(nb::handle file_in, nb::handle file_out) {
+    nb::object path = ns("os").attr("path");
+    if (truthy(path.attr("exists")(file_in)) && truthy(path.attr("exists")(file_out)) &&
+        truthy(path.attr("samefile")(file_in, file_out)))
+        return;
+    ns("os").attr("remove")(file_in);
 }
 
-// Checks the whole member list before anything is written. Accepted: regular
-// files, directories, and links whose target stays inside, where no member
-// is reached through a link (so ".." in a link target is resolved against
-// real directories and lexical resolution is exact).
-void check_tar_members(nb::handle members, const char* dest) {
-    struct Member {
-        std::string name, linkname;
-        std::vector<std::string> parts;
-        bool sym = false, hard = false;
-    };
-    std::vector<Member> all;
-    std::set<std::string> links;
-    std::multiset<std::string> paths;
-    for (nb::handle m : members) {
-        Member e;
-        e.name = to_str(m.attr("name"));
-        e.sym = truthy(m.attr("issym")());
-        e.hard = truthy(m.attr("islnk")());
-        const bool plain = truthy(m.attr("isreg")()) || truthy(m.attr("isdir")());
-        if (!plain && !e.sym && !e.hard) unsafe_member(e.name, dest);  // devices, fifos
-        if (!tar_parts(e.name, e.parts) || (e.parts.empty() && !truthy(m.attr("isdir")())))
-            unsafe_member(e.name, dest);
-        if (e.sym || e.hard) e.linkname = to_str(m.attr("linkname"));
-        if (e.sym) links.insert(join(e.parts));
-        paths.insert(join(e.parts));
-        all.push_back(std::move(e));
-    }
-    for (const Member& e : all) {
-        if (passes_through_link(e.parts, links)) unsafe_member(e.name, dest);
-        // Writing a second member onto a link's path would write through it.
-        if (e.sym && paths.count(join(e.parts)) > 1) unsafe_member(e.name, dest);
-        if (e.hard) {
-            std::vector<std::string> target;
-            if (!tar_parts(e.linkname, target) || target.empty() || passes_through_link(target, links))
-                unsafe_member(e.name, dest);
-        }
-        if (e.sym) {
-            if (e.linkname.empty() || e.linkname[0] == '/') unsafe_member(e.name, dest);
-            std::vector<std::string> target(e.parts.begin(), e.parts.end() - 1);
-            const auto steps = split(e.linkname, "/");
-            for (size_t i = 0; i < steps.size(); ++i) {
-                const std::string& step = steps[i];
-                if (step.empty() || step == ".") continue;
-                if (step == "..") {
-                    if (target.empty()) unsafe_member(e.name, dest);
-                    target.pop_back();
-                    continue;
-                }
-                target.push_back(step);
-                bool more = false;
-                for (size_t j = i + 1; j < steps.size(); ++j) more = more || (!steps[j].empty() && steps[j] != ".");
-                if (more && links.count(join(target))) unsafe_member(e.name, dest);
-            }
-        }
+// Extracting a member over the archive being read would truncate it mid-read
+// (and the removal flag would then delete the member).
+void check_not_over_archive(nb::handle names, nb::handle extract_dir, nb::handle file_in) {
+    nb::object path = ns("os").attr("path");
+    nb::object archive = path.attr("abspath")(file_in);
+    for (nb::handle name : names)
+        if (glue::equals(path.attr("abspath")(path.attr("join")(extract_dir, name)), archive))
+            glue::raise(PyExc_ValueError, "archive member " + glue::repr(name) + " would overwrite the archive");
+}
+
+// The silent failure path: None for an ordinary error (a C++ one included);
+// an interrupt or exit request propagates. A handler's rethrow is not caught
+// by its sibling handler.
+template <class Body>
+nb::object none_on_failure(Body&& body) {
+    try {
+        return body();
+    } catch (nb::python_error& e) {
+        if (!glue::is_ordinary(e)) throw;
+        return nb::none();
+    } catch (const std::exception&) {
+        return nb::none();
     }
 }
 
 }  // namespace
 
 nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object remove_gz) {
-    try {
-        nb::object builtin_open = quend::glue::builtin("open");
+    auto body = [&]() -> nb::object {
+        nb::object os = ns("os");
+        nb::object part = with_suffix(os.attr("fspath")(file_out), ".part");
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
-            return with_context(builtin_open(file_out, "wb"), [&](nb::object f_out) {
-                ns("shutil").attr("copyfileobj")(f_in, f_out);
-                if (truthy(remove_gz)) ns("os").attr("remove")(file_in);
-                glue::print(concat("File saved to: ", file_out));
-                return file_out;
+            const std::uint64_t limit = extract_limits().bytes;
+            if (lexists(part)) os.attr("remove")(part);  // a stale one, or a planted link
+            Leftover partial(part, Leftover::Kind::File);
+            // "x": a fresh file, never a link's target.
+            with_context(glue::builtin("open")(part, "xb"), [&](nb::object f_out) {
+                copy_limited(f_in, f_out, limit);
+                return nb::none();
             });
+            os.attr("replace")(part, file_out);  // replaces a link at file_out, not its target
+            partial.keep();
+            if (truthy(remove_gz)) remove_input(file_in, file_out);
+            glue::print(concat("File saved to: ", file_out));
+            return file_out;
         });
-    } catch (...) {
-        return nb::none();
-    }
+    };
+    return none_on_failure(body);
 }
 
 nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object remove_zip) {
-    try {
+    auto body = [&]() -> nb::object {
         return with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
-            check_zip_members(zip_ref.attr("namelist")(), to_str(extract_dir).c_str());
+            check_zip_members(zip_ref.attr("infolist")(), to_str(extract_dir).c_str());
+            check_not_over_archive(zip_ref.attr("namelist")(), extract_dir, file_in);
+            // A folder made by this call goes again if the extraction fails.
+            const bool fresh = !lexists(extract_dir);
+            Leftover made(extract_dir, Leftover::Kind::Tree);
+            if (!fresh) made.keep();
             zip_ref.attr("extractall")(extract_dir);
+            made.keep();
             if (truthy(remove_zip)) ns("os").attr("remove")(file_in);
             glue::print(concat("Files extracted to: ", extract_dir));
             return extract_dir;
         });
-    } catch (...) {
-        return nb::none();
-    }
+    };
+    return none_on_failure(body);
 }
 
 nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, nb::object remove_zip) {
     try {
-        nb::object extracted_files =
-            with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
-                nb::object names = zip_ref.attr("namelist")();
-                check_zip_members(names, to_str(extract_dir).c_str());
-                zip_ref.attr("extractall")(extract_dir);
-                return names;
-            });
-        if (nb::len(extracted_files) != 1) {
+        check_extract_dir(extract_dir);
+        nb::object member = nb::none();
+        Leftover made(extract_dir, Leftover::Kind::Tree);
+        if (lexists(extract_dir)) made.keep();  // not ours to remove on failure
+        with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
+            nb::object infos = zip_ref.attr("infolist")();
+            // Counted before extracting, so a many-member archive writes nothing.
+            if (nb::len(infos) != 1) return nb::none();
+            check_zip_members(infos, to_str(extract_dir).c_str());
+            if (truthy(infos[0].attr("is_dir")()))
+                glue::raise(PyExc_ValueError, "archive member " + glue::repr(infos[0].attr("filename")) +
+                                                  " is a folder, not a file");
+            zip_ref.attr("extractall")(extract_dir);
+            member = infos[0].attr("filename");
+            return nb::none();
+        });
+        if (member.is_none()) {
             glue::print(std::string("Zip 파일에 하나 이상의 파일이 포함되어 있습니다."));
             return nb::none();
         }
-        nb::object member = extracted_files[0];
         nb::object os = ns("os");
         nb::object extracted_path = os.attr("path").attr("join")(extract_dir, member);
         nb::object file_out = os.attr("path").attr("basename")(member);
-        ns("shutil").attr("move")(extracted_path, file_out);
-        if (truthy(remove_zip)) ns("os").attr("remove")(file_in);
+        place_file(extracted_path, file_out);
+        if (truthy(remove_zip)) remove_input(file_in, file_out);
         ns("shutil").attr("rmtree")(extract_dir);
+        made.keep();
         return file_out;
     } catch (nb::python_error& e) {
         // Only the ordinary error family is reported; interrupts go on.
-        if (!e.matches(PyExc_Exception)) throw;
+        if (!glue::is_ordinary(e)) throw;
         glue::print(concat("오류 발생: ", e.value()));
         return nb::none();
     } catch (const std::exception& e) {
@@ -227,15 +207,19 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
 }
 
 nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
-    try {
+    auto body = [&]() -> nb::object {
         nb::object os = ns("os");
-        nb::object shutil = ns("shutil");
         nb::str extract_path("extract_tmp");
-        if (truthy(os.attr("path").attr("isdir")(extract_path))) shutil.attr("rmtree")(extract_path);
+        if (truthy(os.attr("path").attr("islink")(extract_path)))
+            os.attr("remove")(extract_path);
+        else if (truthy(os.attr("path").attr("isdir")(extract_path)))
+            ns("shutil").attr("rmtree")(extract_path);
+        Leftover tmp(extract_path, Leftover::Kind::Tree);
 
         nb::object tarfile = ns("tarfile");
+        std::string member;
         with_context(tarfile.attr("open")(file_in, "r:gz"), [&](nb::object tar) {
-            check_tar_members(tar.attr("getmembers")(), "extract_tmp");
+            member = tar_single_file(tar.attr("getmembers")(), "extract_tmp");
             // The interpreter's own filter as a second line of defence, where it has one.
             if (nb::hasattr(tarfile, "data_filter"))
                 tar.attr("extractall")(nb::arg("path") = extract_path, nb::arg("filter") = "data");
@@ -244,22 +228,16 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
             return nb::none();
         });
 
-        nb::object file = os.attr("listdir")(extract_path)[0];
-        nb::object file_h5ad = concat("extract_tmp/", file);
-        if (truthy(os.attr("path").attr("isdir")(file_h5ad))) {
-            file = os.attr("listdir")(file_h5ad)[0];
-            file_h5ad = nb::steal(PyUnicode_Concat(file_h5ad.ptr(), concat("/", file).ptr()));
-            if (!file_h5ad.is_valid()) throw nb::python_error();
-        }
-        if (truthy(os.attr("path").attr("isfile")(file))) os.attr("remove")(file);
-        if (!truthy(os.attr("path").attr("isfile")(file))) shutil.attr("move")(file_h5ad, ".");
-        shutil.attr("rmtree")(extract_path);
-        if (truthy(remove_org)) os.attr("remove")(file_in);
+        nb::object file_h5ad = concat("extract_tmp/", nb::str(member.c_str(), member.size()));
+        nb::object file = os.attr("path").attr("basename")(file_h5ad);
+        place_file(file_h5ad, file);
+        ns("shutil").attr("rmtree")(extract_path);
+        tmp.keep();
+        if (truthy(remove_org)) remove_input(file_in, file);
         glue::print(concat("File saved to: ", file));
         return file;
-    } catch (...) {
-        return nb::none();
-    }
+    };
+    return none_on_failure(body);
 }
 
 }  // namespace quend::ingrath

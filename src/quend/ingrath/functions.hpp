@@ -36,9 +36,11 @@ nb::object load_sample_data(nb::object file_id_or_tissue_name, nb::object file_t
 nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type);
 nb::object load_velmar_processed_sample_data(nb::object file_id_or_tissue_name, nb::object file_type);
 
-// Small helpers (extract.cpp).
-// prefix + str(value), as one Python text.
+// prefix + str(value), as one Python text (extract.cpp).
 nb::object concat(const char* prefix, nb::handle value);
-[[noreturn]] void raise(PyObject* type, const std::string& message);
+
+// registry.cpp: after a failed download, one line saying so when `file_id`
+// is a shipped placeholder rather than a hosted identifier.
+void note_placeholder(nb::handle file_id);
 
 }  // namespace quend::ingrath

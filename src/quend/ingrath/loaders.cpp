@@ -1,4 +1,7 @@
 // Loaders: tissue name or hosted identifier -> download -> unpack -> AnnData.
+#include <optional>
+
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "ingrath/functions.hpp"
 
@@ -7,6 +10,7 @@ namespace quend::ingrath {
 using quend::glue::contains;
 using quend::glue::equals;
 using quend::glue::ns;
+using quend::glue::on_ordinary_error;
 
 
 namespace {
@@ -60,7 +64,13 @@ nb::object tissue_h5ad_name(nb::handle tissue) {
 // archive type. Errors of the download or the unpacking propagate.
 nb::object fetch_tissue(const char* table, nb::handle tissue, nb::handle file_type) {
     nb::object file_id = ns(table)[tissue];
-    nb::object file_down = ns("download_from_google_drive")(file_id);
+    nb::object file_down;
+    try {
+        file_down = ns("download_from_google_drive")(file_id);
+    } catch (nb::python_error& e) {
+        if (glue::is_ordinary(e)) note_placeholder(file_id);
+        throw;
+    }
     const Kind kind = kind_of(file_type);
     if (kind == Kind::None) return nb::none();
     nb::object gz_name = kind == Kind::Gz ? tissue_h5ad_name(tissue) : nb::none();
@@ -70,6 +80,17 @@ nb::object fetch_tissue(const char* table, nb::handle tissue, nb::handle file_ty
 void print_id_not_found(nb::handle tlst) {
     glue::print(std::string("ERROR: The file_id you requested does not exist."));
     print_with_keys("You can try one of ", tlst, ". ");
+}
+
+// The download of a raw identifier; an ordinary failure is reported as an
+// unknown identifier (None), an interrupt propagates.
+std::optional<nb::object> download_or_report(nb::handle file_id, nb::handle tlst) {
+    return on_ordinary_error(
+        [&]() -> std::optional<nb::object> { return ns("download_from_google_drive")(file_id); },
+        [&](nb::python_error&) -> std::optional<nb::object> {
+            print_id_not_found(tlst);
+            return std::nullopt;
+        });
 }
 
 }  // namespace
@@ -97,13 +118,9 @@ nb::object load_sample_data(nb::object file_id_or_tissue_name, nb::object file_t
     if (contains(tlst, file_id_or_tissue_name)) return ns("load_anndata")(file_id_or_tissue_name, file_type);
 
     nb::object file_h5ad = nb::none();
-    nb::object file_down;
-    try {
-        file_down = ns("download_from_google_drive")(file_id_or_tissue_name);
-    } catch (...) {
-        print_id_not_found(tlst);
-        return nb::none();
-    }
+    const std::optional<nb::object> downloaded = download_or_report(file_id_or_tissue_name, tlst);
+    if (!downloaded) return nb::none();
+    const nb::object& file_down = *downloaded;
     Kind kind = kind_of(file_type);
     if (kind != Kind::None) file_h5ad = unpack(kind, file_down, nb::str("downloaded.h5ad"));
     if (file_h5ad.is_none()) {
@@ -112,15 +129,12 @@ nb::object load_sample_data(nb::object file_id_or_tissue_name, nb::object file_t
         print_with_keys("Or, You can try one of ", tlst, " for file_id_or_tissue_name. ");
         return nb::none();
     }
-    nb::object adata;
-    try {
-        adata = read_h5ad(file_h5ad);
-    } catch (...) {
-        glue::print(std::string("ERROR: Cannot read the downloaded file."));
-        print_with_keys("You can try one of ", tlst, " for file_id_or_tissue_name. ");
-        return nb::none();
-    }
-    return adata;
+    return on_ordinary_error([&] { return read_h5ad(file_h5ad); },
+                             [&](nb::python_error&) {
+                                 glue::print(std::string("ERROR: Cannot read the downloaded file."));
+                                 print_with_keys("You can try one of ", tlst, " for file_id_or_tissue_name. ");
+                                 return nb::none();
+                             });
 }
 
 nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type) {
@@ -129,12 +143,9 @@ nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type
         print_with_keys("tissue must be one of ", tlst, ". ");
         return nb::none();
     }
-    nb::object file_h5ad;
-    try {
-        file_h5ad = fetch_tissue("processed_sample_data_fid_dict", tissue, file_type);
-    } catch (...) {
-        return nb::none();
-    }
+    nb::object file_h5ad = on_ordinary_error(
+        [&] { return fetch_tissue("processed_sample_data_fid_dict", tissue, file_type); },
+        [](nb::python_error&) { return nb::none(); });
     if (file_h5ad.is_none()) return nb::none();
     return read_h5ad(file_h5ad);
 }
@@ -144,13 +155,9 @@ nb::object load_velmar_processed_sample_data(nb::object file_id_or_tissue_name, 
     if (contains(tlst, file_id_or_tissue_name))
         return ns("load_velmar_processed_anndata")(file_id_or_tissue_name, file_type);
 
-    nb::object file_down;
-    try {
-        file_down = ns("download_from_google_drive")(file_id_or_tissue_name);
-    } catch (...) {
-        print_id_not_found(tlst);
-        return nb::none();
-    }
+    const std::optional<nb::object> downloaded = download_or_report(file_id_or_tissue_name, tlst);
+    if (!downloaded) return nb::none();
+    const nb::object& file_down = *downloaded;
     Kind kind = kind_of(file_type);
     if (kind == Kind::None) {
         glue::print(std::string("ERROR: The file_type might be a wrong one."));

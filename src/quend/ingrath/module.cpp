@@ -77,4 +77,9 @@ NB_MODULE(ingrath, m) {
 
     // Read at every download, so a mirror or a test can point it elsewhere.
     m.attr("_download_url") = reg.download_url;
+    // Extraction limits, read at every call: an archive with more members, or
+    // declaring more bytes (never more than the free disk space), is refused
+    // before anything is written.
+    m.attr("_max_extract_members") = 10000;
+    m.attr("_max_extract_bytes") = nb::int_(64LL << 30);
 }

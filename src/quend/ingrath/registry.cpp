@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "ingrath/functions.hpp"
 
@@ -39,9 +40,14 @@ const Groups kProcessedGroups = {
 };
 
 constexpr const char* kDataFile = "ingrath_registry.json";
+// How the shipped data file marks its identifiers as placeholders.
+constexpr const char* kPlaceholder = "PLACEHOLDER-";
+// The address read at import; a caller who points `_download_url` at a
+// mirror may serve the placeholder names from there.
+std::string shipped_url;
 
 [[noreturn]] void bad_data(const std::string& what) {
-    raise(PyExc_RuntimeError, std::string("orvalen/") + kDataFile + ": " + what);
+    glue::raise(PyExc_RuntimeError, std::string("orvalen/") + kDataFile + ": " + what);
 }
 
 nb::dict build_table(nb::handle data, const char* table, const Groups& groups) {
@@ -85,7 +91,17 @@ Registry load_registry() {
         !PyUnicode_Check(nb::object(data["download_url"]).ptr()))
         bad_data("\"download_url\" must be the text that the file identifier is appended to");
     reg.download_url = data["download_url"];
+    shipped_url = glue::to_str(reg.download_url);
     return reg;
+}
+
+void note_placeholder(nb::handle file_id) {
+    if (!PyUnicode_Check(file_id.ptr()) || glue::to_str(file_id).rfind(kPlaceholder, 0) != 0) return;
+    nb::object url = glue::ns("_download_url");
+    if (!PyUnicode_Check(url.ptr()) || glue::to_str(url) != shipped_url) return;
+    // Without this line a fresh install's loader fails without a word.
+    glue::print(std::string("This installation has no hosted identifiers (orvalen/") + kDataFile +
+                " holds placeholders); set them as described in docs/deployment.md.");
 }
 
 }  // namespace quend::ingrath

@@ -183,7 +183,8 @@ void listing(const nb::handle& obj, const nb::object& depth, const std::string& 
     std::vector<Py_ssize_t> widths(n);
     Py_ssize_t max_key_len = 0;
     for (size_t i = 0; i < n; ++i) {
-        nb::str text = nb::str(keys[i]);
+        // Through a handle, so a key that is not text is converted with str().
+        nb::str text = nb::str(nb::handle(keys[i].ptr()));
         labels[i] = utf8(text);
         widths[i] = PyUnicode_GetLength(text.ptr());
         if (widths[i] > max_key_len) max_key_len = widths[i];

@@ -1,0 +1,39 @@
+#pragma once
+// What an archive may hold before anything of it is written.
+//
+// The archives carry data files, so every member is a regular file or a
+// directory under a relative name without ".." parts; links, devices and pipes
+// are refused. The member count and the total declared size are bounded by the
+// module's `_max_extract_members` and `_max_extract_bytes` (read at every call)
+// and by the free space of the working directory's disk. A refusal raises
+// ValueError naming the member or the limit.
+#include <nanobind/nanobind.h>
+
+#include <cstdint>
+#include <string>
+
+namespace quend::ingrath {
+
+namespace nb = nanobind;
+
+struct ExtractLimits {
+    std::uint64_t members = 0;
+    std::uint64_t bytes = 0;  // already capped by the free disk space
+};
+ExtractLimits extract_limits();
+
+// Raises ValueError when `declared` bytes would break the byte limit.
+void check_declared_size(std::uint64_t declared, const ExtractLimits& lim);
+
+// Checks every member of an open tar archive and returns the name (relative,
+// normalised) of its one regular file, at the top or inside one folder.
+std::string tar_single_file(nb::handle members, const char* dest);
+
+// Checks every entry of zipfile.ZipFile.infolist().
+void check_zip_members(nb::handle infos, const char* dest);
+
+// extract_dir must lie strictly inside the working directory: it is cleared
+// afterwards, so the working directory itself or an ancestor would be deleted.
+void check_extract_dir(nb::handle extract_dir);
+
+}  // namespace quend::ingrath

@@ -1,5 +1,5 @@
 // orvalen.deg: differential expression between sample groups.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 #include "common/pyglue.hpp"
 #include "common/sample_groups.hpp"

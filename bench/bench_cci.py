@@ -1,6 +1,6 @@
 """Speed and memory of the interaction functions against plain pandas/scipy.
 
-    python bench/bench_cci.py [--quick]
+    python -m bench.bench_cci [--quick]
 
 Each line gives the package's best time, the reference's time, their ratio
 and the peak memory the call adds on top of what the process held before it.

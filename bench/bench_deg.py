@@ -2,7 +2,7 @@
 rendering of the same steps (astype, means, counts, std, one ttest_ind call
 with nan_policy='omit', multipletests).
 
-    python bench/bench_deg.py [case ...]
+    python -m bench.bench_deg [case ...]      # from the repository root
 
 Cases: pair_nan, pair_clean (30,000 genes x 100 vs 100 samples, 5% / no
 NaN), multi_clean, multi_nan (simple_DEG one-vs-rest, 8 groups of 20).
@@ -11,12 +11,12 @@ the resident-set high-water mark (reset just before the call) minus the
 resident size before it, so allocations made in C++ are counted too.
 """
 import json
-import os
 import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+from bench._common import ROOT, rss_status
+
 N_GENES = 30_000
 CASES = {
     "pair_nan": dict(kind="pair", groups=2, per_group=100, nan=0.05),
@@ -25,16 +25,6 @@ CASES = {
     "multi_nan": dict(kind="multi", groups=8, per_group=20, nan=0.05),
 }
 BARS = {"pair_nan": 20.0, "pair_clean": 3.0, "multi_clean": 3.0, "multi_nan": 20.0}
-
-
-def _status():
-    out = {}
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(("VmRSS:", "VmHWM:")):
-                key, value = line.split(":")
-                out[key] = int(value.split()[0]) * 1024
-    return out
 
 
 def _make_input(case):
@@ -60,11 +50,10 @@ def _make_input(case):
 
 
 def _child(case, impl):
-    sys.path.insert(0, os.path.join(HERE, "..", "tests"))
     import pandas as pd  # noqa: F401
-    from deg_reference import reference_pair
 
     from orvalen import deg
+    from tests.deg_reference import reference_pair
 
     df, groups = _make_input(case)
     kind = CASES[case]["kind"]
@@ -87,13 +76,13 @@ def _child(case, impl):
                     if not res["error"]:
                         out[f"{g}_vs_others"] = res
                 return out
-    before = _status()["VmRSS"]
+    before = rss_status()["VmRSS"]
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")
     t0 = time.perf_counter()
     result = run()
     first = time.perf_counter() - t0
-    peak = _status()["VmHWM"] - before
+    peak = rss_status()["VmHWM"] - before
     del result
     times = [first]
     # The reference with NaN takes seconds per call; one run is enough there.
@@ -107,8 +96,8 @@ def _child(case, impl):
 
 
 def _measure(case, impl):
-    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", case, impl],
-                         capture_output=True, text=True, check=True)
+    out = subprocess.run([sys.executable, "-m", "bench.bench_deg", "--child", case, impl],
+                         cwd=ROOT, capture_output=True, text=True, check=True)
     return json.loads(out.stdout.strip().splitlines()[-1])
 
 

@@ -3,8 +3,8 @@
 Every measurement runs in a fresh interpreter; memory is the resident-set
 high-water mark reached during the call above the level just before it.
 
-    python bench/bench_metrics.py            # full sizes
-    python bench/bench_metrics.py --small    # quick check of the script itself
+    python -m bench.bench_metrics            # full sizes (from the repository root)
+    python -m bench.bench_metrics --small    # quick check of the script itself
 """
 import argparse
 import json
@@ -14,6 +14,8 @@ import sys
 import time
 
 import numpy as np
+
+from bench._common import ROOT, rss_status
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "out")
@@ -30,16 +32,6 @@ SIZES = {
 
 # ---------------------------------------------------------------- memory
 
-def _status():
-    out = {}
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(("VmRSS:", "VmHWM:")):
-                key, val = line.split(":")
-                out[key] = int(val.split()[0]) * 1024
-    return out
-
-
 def _reset_peak():
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")
@@ -50,14 +42,14 @@ def measure(fn, repeat=1):
     import gc
     gc.collect()
     _reset_peak()
-    base = _status()["VmRSS"]
+    base = rss_status()["VmRSS"]
     best = float("inf")
     for _ in range(repeat):
         t = time.perf_counter()
         res = fn()
         best = min(best, time.perf_counter() - t)
         del res
-    return best, _status()["VmHWM"] - base
+    return best, rss_status()["VmHWM"] - base
 
 
 # ---------------------------------------------------------------- data
@@ -288,8 +280,8 @@ def div_adata_small():
 
 
 def run(case, size):
-    out = subprocess.run([sys.executable, __file__, "--child", case, "--size", size],
-                         capture_output=True, text=True, check=False)
+    out = subprocess.run([sys.executable, "-m", "bench.bench_metrics", "--child", case, "--size", size],
+                         cwd=ROOT, capture_output=True, text=True, check=False)
     for line in out.stdout.splitlines():
         if line.startswith("RESULT "):
             return json.loads(line[7:])

@@ -4,7 +4,7 @@ Compares orvalen.tolvar.show_anndata_tree with a straightforward pure-Python
 rendering of the same printer (written here), checks that both give the same
 text, that no line lies deeper than max_depth, and reports time and memory.
 
-    python bench/bench_tree.py
+    python -m bench.bench_tree
 """
 import gc
 import resource

@@ -1,14 +1,9 @@
-import os
-import sys
-
 import numpy as np
 import pandas as pd
 import pytest
 
 from orvalen import deg
-
-sys.path.insert(0, os.path.dirname(__file__))
-from deg_reference import reference_pair  # noqa: E402
+from tests.deg_reference import reference_pair
 
 
 def make_expr(rng, groups, n_genes=150, nan_frac=0.05):

@@ -1,15 +1,10 @@
-import os
-import sys
-
 import numpy as np
 import pandas as pd
 import pytest
 from statsmodels.stats.multitest import multipletests, multitest_alias
 
 from orvalen import deg
-
-sys.path.insert(0, os.path.dirname(__file__))
-from deg_reference import reference_pair, welch_pvalues  # noqa: E402
+from tests.deg_reference import reference_pair, welch_pvalues
 
 COLS = ["log2_FC", "mean_ref", "mean_test", "pval", "pval_adj"]
 

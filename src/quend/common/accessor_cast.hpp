@@ -4,7 +4,10 @@
 // terminates the interpreter instead of raising. nanobind 3 turns it into the
 // Python error; this caster does the same for the 2.x releases that CPython 3.9
 // builds with.
-#include <nanobind/nanobind.h>
+// Reached only through common/nb.hpp, which includes nanobind first.
+#ifndef QUEND_COMMON_NB_HPP
+#error "include common/nb.hpp, not common/accessor_cast.hpp"
+#endif
 
 #if NB_VERSION_MAJOR < 3
 NAMESPACE_BEGIN(NB_NAMESPACE)

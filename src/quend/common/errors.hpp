@@ -7,9 +7,7 @@
 // derive from BaseException alone and always propagate, so Ctrl-C stops a
 // download or an unpack instead of being reported as a missing file.
 // Never write `catch (...)`: it would swallow them too.
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
+#include "common/nb.hpp"
 
 #include <string>
 

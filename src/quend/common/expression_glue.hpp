@@ -1,20 +1,17 @@
 #pragma once
 // Shared by deg and tolvar: gene names to column positions, obs columns, and
-// result blocks handed back as numpy arrays. Includes the label codes and the
-// matrix tallies that the expression functions use with them.
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
+// result arrays (common/arrays.hpp). Includes the label codes and the matrix
+// tallies that the expression functions use with them.
+#include "common/nb.hpp"
 
 #include <cstdint>
 #include <vector>
 
+#include "common/arrays.hpp"
 #include "common/label_codes.hpp"
 #include "common/matrix_tally.hpp"
 
 namespace quend::glue {
-
-namespace nb = nanobind;
 
 // Column positions of `genes` among `var_names`; KeyError naming the genes
 // that are not there.
@@ -25,11 +22,5 @@ bool all_genes(nb::handle genes);
 
 // obs[column] with a KeyError that names the column.
 nb::object obs_column(nb::handle obs, nb::handle column);
-
-// New C-ordered float64 / float32 numpy array holding a row-major block.
-nb::object numpy_matrix(const std::vector<double>& values, std::size_t rows, std::size_t cols, bool as_float32);
-
-// New C-ordered int64 numpy array holding a row-major block.
-nb::object numpy_int_matrix(const std::vector<std::int64_t>& values, std::size_t rows, std::size_t cols);
 
 }  // namespace quend::glue

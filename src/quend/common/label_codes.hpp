@@ -1,9 +1,7 @@
 #pragma once
 // Per-cell labels (categorical, object, numeric, plain sequences) to integer
 // codes numbered in ascending label order; missing labels get -1.
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
+#include "common/nb.hpp"
 
 #include <cstdint>
 #include <cstddef>

@@ -12,7 +12,7 @@
 // A library that is already imported, or that cannot be found without
 // importing it, is bound at once, so a missing library fails (or is reported)
 // at load exactly as before. Finding never executes the library's code.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 namespace quend::glue {
 

@@ -1,6 +1,6 @@
 #include "common/matrix_tally.hpp"
 
-#include <nanobind/ndarray.h>
+#include "common/nb.hpp"
 
 #include <string>
 

@@ -1,9 +1,7 @@
 #pragma once
 // Per-group tallies read straight from AnnData.X: dense numpy of any numeric
 // dtype, scipy CSR/CSC in place.
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
+#include "common/nb.hpp"
 
 #include "common/label_codes.hpp"
 #include "core/group_expression.hpp"

@@ -16,9 +16,7 @@ nb::object module_object() { return nb::borrow(g_module); }
 
 nb::object ns(const char* name) { return nb::getattr(nb::handle(g_module), name); }
 
-void print(const nb::handle& text, const char* end) {
-    nb::module_::import_("builtins").attr("print")(text, nb::arg("end") = end);
-}
+void print(const nb::handle& text, const char* end) { builtin("print")(text, nb::arg("end") = end); }
 
 void print(const std::string& text, const char* end) { print(nb::str(text.c_str(), text.size()), end); }
 
@@ -66,30 +64,18 @@ nb::str concat(std::initializer_list<nb::handle> parts) {
     return nb::borrow<nb::str>(nb::str("").attr("join")(pieces));
 }
 
+bool is_own_function(const nb::handle& f, const char* name) {
+    // Every function nanobind binds shares one type, which lives as long as the interpreter.
+    static PyTypeObject* const compiled = Py_TYPE(nb::cpp_function([] {}).ptr());
+    if (Py_TYPE(f.ptr()) != compiled) return false;
+    return nb::getattr(f, "__name__", nb::none()).equal(nb::str(name)) &&
+           nb::getattr(f, "__module__", nb::none()).equal(module_object().attr("__name__"));
+}
+
 nb::object builtin(const char* name) { return nb::module_::import_("builtins").attr(name); }
 
 std::string to_str(const nb::handle& obj) { return nb::cast<std::string>(nb::str(obj)); }
 
 std::string repr(const nb::handle& obj) { return nb::cast<std::string>(nb::repr(obj)); }
 
-Float64Block float64_block(const nb::handle& array2d) {
-    using Array = nb::ndarray<const double, nb::ndim<2>, nb::device::cpu>;
-    Array a = nb::cast<Array>(array2d);  // no copy for float64; raises otherwise
-    Float64Block b;
-    b.owner = nb::borrow(array2d);
-    b.view.data = a.data();
-    b.view.n_items = a.shape(0);
-    b.view.n_samples = a.shape(1);
-    b.view.item_stride = a.stride(0);
-    b.view.sample_stride = a.stride(1);
-    return b;
-}
-
-}  // namespace quend::glue
-
-namespace quend::glue {
-void not_built(const char* name) {
-    PyErr_Format(PyExc_NotImplementedError, "%s is not available yet", name);
-    throw nb::python_error();
-}
 }  // namespace quend::glue

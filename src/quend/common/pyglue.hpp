@@ -1,20 +1,14 @@
 #pragma once
 // Small helpers shared by the three extension modules (compiled into each).
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
-#include <nanobind/ndarray.h>
-#include <nanobind/stl/string.h>
+#include "common/nb.hpp"
 
 #include <initializer_list>
 #include <string>
-#include <vector>
 
-#include "core/strided.hpp"
+// Arrays in and out; every operation file reaches them through this header.
+#include "common/arrays.hpp"
 
 namespace quend::glue {
-
-namespace nb = nanobind;
 
 // The module object being initialised; functions look names up in it at call
 // time so that rebinding a module attribute changes behaviour.
@@ -44,6 +38,11 @@ nb::object compare(const nb::handle& a, const nb::handle& b, int op);
 // The texts joined into one str (each part must already be a str).
 nb::str concat(std::initializer_list<nb::handle> parts);
 
+// Whether `f` is still this module's own compiled function `name` rather than
+// something rebound in its place; then a caller may run the work natively
+// instead of calling `f` once per element.
+bool is_own_function(const nb::handle& f, const char* name);
+
 // A built-in by name (float, sorted, ...).
 nb::object builtin(const char* name);
 
@@ -51,17 +50,4 @@ nb::object builtin(const char* name);
 std::string to_str(const nb::handle& obj);
 std::string repr(const nb::handle& obj);
 
-// A float64 2-D numpy array viewed in place (no copy). The array must stay
-// alive while the view is used.
-struct Float64Block {
-    nb::object owner;
-    StridedMatrix view;  // items = rows, samples = columns
-};
-Float64Block float64_block(const nb::handle& array2d);
-
-}  // namespace quend::glue
-
-namespace quend::glue {
-// Placeholder body for operations not built yet.
-[[noreturn]] void not_built(const char* name);
 }  // namespace quend::glue

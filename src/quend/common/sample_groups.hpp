@@ -1,7 +1,5 @@
 #pragma once
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
+#include "common/nb.hpp"
 
 namespace quend::glue {
 

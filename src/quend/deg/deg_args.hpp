@@ -1,6 +1,6 @@
 #pragma once
 // Argument handling shared by simple_DEG_pair and simple_DEG.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 #include "common/pyglue.hpp"
 

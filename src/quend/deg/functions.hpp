@@ -1,8 +1,6 @@
 #pragma once
 // Public operations of orvalen.deg; module.cpp registers them.
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
+#include "common/nb.hpp"
 
 namespace quend::deg {
 

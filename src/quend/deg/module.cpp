@@ -1,5 +1,5 @@
 // orvalen.deg: differential expression between sample groups.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 #include "common/errors.hpp"
 #include "common/lazy_names.hpp"

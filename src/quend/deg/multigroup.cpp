@@ -1,6 +1,6 @@
 // simple_DEG (one-vs-rest / one-vs-reference over all groups) and the
 // gene-by-comparison summary matrix.
-#include <nanobind/ndarray.h>
+#include "common/nb.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -22,7 +22,6 @@ nb::str comparison_key(const nb::handle& group) {
     if (!r) throw nb::python_error();
     return nb::steal<nb::str>(r);
 }
-
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // simple_DEG_pair: Welch's t-test of every gene between two sample groups.
-#include <nanobind/ndarray.h>
+#include "common/nb.hpp"
 
 #include <algorithm>
 #include <cmath>

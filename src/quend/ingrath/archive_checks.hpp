@@ -7,7 +7,7 @@
 // module's `_max_extract_members` and `_max_extract_bytes` (read at every call)
 // and by the free space of the working directory's disk. A refusal raises
 // ValueError naming the member or the limit.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 #include <cstdint>
 #include <string>

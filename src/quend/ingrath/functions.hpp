@@ -1,9 +1,7 @@
 #pragma once
 // Public operations of orvalen.ingrath and the helpers they share; module.cpp
 // registers them.
-#include <nanobind/nanobind.h>
-
-#include "common/accessor_cast.hpp"
+#include "common/nb.hpp"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 // partial output file or an extraction folder. The destructor runs during
 // unwinding as well, an interrupt included, so a failed or interrupted call
 // leaves nothing half-written behind.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 namespace quend::ingrath {
 

@@ -1,5 +1,5 @@
 // orvalen.ingrath: registry of hosted data sets, download, extraction, loaders.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 #include "common/lazy_names.hpp"
 #include "common/pyglue.hpp"

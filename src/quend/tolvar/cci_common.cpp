@@ -1,6 +1,6 @@
 // Interactions shared by all samples, per-sample interaction counts, and the
 // parts of an interaction identifier.
-#include <nanobind/stl/string.h>
+#include "common/nb.hpp"
 
 #include <cstdint>
 #include <string_view>

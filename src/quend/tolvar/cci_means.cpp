@@ -1,10 +1,10 @@
 // Per-sample CCI result tables -> one sample-by-interaction table of means.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/cci_util.hpp"
 #include "tolvar/functions.hpp"
@@ -19,12 +19,10 @@ namespace {
 // over samples keeps first appearance (one sample: its list as it is).
 nb::object selected_interactions(const std::vector<cci::Sample>& samples, const nb::handle& cells,
                                  const nb::handle& genes, const nb::handle& pval_cutoff) {
-    if (samples.empty()) {
-        PyErr_SetString(PyExc_ValueError,
-                        "cci_get_means: no samples to select interactions from; pass cci_idx_lst to get an empty "
-                        "table");
-        throw nb::python_error();
-    }
+    if (samples.empty())
+        quend::glue::raise(PyExc_ValueError,
+                           "cci_get_means: no samples to select interactions from; pass cci_idx_lst to get an empty "
+                           "table");
     const bool by_cells = nb::len(cells) > 0, by_genes = nb::len(genes) > 0;
     nb::list picked;
     for (const auto& s : samples) {
@@ -59,8 +57,8 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
         col_to_u.assign(m.data(), m.data() + m.size());
     }
 
-    double* out = nullptr;
-    nb::object values = cci::new_array<double>(samples.size(), n, out);
+    auto values = quend::glue::new_matrix<double>(samples.size(), n);
+    double* out = values.data;
     std::fill(out, out + samples.size() * n, std::numeric_limits<double>::quiet_NaN());
 
     nb::object f64 = np.attr("dtype")("float64");
@@ -100,7 +98,7 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
                 if (stamp[u] == k + 1) row_out[c] = by_u[u];
             }
     }
-    return pd.attr("DataFrame")(values, nb::arg("index") = keys, nb::arg("columns") = columns);
+    return pd.attr("DataFrame")(values.array, nb::arg("index") = keys, nb::arg("columns") = columns);
 }
 
 }  // namespace quend::tolvar

@@ -17,21 +17,12 @@ namespace {
 
 const char* const kPartColumns[6] = {"gene_pair", "cell_pair", "gene_A", "gene_B", "cell_A", "cell_B"};
 
-// Whether the module's splitter is still its own compiled one; then the
-// identifiers are split here without a call per row.
-bool splitter_is_native(const nb::handle& f) {
-    nb::handle own_type = nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(ns("cci_get_df_to_plot").ptr())));
-    if (!f.type().is(own_type)) return false;
-    nb::object module_name = quend::glue::module_object().attr("__name__");
-    return nb::getattr(f, "__name__", nb::none()).equal(nb::str("cpdb_get_gp_n_cp")) &&
-           nb::getattr(f, "__module__", nb::none()).equal(module_name);
-}
-
 // The six identifier parts of every row, one object array per part.
 std::vector<nb::object> identifier_parts(const nb::handle& ids, nb::object np) {
     const std::size_t n = nb::len(ids);
     nb::object split = ns("cpdb_get_gp_n_cp");
-    const bool native = splitter_is_native(split);
+    // Still the module's own splitter: split here, without a call per row.
+    const bool native = quend::glue::is_own_function(split, "cpdb_get_gp_n_cp");
     nb::list cols[6];
     for (auto& c : cols) c = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(n)));
     std::size_t r = 0;
@@ -76,7 +67,7 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
     nb::object take = pd.attr("api").attr("extensions").attr("take");
     nb::object np_dtype = np.attr("dtype");
     nb::object zero = nb::int_(0), one = nb::int_(1);
-    std::vector<std::intptr_t> row_of(n);
+    std::vector<std::int64_t> row_of(n);
     for (const auto& s : samples) {
         const nb::object& t = s.table;
         // Row of the sample's table for every union entry, -1 where it lacks it.
@@ -84,13 +75,11 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
         std::fill(row_of.begin(), row_of.end(), -1);
         for (std::size_t r = 0; r < pos.size(); ++r) {
             if (pos[r] < 0) continue;
-            std::intptr_t& slot = row_of[static_cast<std::size_t>(pos[r])];
+            std::int64_t& slot = row_of[static_cast<std::size_t>(pos[r])];
             if (slot >= 0) cci::raise_duplicate_labels();  // which of the rows would it be?
-            slot = static_cast<std::intptr_t>(r);
+            slot = static_cast<std::int64_t>(r);
         }
-        std::intptr_t* idx = nullptr;
-        nb::object indexer = cci::new_vector<std::intptr_t>(n, idx);
-        std::copy(row_of.begin(), row_of.end(), idx);
+        nb::object indexer = quend::glue::numpy_int_vector(row_of);
 
         // Column by column: the table's own columns (a lacking row is empty,
         // or mean 0 / pval 1), then the identifier parts, replacing or appended.

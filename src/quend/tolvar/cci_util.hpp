@@ -1,7 +1,6 @@
 #pragma once
 // Buffer views and identifier parsing shared by the interaction functions.
-#include <nanobind/nanobind.h>
-#include <nanobind/ndarray.h>
+#include "common/nb.hpp"
 
 #include "common/pyglue.hpp"
 

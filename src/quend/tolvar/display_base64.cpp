@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "core/content_sniff.hpp"
 #include "tolvar/functions.hpp"
@@ -89,17 +90,15 @@ void show_one(const nb::handle& text, const nb::handle& use_html_img, const nb::
 
 O _detect_base64_type(O b64) {
     quend::glue::require_str(b64, "b64", false);
-    nb::object decoded;
-    try {
-        nb::str clean = without_whitespace(b64);
-        nb::object head = clean[nb::slice(nb::none(), nb::int_(2000), nb::none())];
-        decoded = ns("base64").attr("b64decode")(head, nb::arg("validate") = false);
-    } catch (nb::python_error& e) {
-        // Undecodable input is just not recognised; interrupts still propagate.
-        if (!e.matches(PyExc_Exception)) throw;
-        return nb::str("unknown");
-    }
-    if (!PyBytes_Check(decoded.ptr())) return nb::str("unknown");
+    // Undecodable input is just not recognised; interrupts still propagate.
+    nb::object decoded = quend::glue::on_ordinary_error(
+        [&]() -> nb::object {
+            nb::str clean = without_whitespace(b64);
+            nb::object head = clean[nb::slice(nb::none(), nb::int_(2000), nb::none())];
+            return ns("base64").attr("b64decode")(head, nb::arg("validate") = false);
+        },
+        [](nb::python_error&) { return nb::object(); });
+    if (!decoded.is_valid() || !PyBytes_Check(decoded.ptr())) return nb::str("unknown");
     return nb::str(quend::content_kind_name(quend::sniff_content(bytes_view(decoded))));
 }
 

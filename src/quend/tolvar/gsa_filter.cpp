@@ -9,9 +9,7 @@ O filter_gsa_result(O dct, O neg_log_p_cutoff) {
     nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
     for (auto item : nb::cast<nb::dict>(dct)) {
         nb::object df = nb::borrow(item.second);
-        nb::object keep =
-            nb::steal(PyObject_RichCompare(df["-log(p-val)"].ptr(), neg_log_p_cutoff.ptr(), Py_GE));
-        if (!keep.is_valid()) throw nb::python_error();
+        nb::object keep = quend::glue::compare(df["-log(p-val)"], neg_log_p_cutoff, Py_GE);
         result[item.first] = df.attr("loc")[nb::make_tuple(keep, all)];
     }
     return result;

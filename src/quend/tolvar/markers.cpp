@@ -9,36 +9,26 @@ namespace quend::tolvar {
 O get_markers_from_deg(O df_dct, O ref_col, O N_mkrs, O nz_pct_test_min, O nz_pct_ref_max, O rem_common) {
     nb::dict tables = nb::cast<nb::dict>(df_dct);
     for (auto item : tables) {
-        const int has = PySequence_Contains(item.second.attr("columns").ptr(), ref_col.ptr());
-        if (has < 0) throw nb::python_error();
-        if (!has) {
-            PyObject* msg = PyNumber_Remainder(nb::str("ERROR: %s not found in column name of DEG results.").ptr(),
-                                               ref_col.ptr());
-            if (!msg) throw nb::python_error();
-            quend::glue::print(nb::steal(msg));
+        if (!glue::contains(item.second.attr("columns"), ref_col)) {
+            glue::print(nb::str("ERROR: %s not found in column name of DEG results.") % ref_col);
             return nb::none();
         }
     }
 
     nb::dict result;
-    nb::object top = nb::steal(PySlice_New(nullptr, N_mkrs.ptr(), nullptr));
-    if (!top.is_valid()) throw nb::python_error();
+    nb::object top = nb::slice(nb::none(), N_mkrs, nb::none());
     for (auto item : tables) {
         nb::object group = item.first.attr("split")("_")[0];
         nb::object df = nb::borrow(item.second);
-        nb::object test_ok = nb::steal(PyObject_RichCompare(df["nz_pct_test"].ptr(), nz_pct_test_min.ptr(), Py_GE));
-        if (!test_ok.is_valid()) throw nb::python_error();
-        nb::object ref_ok = nb::steal(PyObject_RichCompare(df["nz_pct_ref"].ptr(), nz_pct_ref_max.ptr(), Py_LE));
-        if (!ref_ok.is_valid()) throw nb::python_error();
-        nb::object keep = nb::steal(PyNumber_And(test_ok.ptr(), ref_ok.ptr()));
-        if (!keep.is_valid()) throw nb::python_error();
+        nb::object test_ok = glue::compare(df["nz_pct_test"], nz_pct_test_min, Py_GE);
+        nb::object keep = test_ok & glue::compare(df["nz_pct_ref"], nz_pct_ref_max, Py_LE);
         nb::list by = nb::list();
         by.append(ref_col);
         nb::object ranked = df.attr("loc")[keep].attr("sort_values")(by, nb::arg("ascending") = false);
         result[group] = ranked.attr("index")[top].attr("tolist")();
     }
 
-    if (!quend::glue::truthy(rem_common)) return result;
+    if (!glue::truthy(rem_common)) return result;
     // A gene listed for two or more groups is no group's marker; the others
     // keep their ranking order.
     nb::dict n_groups;

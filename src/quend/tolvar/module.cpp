@@ -1,5 +1,5 @@
 // orvalen.tolvar: interactions, markers, cohort metrics and display helpers.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 #include "common/pyglue.hpp"
 #include "common/sample_groups.hpp"

@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "core/entropy.hpp"
+
+TEST(Entropy, KnownDistributions) {
+    const std::vector<std::int64_t> one = {0, 7, 0};
+    const std::vector<std::int64_t> even = {10, 10, 10};
+    const std::vector<std::int64_t> half = {1, 2, 1};  // 2:1:1 -> 1.5 exactly
+    const std::vector<std::int64_t> none = {0, 0};
+    auto h1 = quend::shannon_entropy_bits(one.data(), one.size());
+    EXPECT_EQ(h1.bits, 0.0);
+    EXPECT_FALSE(std::signbit(h1.bits));
+    EXPECT_EQ(h1.n_nonzero, 1);
+    EXPECT_DOUBLE_EQ(quend::shannon_entropy_bits(even.data(), 3).bits, std::log2(3.0));
+    EXPECT_EQ(quend::shannon_entropy_bits(half.data(), 3).bits, 1.5);
+    auto h0 = quend::shannon_entropy_bits(none.data(), 2);
+    EXPECT_EQ(h0.bits, 0.0);
+    EXPECT_EQ(h0.n_nonzero, 0);
+}

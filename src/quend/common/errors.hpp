@@ -6,7 +6,7 @@
 // derived from Exception. KeyboardInterrupt, SystemExit and GeneratorExit
 // derive from BaseException alone and always propagate, so Ctrl-C stops a
 // download or an unpack instead of being reported as a missing file.
-// Never write `catch (...)`: it would swallow them too.
+// Never use an ellipsis catch-all handler: it would swallow them too.
 #include "common/nb.hpp"
 
 #include <string>

@@ -2,6 +2,7 @@
 #include <nanobind/nanobind.h>
 
 #include "common/pyglue.hpp"
+#include "common/dask_tally.hpp"
 #include "common/sample_groups.hpp"
 #include "tolvar/functions.hpp"
 
@@ -142,4 +143,5 @@ NB_MODULE(tolvar, m) {
           "_current_depth, _parent_prefix: used by the recursion.");
     m.attr("show_tree") = m.attr("show_anndata_tree");
     remember_tree_functions(m);
+    quend::glue::def_dask_tasks(m);
 }

@@ -28,7 +28,8 @@ GroupTallies stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
         nb::object block = X[span(r0, r1)];
-        add_tallies(acc, tally_block(block, groups.data + r0, r1 - r0, groups.n_labels(), sel, with_sums).tallies);
+        add_tallies(acc,
+                    tally_block(block, groups.data + r0, r1 - r0, groups.n_labels(), sel, with_sums, true).tallies);
     }
     return acc;
 }
@@ -67,7 +68,7 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
         nb::object block_ptr = indptr[span(s, e + 1)].attr("__sub__")(p0);
         if (by_rows) {
             add_tallies(acc, tally_compressed_arrays(data[values], indices[values], block_ptr, true, e - s, n_cols,
-                                                     groups.data + s, n_groups, sel, with_sums));
+                                                     groups.data + s, n_groups, sel, with_sums, true));
         } else {
             nb::object block = nb::module_::import_("scipy.sparse")
                                    .attr("csc_matrix")(nb::make_tuple(data[values], indices[values], block_ptr),

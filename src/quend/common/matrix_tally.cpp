@@ -9,6 +9,7 @@
 #include "common/errors.hpp"
 #include "common/matrix_kind.hpp"
 #include "common/pyglue.hpp"
+#include "core/row_order.hpp"
 #include "core/tally_merge.hpp"
 
 namespace quend::glue {
@@ -72,11 +73,25 @@ bool check_layout(const AnyArray& ix, const AnyArray& ip, std::size_t n_major, s
     return canonical;
 }
 
+// CSR rows tallied group after group (see core/row_order.hpp).
+template <typename T, typename I>
+GroupTallies tally_regrouped(const T* data, const I* indices, const I* indptr, std::size_t n_rows, std::size_t n_cols,
+                             const std::int64_t* codes, std::size_t n_groups, const ColumnSelection& sel,
+                             bool with_sums) {
+    const GroupedRows grouped = rows_by_group(codes, n_rows, n_groups);
+    std::vector<T> d;
+    std::vector<I> ix;
+    std::vector<std::int64_t> ip;
+    gather_rows(data, indices, indptr, grouped.rows, d, ix, ip);
+    return tally_compressed(d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols, grouped.codes.data(),
+                            n_groups, sel, with_sums);
+}
+
 }  // namespace
 
 GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
                                      std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
-                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums) {
+                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup) {
     nb::object np = nb::module_::import_("numpy");
     data = native_numeric(data, false);
     indices = native_numeric(indices, true);
@@ -103,12 +118,25 @@ GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::ob
             nb::arg("copy") = true);
         M.attr("sum_duplicates")();
         return tally_compressed_arrays(M.attr("data"), M.attr("indices"), M.attr("indptr"), by_rows, n_rows, n_cols,
-                                       codes, n_groups, sel, with_sums);
+                                       codes, n_groups, sel, with_sums, regroup);
     }
     GroupTallies out;
     dispatch_value(d.dtype(), [&](auto tag) {
         using T = std::remove_const_t<std::remove_pointer_t<decltype(tag)>>;
         const T* vals = static_cast<const T*>(d.data());
+        if constexpr (!std::is_same_v<T, bool>) {
+            if (regroup && by_rows && n_groups > 1) {
+                if (i64)
+                    out = tally_regrouped(vals, static_cast<const std::int64_t*>(ix.data()),
+                                          static_cast<const std::int64_t*>(ip.data()), n_rows, n_cols, codes, n_groups,
+                                          sel, with_sums);
+                else
+                    out = tally_regrouped(vals, static_cast<const std::int32_t*>(ix.data()),
+                                          static_cast<const std::int32_t*>(ip.data()), n_rows, n_cols, codes, n_groups,
+                                          sel, with_sums);
+                return;
+            }
+        }
         if (i64)
             out = tally_compressed(vals, static_cast<const std::int64_t*>(ix.data()),
                                    static_cast<const std::int64_t*>(ip.data()), by_rows, n_rows, n_cols, codes,
@@ -122,7 +150,7 @@ GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::ob
 }
 
 MatrixTallies tally_block(nb::handle X_in, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
-                          const ColumnSelection& sel, bool with_sums) {
+                          const ColumnSelection& sel, bool with_sums, bool regroup) {
     nb::object np = nb::module_::import_("numpy");
     nb::object sp = nb::module_::import_("scipy.sparse");
     nb::object X = nb::borrow(X_in);
@@ -139,7 +167,7 @@ MatrixTallies tally_block(nb::handle X_in, const std::int64_t* codes, std::size_
         check_rows(rows, n_rows);
         out.float32 = holds_float32(X.attr("dtype"));
         out.tallies = tally_compressed_arrays(X.attr("data"), X.attr("indices"), X.attr("indptr"), fmt == "csr", rows,
-                                              cols, codes, n_groups, sel, with_sums);
+                                              cols, codes, n_groups, sel, with_sums, regroup);
         return out;
     }
 
@@ -162,7 +190,7 @@ GroupTallies tally_window(nb::handle block, const std::int64_t* codes, std::size
                           bool with_sums) {
     const std::size_t n_out = sel.cols.empty() ? sel.n_matrix_cols : sel.cols.size();
     if (c0 == 0 && width == sel.n_matrix_cols) {
-        GroupTallies t = tally_block(block, codes, n_rows, n_groups, sel, with_sums).tallies;
+        GroupTallies t = tally_block(block, codes, n_rows, n_groups, sel, with_sums, true).tallies;
         if (!count_sizes) t.group_size.assign(n_groups, 0);
         return t;
     }
@@ -175,7 +203,7 @@ GroupTallies tally_window(nb::handle block, const std::int64_t* codes, std::size
         at.push_back(k);
     }
     if (at.empty()) return empty_tallies(n_groups, n_out, with_sums, count_sizes ? codes : nullptr, n_rows);
-    return widen_tallies(tally_block(block, codes, n_rows, n_groups, local, with_sums).tallies, at, n_out,
+    return widen_tallies(tally_block(block, codes, n_rows, n_groups, local, with_sums, true).tallies, at, n_out,
                          count_sizes);
 }
 
@@ -184,7 +212,7 @@ MatrixTallies tally_matrix(nb::handle X, const LabelCodes& groups, const ColumnS
         case MatrixKind::missing:
             raise(PyExc_ValueError, "adata.X holds no matrix (None)");
         case MatrixKind::in_memory:
-            return tally_block(X, groups.data, groups.n, groups.n_labels(), sel, with_sums);
+            return tally_block(X, groups.data, groups.n, groups.n_labels(), sel, with_sums, false);
         case MatrixKind::backed_sparse:
         case MatrixKind::backed_dense:
             return tally_backed(X, groups, sel, with_sums);

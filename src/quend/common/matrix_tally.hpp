@@ -23,15 +23,16 @@ struct MatrixTallies {
 MatrixTallies tally_matrix(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, bool with_sums);
 
 // One in-memory block (numpy-like or scipy sparse) of `n_rows` rows whose
-// groups are `codes`.
+// groups are `codes`. `regroup`: CSR rows are copied group after group first
+// (worth it for streamed blocks, which are small).
 MatrixTallies tally_block(nb::handle X, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
-                          const ColumnSelection& sel, bool with_sums);
+                          const ColumnSelection& sel, bool with_sums, bool regroup);
 
 // Compressed arrays of a CSR (`by_rows`) or CSC block; ValueError when the
 // layout is malformed; duplicates summed on a copy.
 GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
                                      std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
-                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums);
+                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup);
 
 // A block holding matrix columns [c0, c0 + width): tallies of the output
 // columns of `sel` (over all `sel.n_matrix_cols` columns) that fall inside it,

@@ -79,9 +79,10 @@ GroupTallies tally_regrouped(const T* data, const I* indices, const I* indptr, s
                              const std::int64_t* codes, std::size_t n_groups, const ColumnSelection& sel,
                              bool with_sums) {
     const GroupedRows grouped = rows_by_group(codes, n_rows, n_groups);
-    std::vector<T> d;
-    std::vector<I> ix;
-    std::vector<std::int64_t> ip;
+    // Kept between blocks: fresh pages for every block cost more than the copy.
+    thread_local std::vector<T> d;
+    thread_local std::vector<I> ix;
+    thread_local std::vector<std::int64_t> ip;
     gather_rows(data, indices, indptr, grouped.rows, d, ix, ip);
     return tally_compressed(d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols, grouped.codes.data(),
                             n_groups, sel, with_sums);

@@ -125,3 +125,16 @@ def show_anndata_tree(
 ) -> str: ...
 
 show_tree = show_anndata_tree
+def _chunk_tallies(
+    chunk: Any,
+    codes: np.ndarray,
+    r0: int,
+    r1: int,
+    n_groups: int,
+    cols: np.ndarray | None,
+    n_matrix_cols: int,
+    c0: int,
+    count_sizes: bool,
+    with_sums: bool,
+) -> tuple: ...
+def _merge_tallies(parts: Any) -> tuple: ...

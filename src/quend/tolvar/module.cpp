@@ -2,6 +2,7 @@
 #include "common/nb.hpp"
 
 #include "common/pyglue.hpp"
+#include "common/dask_tally.hpp"
 #include "common/sample_groups.hpp"
 #include "tolvar/docstrings.hpp"
 #include "tolvar/functions.hpp"
@@ -132,4 +133,5 @@ NB_MODULE(tolvar, m) {
           doc::show_anndata_tree);
     m.attr("show_tree") = m.attr("show_anndata_tree");
     remember_tree_functions(m);
+    quend::glue::def_dask_tasks(m);
 }

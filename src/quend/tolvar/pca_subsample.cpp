@@ -1,8 +1,87 @@
 // Truncated SVD fitted on at most N_cells_max_for_pca rows, applied to all.
+// Backed and Dask matrices bring only the sampled rows into memory and are
+// projected block by block (chunk by chunk on the active Dask scheduler).
+#include "common/backed_tally.hpp"
+#include "common/errors.hpp"
+#include "common/matrix_kind.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/functions.hpp"
 
 namespace quend::tolvar {
+
+namespace {
+
+using quend::glue::MatrixKind;
+using quend::glue::span;
+
+// Rows at the ascending positions `rows` of a backed or Dask X, in memory.
+nb::object gather_rows(O X, MatrixKind kind, O rows) {
+    nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
+    if (kind == MatrixKind::dask) return X[nb::make_tuple(rows, all)].attr("compute")();
+    if (kind == MatrixKind::backed_dense && nb::hasattr(X, "oindex")) return X.attr("oindex")[nb::make_tuple(rows, all)];
+    return X[rows];
+}
+
+// pca.transform of every row of a backed X, one block of rows at a time.
+nb::object project_backed(O X, MatrixKind kind, O pca, std::size_t n_rows, std::size_t n_cols) {
+    nb::object np = nb::module_::import_("numpy");
+    std::size_t row_bytes = n_cols * nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
+    if (kind == MatrixKind::backed_sparse && n_rows > 0) {
+        nb::object g = X.attr("group");
+        const std::size_t nnz = nb::cast<std::size_t>(nb::cast<nb::tuple>(g["data"].attr("shape"))[0]);
+        const std::size_t per_value = nb::cast<std::size_t>(g["data"].attr("dtype").attr("itemsize")) +
+                                      nb::cast<std::size_t>(g["indices"].attr("dtype").attr("itemsize"));
+        row_bytes = nnz * per_value / n_rows;
+    }
+    const std::size_t step = std::max<std::size_t>(1, quend::glue::block_bytes() / std::max<std::size_t>(1, row_bytes));
+    nb::object out = nb::none();
+    for (std::size_t r0 = 0; r0 < n_rows; r0 += step) {
+        const std::size_t r1 = std::min(n_rows, r0 + step);
+        nb::object part = pca.attr("transform")(X[span(r0, r1)]);
+        if (out.is_none())
+            out = np.attr("empty")(nb::make_tuple(n_rows, part.attr("shape")[1]), nb::arg("dtype") = part.attr("dtype"));
+        out[span(r0, r1)] = part;
+    }
+    return out;
+}
+
+// pca.transform of every chunk of rows of a Dask X, computed on the active
+// scheduler; genes are joined into one chunk per row block first.
+nb::object project_dask(O X, O pca, O sample) {
+    nb::object np = nb::module_::import_("numpy");
+    nb::object tasks = nb::module_::import_("orvalen._dask");
+    nb::tuple numblocks = nb::cast<nb::tuple>(X.attr("numblocks"));
+    if (nb::cast<std::size_t>(numblocks[1]) > 1) {
+        nb::dict whole_rows;
+        whole_rows[nb::int_(1)] = nb::int_(-1);
+        X = X.attr("rechunk")(whole_rows);
+    }
+    nb::object probe = pca.attr("transform")(sample[span(0, 1)]);
+    nb::object width = probe.attr("shape")[1];
+    nb::object chunks = nb::make_tuple(nb::cast<nb::tuple>(X.attr("chunks"))[0], nb::make_tuple(width));
+    nb::object meta = np.attr("empty")(nb::make_tuple(0, 0), nb::arg("dtype") = probe.attr("dtype"));
+    nb::object projected = X.attr("map_blocks")(tasks.attr("project_rows"), pca, nb::arg("chunks") = chunks,
+                                                nb::arg("dtype") = probe.attr("dtype"), nb::arg("meta") = meta);
+    return projected.attr("compute")();
+}
+
+O pca_out_of_core(O X, MatrixKind kind, O pca, O picked, std::size_t n_rows, bool fit_all) {
+    nb::object np = nb::module_::import_("numpy");
+    // Rows are read in ascending order, then put back in the order drawn so
+    // the fit sees exactly the in-memory subset.
+    nb::object drawn = np.attr("asarray")(picked, nb::arg("dtype") = np.attr("int64"));
+    nb::object order = np.attr("argsort")(drawn, nb::arg("kind") = "stable");
+    nb::object rank = np.attr("empty_like")(order);
+    rank[order] = np.attr("arange")(nb::len(order));
+    nb::object sample = gather_rows(X, kind, drawn[order])[rank];
+    if (fit_all) return pca.attr("fit_transform")(sample);
+    pca.attr("fit")(sample);
+    if (kind == MatrixKind::dask) return project_dask(X, pca, sample);
+    const std::size_t n_cols = nb::cast<std::size_t>(nb::cast<nb::tuple>(X.attr("shape"))[1]);
+    return project_backed(X, kind, pca, n_rows, n_cols);
+}
+
+}  // namespace
 
 O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     using quend::glue::ns;
@@ -12,12 +91,18 @@ O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     nb::object n_rows = nb::cast<nb::tuple>(Xx.attr("shape"))[0];
     const int small = PyObject_RichCompareBool(n_rows.ptr(), N_cells_max_for_pca.ptr(), Py_LE);
     if (small < 0) throw nb::python_error();
+    const MatrixKind kind = quend::glue::matrix_kind(Xx);
+    const bool out_of_core =
+        kind == MatrixKind::backed_sparse || kind == MatrixKind::backed_dense || kind == MatrixKind::dask;
+    if (small && out_of_core)
+        return pca_out_of_core(Xx, kind, pca, builtins.attr("range")(n_rows), nb::cast<std::size_t>(n_rows), true);
     if (small) return pca.attr("fit_transform")(Xx);
 
     // Row positions drawn from the interpreter's generator: the same draw as
     // sampling the row labels, and exactly the cap's size even when labels
     // repeat.
     nb::object picked = ns("random").attr("sample")(builtins.attr("range")(n_rows), nb::arg("k") = N_cells_max_for_pca);
+    if (out_of_core) return pca_out_of_core(Xx, kind, pca, picked, nb::cast<std::size_t>(n_rows), false);
     nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
     const int is_frame = PyObject_IsInstance(Xx.ptr(), ns("pd").attr("DataFrame").ptr());
     if (is_frame < 0) throw nb::python_error();

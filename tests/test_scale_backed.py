@@ -1,0 +1,90 @@
+"""Per-group statistics and PCA on backed h5ad files, malformed sparse X, unsupported X."""
+import random
+
+import anndata as ad
+import h5py
+import numpy as np
+import pytest
+import scipy.sparse as sp
+
+import orvalen
+from orvalen import deg, tolvar
+
+
+@pytest.fixture
+def small_blocks(monkeypatch):
+    # A few rows per block, so blocks cut through samples.
+    monkeypatch.setattr(orvalen.settings, "block_bytes", 64)
+
+
+@pytest.mark.parametrize("form", ["csr", "csc", "dense"])
+def test_backed_equals_in_memory(tmp_path, scale_adata, expression_results, same_results, small_blocks, form):
+    a = scale_adata
+    if form == "csc":
+        a.X = sp.csc_matrix(a.X)
+    elif form == "dense":
+        a.X = a.X.toarray()
+    path = tmp_path / f"{form}.h5ad"
+    a.write_h5ad(path)
+    backed = ad.read_h5ad(path, backed="r")
+    same_results(expression_results(backed), expression_results(a))
+    assert deg.get_gene_expression_mean(backed, nz_pct=False).dtypes.iloc[1] == np.float32
+
+
+def test_pca_subsample_backed_same_draw(tmp_path, small_blocks):
+    rng = np.random.default_rng(3)
+    x = sp.random(300, 20, density=0.3, format="csr", dtype=np.float64, random_state=rng)
+    path = tmp_path / "pca.h5ad"
+    ad.AnnData(x).write_h5ad(path)
+    backed = ad.read_h5ad(path, backed="r").X
+    for cap in (120, 500):
+        random.seed(11), np.random.seed(5)  # the draw, and the randomized SVD
+        want = tolvar.pca_subsample(x, 4, cap)
+        random.seed(11), np.random.seed(5)
+        got = tolvar.pca_subsample(backed, 4, cap)
+        np.testing.assert_allclose(got, want, rtol=1e-9, atol=1e-12)
+
+
+def malformed(fmt, bad):
+    m = sp.csr_matrix(np.arange(12, dtype=np.float32).reshape(4, 3)) if fmt == "csr" else \
+        sp.csc_matrix(np.arange(12, dtype=np.float32).reshape(4, 3))
+    m.indices[2] = bad
+    return m
+
+
+@pytest.mark.parametrize("fmt", ["csr", "csc"])
+@pytest.mark.parametrize("bad", [-1, 3, 10**6])
+def test_malformed_sparse_x_raises(fmt, bad):
+    m = malformed(fmt, bad)
+    if fmt == "csc":
+        m.indices[2] = -1 if bad < 0 else 4 + bad
+    a = ad.AnnData(np.zeros((4, 3), np.float32), obs={"sample": list("abab"), "condition": list("xxyy")})
+    a.X = m
+    for call in (lambda: tolvar.get_gene_expression(a), lambda: deg.get_gene_expression_mean(a, nz_pct=False)):
+        with pytest.raises(ValueError, match="malformed sparse X"):
+            call()
+    a.X = sp.csr_matrix((np.ones(2, np.float32), np.array([0, 1]), np.array([0, 2, 1, 2, 2])), shape=(4, 3))
+    with pytest.raises(ValueError, match="malformed sparse X"):
+        tolvar.get_gene_expression(a)
+
+
+def test_malformed_backed_block_raises(tmp_path, scale_adata, small_blocks):
+    path = tmp_path / "bad.h5ad"
+    scale_adata.write_h5ad(path)
+    with h5py.File(path, "r+") as f:
+        idx = f["X/indices"]
+        idx[idx.shape[0] - 1] = 99  # in the last block only
+    backed = ad.read_h5ad(path, backed="r")
+    with pytest.raises(ValueError, match="out of range"):
+        tolvar.get_gene_expression(backed)
+
+
+def test_unsupported_x_type_is_named(scale_adata):
+    class LazyMatrix:
+        shape = (97, 11)
+
+    a = scale_adata
+    a.X = None
+    object.__setattr__(a, "_X", LazyMatrix())
+    with pytest.raises(TypeError, match=r"LazyMatrix.*numpy array.*dask array"):
+        tolvar.get_gene_expression(a)

@@ -1,5 +1,7 @@
 #include "common/pyglue.hpp"
 
+#include <cstring>
+
 namespace quend::glue {
 
 namespace {
@@ -15,6 +17,14 @@ void set_module(nb::module_ m) {
 nb::object module_object() { return nb::borrow(g_module); }
 
 nb::object ns(const char* name) { return nb::getattr(nb::handle(g_module), name); }
+
+bool is_own_function(const nb::handle& f, const char* name) {
+    // Compiled functions are nanobind's own type; a Python function or any
+    // other callable put in its place is not.
+    if (std::strcmp(Py_TYPE(f.ptr())->tp_name, "nanobind.nb_func") != 0) return false;
+    return nb::getattr(f, "__name__", nb::none()).equal(nb::str(name)) &&
+           nb::getattr(f, "__module__", nb::none()).equal(module_object().attr("__name__"));
+}
 
 void print(const nb::handle& text, const char* end) {
     nb::module_::import_("builtins").attr("print")(text, nb::arg("end") = end);

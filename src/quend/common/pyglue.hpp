@@ -22,6 +22,10 @@ void set_module(nb::module_ m);
 nb::object module_object();
 nb::object ns(const char* name);
 
+// Whether `f` is still this module's own compiled function `name`, so a
+// caller may take a faster route than calling it through the namespace.
+bool is_own_function(const nb::handle& f, const char* name);
+
 // Print through the interpreter's print(), so sys.stdout is honoured.
 void print(const nb::handle& text, const char* end = "\n");
 void print(const std::string& text, const char* end = "\n");

@@ -17,21 +17,11 @@ namespace {
 
 const char* const kPartColumns[6] = {"gene_pair", "cell_pair", "gene_A", "gene_B", "cell_A", "cell_B"};
 
-// Whether the module's splitter is still its own compiled one; then the
-// identifiers are split here without a call per row.
-bool splitter_is_native(const nb::handle& f) {
-    nb::handle own_type = nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(ns("cci_get_df_to_plot").ptr())));
-    if (!f.type().is(own_type)) return false;
-    nb::object module_name = quend::glue::module_object().attr("__name__");
-    return nb::getattr(f, "__name__", nb::none()).equal(nb::str("cpdb_get_gp_n_cp")) &&
-           nb::getattr(f, "__module__", nb::none()).equal(module_name);
-}
-
 // The six identifier parts of every row, one object array per part.
 std::vector<nb::object> identifier_parts(const nb::handle& ids, nb::object np) {
     const std::size_t n = nb::len(ids);
     nb::object split = ns("cpdb_get_gp_n_cp");
-    const bool native = splitter_is_native(split);
+    const bool native = quend::glue::is_own_function(split, "cpdb_get_gp_n_cp");
     nb::list cols[6];
     for (auto& c : cols) c = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(n)));
     std::size_t r = 0;

@@ -75,24 +75,22 @@ def deg_table(n_genes, groups, per_group, nan):
 
 
 def random_csr(n, g, density, seed):
+    """Canonical CSR (sorted, distinct columns per row), as stored atlases are."""
     import scipy.sparse as sp
     rng = np.random.default_rng(seed)
-    per_row = rng.binomial(g, density, n)
-    indptr = np.zeros(n + 1, np.int64)
-    np.cumsum(per_row, out=indptr[1:])
-    nnz = int(indptr[-1])
-    indices = np.empty(nnz, np.int32)
-    # Columns drawn per block of rows then sorted within each row.
-    step = 20_000
+    indptr = [np.zeros(1, np.int64)]
+    indices, step = [], 20_000
     for r0 in range(0, n, step):
         r1 = min(n, r0 + step)
-        a, b = indptr[r0], indptr[r1]
-        cols = rng.integers(0, g, b - a, dtype=np.int32)
-        rows = np.repeat(np.arange(r1 - r0), per_row[r0:r1])
-        order = np.lexsort((cols, rows))
-        indices[a:b] = cols[order]
-    data = rng.gamma(1.5, 1.0, nnz).astype(np.float32)
-    idx_dtype = np.int32 if nnz < 2**31 else np.int64
+        m = rng.binomial((r1 - r0) * g, density)
+        flat = np.unique(rng.integers(0, (r1 - r0) * g, m))  # sorted by row, then column
+        rows, cols = np.divmod(flat, g)
+        indices.append(cols.astype(np.int32))
+        indptr.append(indptr[-1][-1] + np.cumsum(np.bincount(rows, minlength=r1 - r0)))
+    indices = np.concatenate(indices)
+    indptr = np.concatenate(indptr)
+    data = rng.gamma(1.5, 1.0, indices.size).astype(np.float32)
+    idx_dtype = np.int32 if indices.size < 2**31 else np.int64
     return sp.csr_matrix((data, indices, indptr.astype(idx_dtype)), shape=(n, g))
 
 

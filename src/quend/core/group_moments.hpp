@@ -1,18 +1,23 @@
 #pragma once
-// Statistics of a union of sample groups from each group's own statistics,
-// by Chan's pairwise update of (count, mean, sum of squared deviations), so
-// one pass over a table serves every "one group against all the others"
-// comparison without summing raw squares.
+// Statistics of "all samples but one group" for every group at once, from
+// one pass over a table: each item's values are read once and every group's
+// rest is formed from that row while it is in cache.
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "core/strided.hpp"
 #include "core/welch.hpp"
 
 namespace quend {
 
-// Per item, the union of `parts[k]` for every k with `take[k]` true. A part
-// with no values adds nothing; var stays NaN below two values. Parts must
-// hold the same number of items.
-GroupStats combine_stats(const std::vector<GroupStats>& parts, const std::vector<bool>& take);
+// Per group g (codes 0..n_groups-1; negative codes belong to no group but
+// to every rest): the statistics of the samples whose code is not g, NaN
+// omitted, formed exactly as group_stats forms them for those samples (sums
+// in sample order, numpy's pairwise summation, two-pass variance). Merging
+// the groups' moments instead would drift in the last bits, which moves the
+// test where two means nearly cancel.
+std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std::int64_t>& code,
+                                   std::size_t n_groups);
 
 }  // namespace quend

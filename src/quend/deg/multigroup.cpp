@@ -9,6 +9,7 @@
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
 #include "core/group_moments.hpp"
+#include "core/welch.hpp"
 #include "deg/deg_args.hpp"
 #include "deg/functions.hpp"
 #include "deg/pair_outcome.hpp"
@@ -27,12 +28,11 @@ nb::str comparison_key(const nb::handle& group) {
 }
 
 // Sample positions of every group, compared as the relabelling compares
-// them (labels == group), and the samples in no group. False when the
+// them (labels == group). False when the
 // labels do not line up with the table or a sample falls in two groups:
 // then only the comparison-by-comparison route reproduces what happens.
 struct Partition {
     std::vector<std::vector<std::size_t>> members;
-    std::vector<std::size_t> unlabelled;
 };
 
 bool partition(const nb::object& labels, const nb::list& groups, std::size_t n_samples, Partition& out) {
@@ -53,13 +53,11 @@ bool partition(const nb::object& labels, const nb::list& groups, std::size_t n_s
         }
         out.members.push_back(std::move(pos));
     }
-    for (std::size_t p = 0; p < n_samples; ++p)
-        if (!seen[p]) out.unlabelled.push_back(p);
     return true;
 }
 
 // Every comparison from one pass over the table: each group's statistics
-// once, a group's rest by merging the other groups' statistics. Gives what
+// once, and every group's rest from the same reading of each row. Gives what
 // calling the module's own simple_DEG_pair per comparison gives; returns
 // false (nothing done) when that equivalence cannot be assured.
 template <typename Store>
@@ -71,14 +69,20 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
     Partition part;
     if (!partition(labels, groups, n_samples, part)) return false;
     const std::size_t n_groups = part.members.size();
-    std::vector<GroupStats> stats(n_groups + 1);
+    const bool vs_rest = ref_condition.is_none();
+    std::vector<GroupStats> stats(n_groups);
+    std::vector<GroupStats> rest;
     {
         nb::gil_scoped_release unlocked;
         for (std::size_t k = 0; k < n_groups; ++k) stats[k] = group_stats(block.view, part.members[k]);
-        stats[n_groups] = group_stats(block.view, part.unlabelled);
+        if (vs_rest) {
+            std::vector<std::int64_t> code(n_samples, -1);
+            for (std::size_t k = 0; k < n_groups; ++k)
+                for (std::size_t p : part.members[k]) code[p] = static_cast<std::int64_t>(k);
+            rest = rest_stats(block.view, code, n_groups);
+        }
     }
     nb::object index = df_expr.attr("index");
-    const bool vs_rest = ref_condition.is_none();
     nb::str others("others");
     std::size_t ref_k = n_groups;
     if (!vs_rest)
@@ -95,9 +99,7 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
         {
             nb::gil_scoped_release unlocked;
             if (vs_rest) {
-                std::vector<bool> take(n_groups + 1, true);
-                take[k] = false;
-                st = pair_from_stats(combine_stats(stats, take), stats[k]);
+                st = pair_from_stats(rest[k], stats[k]);
             } else {
                 st = pair_from_stats(stats[ref_k], stats[k]);
             }

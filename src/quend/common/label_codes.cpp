@@ -64,6 +64,7 @@ public:
             if (!keys_[i]) return false;
         }
     }
+    std::size_t size() const { return used_; }
     void insert(PyObject* k, std::int64_t v) {
         if (2 * (used_ + 1) > keys_.size()) grow();
         std::size_t i = slot(k);
@@ -123,7 +124,9 @@ Factorized factorize_objects(PyObject* const* data, std::size_t n) {
                 f.uniques.append(nb::handle(o));
             }
         }
-        known.insert(o, code);
+        // Columns read from files hold a distinct object per cell; caching
+        // those would only grow the table, so it stops at a few per label.
+        if (known.size() < 4 * nb::len(f.uniques) + 64) known.insert(o, code);
         c[i] = code;
     }
     return f;

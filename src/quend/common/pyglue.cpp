@@ -1,5 +1,7 @@
 #include "common/pyglue.hpp"
 
+#include <cstring>
+
 namespace quend::glue {
 
 namespace {

@@ -16,6 +16,10 @@ void set_module(nb::module_ m);
 nb::object module_object();
 nb::object ns(const char* name);
 
+// Whether `f` is still this module's own compiled function `name`, so a
+// caller may take a faster route than calling it through the namespace.
+bool is_own_function(const nb::handle& f, const char* name);
+
 // Print through the interpreter's print(), so sys.stdout is honoured.
 void print(const nb::handle& text, const char* end = "\n");
 void print(const std::string& text, const char* end = "\n");
@@ -37,11 +41,6 @@ nb::object compare(const nb::handle& a, const nb::handle& b, int op);
 
 // The texts joined into one str (each part must already be a str).
 nb::str concat(std::initializer_list<nb::handle> parts);
-
-// Whether `f` is still this module's own compiled function `name` rather than
-// something rebound in its place; then a caller may run the work natively
-// instead of calling `f` once per element.
-bool is_own_function(const nb::handle& f, const char* name);
 
 // A built-in by name (float, sorted, ...).
 nb::object builtin(const char* name);

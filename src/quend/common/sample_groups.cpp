@@ -1,5 +1,9 @@
 #include "common/sample_groups.hpp"
 
+#include <cstdint>
+#include <vector>
+
+#include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "common/sample_groups_doc.hpp"
 
@@ -7,17 +11,36 @@ namespace quend::glue {
 
 namespace nb = nanobind;
 
+namespace {
+
+// np.asarray(values)[positions] without materialising a whole categorical
+// column: its few chosen cells are taken first. Numeric categories with
+// missing cells turn float in the full array, so those take the long way.
+nb::object elements_at(nb::handle values, const nb::object& positions) {
+    nb::object np = nb::module_::import_("numpy");
+    nb::object pd = nb::module_::import_("pandas");
+    if (is_instance(values, nb::make_tuple(pd.attr("Series"), pd.attr("Index")))) {
+        nb::object arr = values.attr("array");
+        if (is_instance(arr, pd.attr("Categorical"))) {
+            const bool object_cats = nb::cast<std::string>(arr.attr("categories").attr("dtype").attr("kind")) == "O";
+            if (object_cats || !truthy(np.attr("any")(compare(arr.attr("codes"), nb::int_(0), Py_LT))))
+                return np.attr("asarray")(arr.attr("take")(positions));
+        }
+    }
+    return np.attr("asarray")(values)[positions];
+}
+
+}  // namespace
+
 nb::dict sample_to_group_dict(nb::handle samples, nb::handle conditions) {
     nb::module_ np = nb::module_::import_("numpy");
-    nb::object s = np.attr("array")(samples);
-    nb::object c = np.attr("array")(conditions);
-    // Sorting the distinct labels with their own ordering (TypeError when
-    // they cannot be compared); the first index of each gives its condition.
-    nb::object distinct = quend::glue::builtin("sorted")(quend::glue::builtin("set")(s.attr("tolist")()));
+    // Distinct labels ascending by their own ordering (TypeError when they
+    // cannot be compared); cells without a sample label are left out.
+    LabelCodes codes = sorted_label_codes(samples);
     nb::dict result;
-    const size_t n_distinct = nb::len(distinct);
-    if (n_distinct == 0) return result;
-    const size_t n_s = nb::len(s), n_c = nb::len(c);
+    const std::size_t k = codes.n_labels();
+    if (k == 0) return result;
+    const std::size_t n_s = codes.n, n_c = nb::len(conditions);
     if (n_s != n_c) {
         PyErr_Format(PyExc_IndexError,
                      "boolean index did not match indexed array along axis 0; size of axis is %zu but size of "
@@ -25,20 +48,24 @@ nb::dict sample_to_group_dict(nb::handle samples, nb::handle conditions) {
                      n_c, n_s);
         throw nb::python_error();
     }
-    // First occurrence of every label in one vectorised call.
-    nb::tuple uniq = nb::cast<nb::tuple>(np.attr("unique")(s, nb::arg("return_index") = true));
-    nb::object labels = uniq[0], first = uniq[1];
-    nb::dict first_by_label;
-    nb::object label_list = labels.attr("tolist")();
-    nb::object first_list = first.attr("tolist")();
-    const size_t n_u = nb::len(label_list);
-    for (size_t k = 0; k < n_u; ++k) first_by_label[label_list[k]] = first_list[k];
-    for (nb::handle key : distinct) {
-        nb::object pos = first_by_label[key];
-        // Element objects of the arrays (numpy scalars), as indexing yields them.
-        nb::object skey = s[pos];
-        result[skey] = c[pos];
+    // First cell of every label, in label order.
+    nb::object first = np.attr("empty")(k, nb::arg("dtype") = np.attr("int64"));
+    std::int64_t* f = nb::cast<nb::ndarray<std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(first).data();
+    {
+        std::vector<char> seen(k, 0);
+        std::size_t found = 0;
+        for (std::size_t i = 0; i < n_s && found < k; ++i) {
+            const std::int64_t c = codes.data[i];
+            if (c < 0 || seen[static_cast<std::size_t>(c)]) continue;
+            seen[static_cast<std::size_t>(c)] = 1;
+            f[c] = static_cast<std::int64_t>(i);
+            ++found;
+        }
     }
+    // Element objects of the arrays (numpy scalars), as indexing yields them.
+    nb::object keys = elements_at(samples, first);
+    nb::object values = elements_at(conditions, first);
+    for (std::size_t j = 0; j < k; ++j) result[keys[nb::int_(j)]] = values[nb::int_(j)];
     return result;
 }
 

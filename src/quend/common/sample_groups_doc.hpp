@@ -17,7 +17,8 @@ dict
     {sample: condition}, samples in ascending order. Keys and values are the
     numpy scalars of the label arrays (``np.str_('s1')`` under numpy 2), which
     compare and hash equal to the plain labels; pass ``str(value)`` where a
-    plain str is required (simple_DEG's ref_condition). Prints nothing.
+    plain str is required (simple_DEG's ref_condition). Observations without
+    a sample label (None, NaN) are left out. Prints nothing.
 
 Raises
 ------

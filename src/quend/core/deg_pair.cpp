@@ -10,9 +10,11 @@ namespace quend {
 
 PairStats pair_stats(const StridedMatrix& m, const std::vector<std::size_t>& idx_ref,
                      const std::vector<std::size_t>& idx_test) {
-    const GroupStats ref = group_stats(m, idx_ref);
-    const GroupStats test = group_stats(m, idx_test);
-    const std::size_t n = m.n_items;
+    return pair_from_stats(group_stats(m, idx_ref), group_stats(m, idx_test));
+}
+
+PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test) {
+    const std::size_t n = ref.mean.size();
     PairStats s;
     s.mean_ref = ref.mean;
     s.mean_test = test.mean;

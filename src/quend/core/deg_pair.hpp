@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/strided.hpp"
+#include "core/welch.hpp"
 
 namespace quend {
 
@@ -21,6 +22,9 @@ struct PairStats {
 // standard deviation (ddof 1) of at least 1e-08.
 PairStats pair_stats(const StridedMatrix& m, const std::vector<std::size_t>& idx_ref,
                      const std::vector<std::size_t>& idx_test);
+
+// The same from both groups' statistics, however they were gathered.
+PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test);
 
 struct SortedTables {
     std::vector<std::size_t> full;         // positions into kept, by p-value ascending

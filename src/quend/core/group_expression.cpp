@@ -134,13 +134,27 @@ inline void add_at(std::int64_t* pos, double* sum, std::int64_t* miss, std::size
     if constexpr (Sums) sum[k] += static_cast<double>(v);
 }
 
+// Rows of each group together, ascending within the group (a stable counting
+// sort). Cells of many groups come interleaved; visiting them group by group
+// keeps one group's row of tallies in cache instead of all of them, and each
+// tally still adds its values in row order.
+std::vector<std::size_t> rows_by_group(const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups) {
+    std::vector<std::size_t> start(n_groups + 1, 0);
+    for (std::size_t i = 0; i < n_rows; ++i)
+        if (codes[i] >= 0) ++start[static_cast<std::size_t>(codes[i]) + 1];
+    for (std::size_t g = 0; g < n_groups; ++g) start[g + 1] += start[g];
+    std::vector<std::size_t> order(start[n_groups]);
+    for (std::size_t i = 0; i < n_rows; ++i)
+        if (codes[i] >= 0) order[start[static_cast<std::size_t>(codes[i])]++] = i;
+    return order;
+}
+
 template <bool Sums, bool All, typename T, typename I, typename P>
 void rows_pass(GroupTallies& t, const T* data, const I* indices, const P* indptr, std::size_t n_rows,
                const std::int64_t* codes, const Plan& p) {
     const std::size_t nc = p.distinct.size();
     const std::int64_t* slot = p.slot.data();
-    for (std::size_t i = 0; i < n_rows; ++i) {
-        if (codes[i] < 0) continue;
+    for (std::size_t i : rows_by_group(codes, n_rows, t.n_groups)) {
         const std::size_t base = static_cast<std::size_t>(codes[i]) * nc;
         std::int64_t* pos = t.positive.data() + base;
         double* sum = Sums ? t.sum.data() + base : nullptr;

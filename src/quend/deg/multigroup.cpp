@@ -7,8 +7,12 @@
 #include <vector>
 
 #include "common/pyglue.hpp"
+#include "core/deg_pair.hpp"
+#include "core/group_moments.hpp"
+#include "core/welch.hpp"
 #include "deg/deg_args.hpp"
 #include "deg/functions.hpp"
+#include "deg/pair_outcome.hpp"
 
 namespace quend::deg {
 
@@ -21,6 +25,90 @@ nb::str comparison_key(const nb::handle& group) {
     PyObject* r = PyUnicode_Concat(nb::str(group).ptr(), nb::str("_vs_others").ptr());
     if (!r) throw nb::python_error();
     return nb::steal<nb::str>(r);
+}
+
+// Sample positions of every group, compared as the relabelling compares
+// them (labels == group). False when the
+// labels do not line up with the table or a sample falls in two groups:
+// then only the comparison-by-comparison route reproduces what happens.
+struct Partition {
+    std::vector<std::vector<std::size_t>> members;
+};
+
+bool partition(const nb::object& labels, const nb::list& groups, std::size_t n_samples, Partition& out) {
+    nb::object np = ns("np");
+    if (nb::len(labels) != n_samples) return false;
+    std::vector<char> seen(n_samples, 0);
+    for (nb::handle g : groups) {
+        nb::object eq = nb::steal(PyObject_RichCompare(labels.ptr(), g.ptr(), Py_EQ));
+        if (!eq.is_valid()) throw nb::python_error();
+        nb::object mask = np.attr("asarray")(eq, nb::arg("dtype") = np.attr("bool_"));
+        if (nb::cast<int>(mask.attr("ndim")) != 1 || nb::len(mask) != n_samples) return false;
+        nb::object idx = np.attr("flatnonzero")(mask).attr("astype")(np.attr("int64"));
+        auto view = nb::cast<nb::ndarray<const std::int64_t, nb::ndim<1>, nb::device::cpu>>(idx);
+        std::vector<std::size_t> pos(view.shape(0));
+        for (std::size_t k = 0; k < pos.size(); ++k) {
+            pos[k] = static_cast<std::size_t>(view(k));
+            if (seen[pos[k]]++) return false;
+        }
+        out.members.push_back(std::move(pos));
+    }
+    return true;
+}
+
+// Every comparison from one pass over the table: each group's statistics
+// once, and every group's rest from the same reading of each row. Gives what
+// calling the module's own simple_DEG_pair per comparison gives; returns
+// false (nothing done) when that equivalence cannot be assured.
+template <typename Store>
+bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::list& groups,
+              const nb::object& ref_condition, const DegArgs& args, const nb::object& corr_method,
+              const nb::object& pval_ref_col, Store&& store) {
+    glue::Float64Block block = glue::float64_block(df_expr.attr("to_numpy")());
+    const std::size_t n_samples = block.view.n_samples;
+    Partition part;
+    if (!partition(labels, groups, n_samples, part)) return false;
+    const std::size_t n_groups = part.members.size();
+    const bool vs_rest = ref_condition.is_none();
+    std::vector<GroupStats> stats(n_groups);
+    std::vector<GroupStats> rest;
+    {
+        nb::gil_scoped_release unlocked;
+        for (std::size_t k = 0; k < n_groups; ++k) stats[k] = group_stats(block.view, part.members[k]);
+        if (vs_rest) {
+            std::vector<std::int64_t> code(n_samples, -1);
+            for (std::size_t k = 0; k < n_groups; ++k)
+                for (std::size_t p : part.members[k]) code[p] = static_cast<std::int64_t>(k);
+            rest = rest_stats(block.view, code, n_groups);
+        }
+    }
+    nb::object index = df_expr.attr("index");
+    nb::str others("others");
+    std::size_t ref_k = n_groups;
+    if (!vs_rest)
+        for (std::size_t k = 0; k < n_groups && ref_k == n_groups; ++k)
+            if (glue::equals(groups[k], ref_condition)) ref_k = k;
+    for (std::size_t k = 0; k < n_groups; ++k) {
+        nb::handle g = groups[k];
+        // A group named like the rest leaves a single label: no comparison.
+        if (glue::equals(g, vs_rest ? nb::handle(others) : nb::handle(ref_condition))) continue;
+        const std::size_t n_test = part.members[k].size();
+        const std::size_t n_ref = vs_rest ? n_samples - n_test : part.members[ref_k].size();
+        if (n_test < 2 || n_ref < 2) continue;
+        PairStats st;
+        {
+            nb::gil_scoped_release unlocked;
+            if (vs_rest) {
+                st = pair_from_stats(rest[k], stats[k]);
+            } else {
+                st = pair_from_stats(stats[ref_k], stats[k]);
+            }
+        }
+        store(pair_outcome(st, index, args, corr_method, pval_ref_col, g,
+                           vs_rest ? nb::handle(others) : nb::handle(ref_condition)),
+              g);
+    }
+    return true;
 }
 
 }  // namespace
@@ -37,25 +125,33 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
     nb::dict deg_dct, deg_raw_dct;
     const nb::float_ pc(args.pval_cutoff), lc(args.logFC_cutoff);
 
-    auto run_pair = [&](const nb::object& table, const nb::object& conds, const nb::object& ref, const nb::handle& g) {
-        // Reached through the module namespace at each call, so a rebound
-        // simple_DEG_pair is honoured.
-        nb::object res = ns("simple_DEG_pair")(table, conds, nb::arg("ref_condition") = ref,
-                                               nb::arg("pval_cutoff") = pc, nb::arg("logFC_cutoff") = lc,
-                                               nb::arg("test_method") = test_method,
-                                               nb::arg("corr_method") = corr_method,
-                                               nb::arg("pval_ref_col") = pval_ref_col, nb::arg("verbose") = verbose);
+    // Object labels so that relabelling keeps every original label object.
+    nb::object labels = ps_cond.attr("to_numpy")(nb::arg("dtype") = quend::glue::builtin("object"));
+    auto store = [&](const nb::object& res, const nb::handle& g) {
         if (truthy(res[nb::str("error")])) return;  // failed comparisons are left out silently
         nb::str key = comparison_key(g);
         deg_dct[key] = res[nb::str("deg")];
         deg_raw_dct[key] = res[nb::str("deg_raw")];
     };
+    auto run_pair = [&](const nb::object& table, const nb::object& conds, const nb::object& ref, const nb::handle& g) {
+        // Reached through the module namespace at each call, so a rebound
+        // simple_DEG_pair is honoured.
+        store(ns("simple_DEG_pair")(table, conds, nb::arg("ref_condition") = ref, nb::arg("pval_cutoff") = pc,
+                                    nb::arg("logFC_cutoff") = lc, nb::arg("test_method") = test_method,
+                                    nb::arg("corr_method") = corr_method, nb::arg("pval_ref_col") = pval_ref_col,
+                                    nb::arg("verbose") = verbose),
+              g);
+    };
+    // While simple_DEG_pair is the module's own, all comparisons share one pass.
+    auto fast = [&]() {
+        return glue::is_own_function(ns("simple_DEG_pair"), "simple_DEG_pair") &&
+               one_pass(df_expr, labels, unique_groups, ref_condition, args, corr_method, pval_ref_col, store);
+    };
 
-    // Object labels so that relabelling keeps every original label object.
-    nb::object labels = ps_cond.attr("to_numpy")(nb::arg("dtype") = quend::glue::builtin("object"));
 
     if (ref_condition.is_none()) {
         if (args.verbose) glue::print(std::string("### MODE: one-vs-rest ###"));
+        if (fast()) return nb::make_tuple(deg_dct, deg_raw_dct);
         nb::str others("others");
         for (nb::handle g : unique_groups) {
             nb::object same = nb::steal(PyObject_RichCompare(labels.ptr(), g.ptr(), Py_EQ));
@@ -74,6 +170,7 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
             PyErr_SetObject(PyExc_ValueError, msg.ptr());
             throw nb::python_error();
         }
+        if (fast()) return nb::make_tuple(deg_dct, deg_raw_dct);
         for (nb::handle g : unique_groups) {
             const int is_ref = PyObject_RichCompareBool(g.ptr(), ref_condition.ptr(), Py_EQ);
             if (is_ref < 0) throw nb::python_error();

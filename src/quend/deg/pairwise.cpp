@@ -14,6 +14,7 @@
 #include "core/welch.hpp"
 #include "deg/deg_args.hpp"
 #include "deg/functions.hpp"
+#include "deg/pair_outcome.hpp"
 
 namespace quend::deg {
 
@@ -136,6 +137,13 @@ nb::object simple_DEG_pair(nb::object df_gene_by_sample_log_expr, nb::object con
         nb::gil_scoped_release unlocked;
         st = pair_stats(block.view, idx_ref, idx_test);
     }
+    return pair_outcome(st, expr.attr("index"), args, corr_method, pval_ref_col, test, ref);
+}
+
+nb::object pair_outcome(const PairStats& st, const nb::object& index, const DegArgs& args,
+                        const nb::object& corr_method, const nb::object& pval_ref_col, const nb::handle& test,
+                        const nb::handle& ref) {
+    nb::object np = ns("np");
     const std::size_t n_kept = st.kept.size();
     if (n_kept == 0) {
         return error_result(nb::str("No valid p-values in simple_DEG_pair. Returning empty DEG result."));
@@ -169,7 +177,6 @@ nb::object simple_DEG_pair(nb::object df_gene_by_sample_log_expr, nb::object con
 
     SortedTables tables = sort_and_select(st, pval_adj, ref_col, args.pval_cutoff, args.logFC_cutoff);
 
-    nb::object index = expr.attr("index");
     nb::object deg = build_deg_table(st, pval_adj, tables.significant, index);
     nb::object deg_raw = build_deg_table(st, pval_adj, tables.full, index);
 

@@ -32,8 +32,31 @@ O get_population(O pids, O cts, O sort_by) {
     }
     LabelCodes samples = sorted_label_codes(pids);
     LabelCodes types = sorted_label_codes(cts);
-    const std::size_t ns_ = samples.n_labels(), nt = types.n_labels();
-    const std::vector<std::int64_t> counts = cross_counts(samples.data, types.data, samples.n, ns_, nt);
+    std::size_t ns_ = samples.n_labels(), nt = types.n_labels();
+    std::vector<std::int64_t> counts = cross_counts(samples.data, types.data, samples.n, ns_, nt);
+    // Cells lacking either label are not counted (as in a crosstab), so a
+    // label seen only on such cells has no row or column at all.
+    std::vector<std::int64_t> row_total(ns_, 0), col_total(nt, 0);
+    for (std::size_t p = 0; p < ns_; ++p)
+        for (std::size_t t = 0; t < nt; ++t) {
+            row_total[p] += counts[p * nt + t];
+            col_total[t] += counts[p * nt + t];
+        }
+    std::vector<std::size_t> rows, cols;
+    nb::list row_labels, col_labels;
+    for (std::size_t p = 0; p < ns_; ++p)
+        if (row_total[p] > 0) rows.push_back(p), row_labels.append(samples.labels[p]);
+    for (std::size_t t = 0; t < nt; ++t)
+        if (col_total[t] > 0) cols.push_back(t), col_labels.append(types.labels[t]);
+    if (rows.size() != ns_ || cols.size() != nt) {
+        std::vector<std::int64_t> kept;
+        kept.reserve(rows.size() * cols.size());
+        for (std::size_t p : rows)
+            for (std::size_t t : cols) kept.push_back(counts[p * nt + t]);
+        counts.swap(kept);
+        ns_ = rows.size();
+        nt = cols.size();
+    }
 
     std::vector<double> pct(counts.size());
     for (std::size_t p = 0; p < ns_; ++p) {
@@ -42,10 +65,10 @@ O get_population(O pids, O cts, O sort_by) {
         for (std::size_t t = 0; t < nt; ++t)
             pct[p * nt + t] = static_cast<double>(counts[p * nt + t]) / static_cast<double>(total) * 100.0;
     }
-    nb::object df_cnt = pd.attr("DataFrame")(numpy_int_matrix(counts, ns_, nt), nb::arg("index") = samples.labels,
-                                             nb::arg("columns") = types.labels);
-    nb::object df_pct = pd.attr("DataFrame")(numpy_matrix(pct, ns_, nt, false), nb::arg("index") = samples.labels,
-                                             nb::arg("columns") = types.labels);
+    nb::object df_cnt = pd.attr("DataFrame")(numpy_int_matrix(counts, ns_, nt), nb::arg("index") = row_labels,
+                                             nb::arg("columns") = col_labels);
+    nb::object df_pct = pd.attr("DataFrame")(numpy_matrix(pct, ns_, nt, false), nb::arg("index") = row_labels,
+                                             nb::arg("columns") = col_labels);
     if (nb::len(sort_by) > 0) df_pct.attr("sort_values")(nb::arg("by") = sort_by, nb::arg("inplace") = true);
     return nb::make_tuple(df_cnt, df_pct);
 }

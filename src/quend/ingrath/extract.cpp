@@ -20,12 +20,6 @@ using quend::glue::ns;
 using quend::glue::to_str;
 using quend::glue::truthy;
 
-nb::object concat(const char* prefix, nb::handle value) {
-    nb::object out = nb::steal(PyUnicode_Concat(nb::str(prefix).ptr(), nb::str(value).ptr()));
-    if (!out.is_valid()) throw nb::python_error();
-    return out;
-}
-
 namespace {
 
 nb::object with_suffix(nb::handle text, const char* suffix) {
@@ -139,7 +133,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
             os.attr("replace")(part, file_out);  // replaces a link at file_out, not its target
             partial.keep();
             if (truthy(remove_gz)) remove_input(file_in, file_out);
-            glue::print(concat("File saved to: ", file_out));
+            glue::print(glue::concat({nb::str("File saved to: "), nb::str(file_out)}));
             return file_out;
         });
     };
@@ -158,7 +152,7 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
             zip_ref.attr("extractall")(extract_dir);
             made.keep();
             if (truthy(remove_zip)) ns("os").attr("remove")(file_in);
-            glue::print(concat("Files extracted to: ", extract_dir));
+            glue::print(glue::concat({nb::str("Files extracted to: "), nb::str(extract_dir)}));
             return extract_dir;
         });
     };
@@ -198,7 +192,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
     } catch (nb::python_error& e) {
         // Only the ordinary error family is reported; interrupts go on.
         if (!glue::is_ordinary(e)) throw;
-        glue::print(concat("오류 발생: ", e.value()));
+        glue::print(glue::concat({nb::str("오류 발생: "), nb::str(e.value())}));
         return nb::none();
     } catch (const std::exception& e) {
         glue::print(std::string("오류 발생: ") + e.what());
@@ -228,13 +222,13 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
             return nb::none();
         });
 
-        nb::object file_h5ad = concat("extract_tmp/", nb::str(member.c_str(), member.size()));
+        nb::object file_h5ad = glue::concat({nb::str("extract_tmp/"), nb::str(member.c_str(), member.size())});
         nb::object file = os.attr("path").attr("basename")(file_h5ad);
         place_file(file_h5ad, file);
         ns("shutil").attr("rmtree")(extract_path);
         tmp.keep();
         if (truthy(remove_org)) remove_input(file_in, file);
-        glue::print(concat("File saved to: ", file));
+        glue::print(glue::concat({nb::str("File saved to: "), nb::str(file)}));
         return file;
     };
     return none_on_failure(body);

@@ -4,7 +4,6 @@
 
 namespace quend::tolvar {
 
-namespace nb = nanobind;
 using O = nb::object;
 
 // display_base64.cpp

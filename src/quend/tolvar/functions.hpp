@@ -46,8 +46,8 @@ O _get_value_info(O value, O key_name, O is_top_level_anndata_component, O level
 O _display_dict_or_dataframe_recursive(O current_obj, O current_depth, O parent_prefix, O max_depth, O n_to_show,
                                        O limited_keys, O ss);
 O show_anndata_tree(O obj, O max_depth, O n_to_show, O limited_keys, O _current_depth, O _parent_prefix, O ss);
-// Records the three tree functions as registered, so internal calls can skip the
-// interpreter while the module names still refer to them.
+// No longer needed (the tree functions use glue::is_own_function); kept until
+// its call leaves module.cpp.
 void remember_tree_functions(nb::module_& m);
 
 // Load-time binding of libraries and optional-library flags (frame.cpp).

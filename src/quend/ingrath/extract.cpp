@@ -22,12 +22,6 @@ using quend::glue::truthy;
 
 namespace {
 
-nb::object with_suffix(nb::handle text, const char* suffix) {
-    nb::object out = nb::steal(PyUnicode_Concat(nb::str(text).ptr(), nb::str(suffix).ptr()));
-    if (!out.is_valid()) throw nb::python_error();
-    return out;
-}
-
 // The `with` statement: __exit__ sees the body's exception, and re-raises it
 // unless the context suppresses it.
 template <class Body>
@@ -120,7 +114,7 @@ nb::object none_on_failure(Body&& body) {
 nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object remove_gz) {
     auto body = [&]() -> nb::object {
         nb::object os = ns("os");
-        nb::object part = with_suffix(os.attr("fspath")(file_out), ".part");
+        nb::object part = glue::concat({nb::str(os.attr("fspath")(file_out)), nb::str(".part")});
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
             const std::uint64_t limit = extract_limits().bytes;
             if (lexists(part)) os.attr("remove")(part);  // a stale one, or a planted link

@@ -13,8 +13,6 @@
 
 namespace quend::glue {
 
-namespace nb = nanobind;
-
 // True when the caught Python error is an Exception (not a bare BaseException).
 bool is_ordinary(const nb::python_error& e);
 

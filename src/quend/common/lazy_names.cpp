@@ -136,4 +136,8 @@ void lazy(nb::module_& m, const char* name, const char* module, const char* attr
     g_pending[name] = Pending{module, attr ? attr : ""};
 }
 
+void lazy(nb::module_& m, std::initializer_list<LazyName> names) {
+    for (const LazyName& n : names) lazy(m, n.name, n.module, n.attr);
+}
+
 }  // namespace quend::glue

@@ -14,15 +14,23 @@
 // at load exactly as before. Finding never executes the library's code.
 #include "common/nb.hpp"
 
-namespace quend::glue {
+#include <initializer_list>
 
-namespace nb = nanobind;
+namespace quend::glue {
 
 // Installs `__getattr__` and `__dir__` on the module; call once, first.
 void enable_lazy_names(nb::module_& m);
 
 // Binds `name` now or on first use (see above). `attr` may be null.
 void lazy(nb::module_& m, const char* name, const char* module, const char* attr = nullptr);
+
+// Several names, in the order given.
+struct LazyName {
+    const char* name;
+    const char* module;
+    const char* attr = nullptr;
+};
+void lazy(nb::module_& m, std::initializer_list<LazyName> names);
 
 // `import module` / `from module import attr` as the statements do: a name
 // missing from the module is an ImportError.

@@ -19,7 +19,7 @@ nb::object float_frame(const nb::object& df) {
     if (is_instance(df, pd.attr("DataFrame"))) {
         nb::object f64 = glue::ns("np").attr("dtype")("float64");
         nb::object same = df.attr("dtypes").attr("__eq__")(f64).attr("all")();
-        if (PyObject_IsTrue(same.ptr()) == 1) return df;
+        if (glue::truthy(same)) return df;
     }
     try {
         return df.attr("astype")(quend::glue::builtin("float"));

@@ -6,8 +6,6 @@
 
 namespace quend::deg {
 
-namespace nb = nanobind;
-
 using quend::glue::is_instance;
 
 inline nb::list as_list(const nb::handle& iterable) {
@@ -34,9 +32,7 @@ inline DegArgs check_deg_args(const nb::handle& ref_condition, const nb::handle&
     if (a.pval_cutoff == -1.0 && PyErr_Occurred()) throw nb::python_error();
     a.logFC_cutoff = PyFloat_AsDouble(logFC_cutoff.ptr());
     if (a.logFC_cutoff == -1.0 && PyErr_Occurred()) throw nb::python_error();
-    const int truth = PyObject_IsTrue(verbose.ptr());
-    if (truth < 0) throw nb::python_error();
-    a.verbose = truth != 0;
+    a.verbose = glue::truthy(verbose);
     glue::require_str(ref_condition, "ref_condition", true);
     glue::require_str(test_method, "test_method", false);
     glue::require_str(corr_method, "corr_method", true);

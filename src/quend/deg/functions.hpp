@@ -4,8 +4,6 @@
 
 namespace quend::deg {
 
-namespace nb = nanobind;
-
 // pairwise.cpp
 nb::object simple_DEG_pair(nb::object df_gene_by_sample_log_expr, nb::object condition_list,
                            nb::object ref_condition, nb::object pval_cutoff, nb::object logFC_cutoff,

@@ -17,13 +17,13 @@ NB_MODULE(deg, m) {
     // Libraries are imported on first use, so importing the module stays fast.
     using quend::glue::lazy;
     quend::glue::enable_lazy_names(m);
-    lazy(m, "pd", "pandas");
-    lazy(m, "np", "numpy");
-    lazy(m, "sm", "statsmodels.api");
-    lazy(m, "multipletests", "statsmodels.stats.multitest", "multipletests");
-    lazy(m, "ttest_ind", "scipy.stats", "ttest_ind");
-    lazy(m, "stats", "scipy", "stats");
-    lazy(m, "plt", "matplotlib.pyplot");
+    lazy(m, {{"pd", "pandas"},
+             {"np", "numpy"},
+             {"sm", "statsmodels.api"},
+             {"multipletests", "statsmodels.stats.multitest", "multipletests"},
+             {"ttest_ind", "scipy.stats", "ttest_ind"},
+             {"stats", "scipy", "stats"},
+             {"plt", "matplotlib.pyplot"}});
     // Any failure to find the optional library only turns label placement off.
     const bool have_adjust_text = quend::glue::on_ordinary_error(
         [] { return quend::glue::findable("adjustText"); }, [](nb::python_error&) { return false; });

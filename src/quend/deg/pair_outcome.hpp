@@ -2,7 +2,7 @@
 // The tables of one two-group comparison from its statistics: correction,
 // ordering, the significant rows and the verbose summary line. Shared by
 // simple_DEG_pair and the one-pass route of simple_DEG.
-#include <nanobind/nanobind.h>
+#include "common/nb.hpp"
 
 #include "core/deg_pair.hpp"
 #include "deg/deg_args.hpp"

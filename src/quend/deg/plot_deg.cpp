@@ -14,7 +14,6 @@ using quend::glue::truthy;
 
 namespace {
 
-
 bool ranks_by_fold_change(const nb::handle& reference) {
     return reference.equal(nb::str("logFC")) || reference.equal(nb::str("log2_FC"));
 }

@@ -11,11 +11,6 @@ using quend::glue::compare;
 using quend::glue::ns;
 using quend::glue::truthy;
 
-namespace {
-
-
-}  // namespace
-
 nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval_col, nb::object gene_col,
                         nb::object pval_cutoff, nb::object logFC_cutoff, nb::object top_n_labels, nb::object figsize,
                         nb::object xlim, nb::object ylim, nb::object title) {

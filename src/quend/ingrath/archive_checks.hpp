@@ -14,8 +14,6 @@
 
 namespace quend::ingrath {
 
-namespace nb = nanobind;
-
 struct ExtractLimits {
     std::uint64_t members = 0;
     std::uint64_t bytes = 0;  // already capped by the free disk space

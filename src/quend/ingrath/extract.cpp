@@ -20,19 +20,7 @@ using quend::glue::ns;
 using quend::glue::to_str;
 using quend::glue::truthy;
 
-nb::object concat(const char* prefix, nb::handle value) {
-    nb::object out = nb::steal(PyUnicode_Concat(nb::str(prefix).ptr(), nb::str(value).ptr()));
-    if (!out.is_valid()) throw nb::python_error();
-    return out;
-}
-
 namespace {
-
-nb::object with_suffix(nb::handle text, const char* suffix) {
-    nb::object out = nb::steal(PyUnicode_Concat(nb::str(text).ptr(), nb::str(suffix).ptr()));
-    if (!out.is_valid()) throw nb::python_error();
-    return out;
-}
 
 // The `with` statement: __exit__ sees the body's exception, and re-raises it
 // unless the context suppresses it.
@@ -126,7 +114,7 @@ nb::object none_on_failure(Body&& body) {
 nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object remove_gz) {
     auto body = [&]() -> nb::object {
         nb::object os = ns("os");
-        nb::object part = with_suffix(os.attr("fspath")(file_out), ".part");
+        nb::object part = glue::concat({nb::str(os.attr("fspath")(file_out)), nb::str(".part")});
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
             const std::uint64_t limit = extract_limits().bytes;
             if (lexists(part)) os.attr("remove")(part);  // a stale one, or a planted link
@@ -139,7 +127,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
             os.attr("replace")(part, file_out);  // replaces a link at file_out, not its target
             partial.keep();
             if (truthy(remove_gz)) remove_input(file_in, file_out);
-            glue::print(concat("File saved to: ", file_out));
+            glue::print(glue::concat({nb::str("File saved to: "), nb::str(file_out)}));
             return file_out;
         });
     };
@@ -158,7 +146,7 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
             zip_ref.attr("extractall")(extract_dir);
             made.keep();
             if (truthy(remove_zip)) ns("os").attr("remove")(file_in);
-            glue::print(concat("Files extracted to: ", extract_dir));
+            glue::print(glue::concat({nb::str("Files extracted to: "), nb::str(extract_dir)}));
             return extract_dir;
         });
     };
@@ -198,7 +186,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
     } catch (nb::python_error& e) {
         // Only the ordinary error family is reported; interrupts go on.
         if (!glue::is_ordinary(e)) throw;
-        glue::print(concat("오류 발생: ", e.value()));
+        glue::print(glue::concat({nb::str("오류 발생: "), nb::str(e.value())}));
         return nb::none();
     } catch (const std::exception& e) {
         glue::print(std::string("오류 발생: ") + e.what());
@@ -228,13 +216,13 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
             return nb::none();
         });
 
-        nb::object file_h5ad = concat("extract_tmp/", nb::str(member.c_str(), member.size()));
+        nb::object file_h5ad = glue::concat({nb::str("extract_tmp/"), nb::str(member.c_str(), member.size())});
         nb::object file = os.attr("path").attr("basename")(file_h5ad);
         place_file(file_h5ad, file);
         ns("shutil").attr("rmtree")(extract_path);
         tmp.keep();
         if (truthy(remove_org)) remove_input(file_in, file);
-        glue::print(concat("File saved to: ", file));
+        glue::print(glue::concat({nb::str("File saved to: "), nb::str(file)}));
         return file;
     };
     return none_on_failure(body);

@@ -7,8 +7,6 @@
 
 namespace quend::ingrath {
 
-namespace nb = nanobind;
-
 // registry.cpp: the three tables, built from the shipped deployment data.
 struct Registry {
     nb::dict sample_data_fid_dict_gz;
@@ -33,9 +31,6 @@ nb::object load_anndata(nb::object tissue, nb::object file_type);
 nb::object load_sample_data(nb::object file_id_or_tissue_name, nb::object file_type);
 nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type);
 nb::object load_velmar_processed_sample_data(nb::object file_id_or_tissue_name, nb::object file_type);
-
-// prefix + str(value), as one Python text (extract.cpp).
-nb::object concat(const char* prefix, nb::handle value);
 
 // registry.cpp: after a failed download, one line saying so when `file_id`
 // is a shipped placeholder rather than a hosted identifier.

@@ -7,8 +7,6 @@
 
 namespace quend::ingrath {
 
-namespace nb = nanobind;
-
 class Leftover {
 public:
     enum class Kind { File, Tree };

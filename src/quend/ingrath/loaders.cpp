@@ -12,7 +12,6 @@ using quend::glue::equals;
 using quend::glue::ns;
 using quend::glue::on_ordinary_error;
 
-
 namespace {
 
 nb::object keys_of(const char* table) {
@@ -22,10 +21,7 @@ nb::object keys_of(const char* table) {
 // message % ", ".join(tlst), for messages with one "%s" at the given split.
 void print_with_keys(const char* before, nb::handle tlst, const char* after) {
     nb::object joined = nb::str(", ").attr("join")(tlst);
-    nb::object line = concat(before, joined);
-    line = nb::steal(PyUnicode_Concat(line.ptr(), nb::str(after).ptr()));
-    if (!line.is_valid()) throw nb::python_error();
-    glue::print(line);
+    glue::print(glue::concat({nb::str(before), joined, nb::str(after)}));
 }
 
 nb::object read_h5ad(nb::handle path) { return ns("anndata").attr("read_h5ad")(path); }

@@ -32,11 +32,6 @@ const char* const kDefaultLimitedKeys[] = {
     "lut_sample_to_cond",  "analysis_parameters", "usr_param",        "quillmark_results",
     "Zenta_result"};
 
-// This module's own function objects, recorded at registration.
-PyObject* g_own_info = nullptr;
-PyObject* g_own_listing = nullptr;
-PyObject* g_own_tree = nullptr;
-
 struct Settings {
     nb::object max_depth, n_to_show, limited_keys;
 };
@@ -134,7 +129,7 @@ void tree(const nb::handle& obj, const nb::object& depth, const std::string& pre
 // `extra` holds the keyword arguments beyond the settings.
 std::string call_value_info(const nb::handle& value, nb::dict extra, const Settings& s) {
     nb::object f = ns("_get_value_info");
-    if (f.ptr() == g_own_info) {
+    if (glue::is_own_function(f, "_get_value_info")) {
         nb::object key_name = extra.contains("key_name") ? nb::object(extra["key_name"]) : nb::none();
         nb::object level = extra.contains("level_of_value") ? nb::object(extra["level_of_value"]) : nb::none();
         return value_info(value, key_name, level, s);
@@ -150,7 +145,7 @@ std::string call_value_info(const nb::handle& value, nb::dict extra, const Setti
 void call_listing(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
                   std::string& out) {
     nb::object f = ns("_display_dict_or_dataframe_recursive");
-    if (f.ptr() == g_own_listing) return listing(obj, depth, prefix, s, out);
+    if (glue::is_own_function(f, "_display_dict_or_dataframe_recursive")) return listing(obj, depth, prefix, s, out);
     out = expect_text(f(obj, depth, from_utf8(prefix), nb::arg("max_depth") = s.max_depth,
                         nb::arg("n_to_show") = s.n_to_show, nb::arg("limited_keys") = s.limited_keys,
                         nb::arg("ss") = from_utf8(out)));
@@ -159,7 +154,7 @@ void call_listing(const nb::handle& obj, const nb::object& depth, const std::str
 void call_tree(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
                std::string& out) {
     nb::object f = ns("show_anndata_tree");
-    if (f.ptr() == g_own_tree) return tree(obj, depth, prefix, s, out);
+    if (glue::is_own_function(f, "show_anndata_tree")) return tree(obj, depth, prefix, s, out);
     out = expect_text(f(obj, nb::arg("max_depth") = s.max_depth, nb::arg("n_to_show") = s.n_to_show,
                         nb::arg("limited_keys") = s.limited_keys, nb::arg("_current_depth") = depth,
                         nb::arg("_parent_prefix") = from_utf8(prefix), nb::arg("ss") = from_utf8(out)));
@@ -276,16 +271,6 @@ void tree(const nb::handle& obj, const nb::object& depth, const std::string& pre
 }
 
 }  // namespace
-
-void remember_tree_functions(nb::module_& m) {
-    g_own_info = m.attr("_get_value_info").ptr();
-    g_own_listing = m.attr("_display_dict_or_dataframe_recursive").ptr();
-    g_own_tree = m.attr("show_anndata_tree").ptr();
-    // Kept for the process lifetime, so the addresses stay meaningful.
-    Py_INCREF(g_own_info);
-    Py_INCREF(g_own_listing);
-    Py_INCREF(g_own_tree);
-}
 
 O _get_value_info(O value, O key_name, O /*is_top_level_anndata_component*/, O level_of_value, O max_depth,
                   O n_to_show, O limited_keys) {

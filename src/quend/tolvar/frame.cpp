@@ -12,8 +12,6 @@ namespace {
 
 using quend::glue::lazy;
 
-nb::object import(const char* name) { return nb::module_::import_(name); }
-
 // A missing optional library is reported and flagged; loading never runs the
 // package installer, so importing stays free of side effects on the system.
 template <typename BindFn>
@@ -37,20 +35,20 @@ void bind_optional(nb::module_& m, const char* flag, const char* missing_msg, co
 void bind_libraries(nb::module_& m) {
     quend::glue::enable_lazy_names(m);
     for (const char* name : {"time", "os", "copy", "datetime", "math", "random", "warnings", "subprocess", "sys"})
-        m.attr(name) = import(name);
-    lazy(m, "np", "numpy");
-    lazy(m, "pd", "pandas");
-    lazy(m, "plt", "matplotlib.pyplot");
-    lazy(m, "mpl", "matplotlib");
-    lazy(m, "met", "sklearn.metrics");
-    lazy(m, "stats", "scipy.stats");
-    lazy(m, "signal", "scipy.signal");
-    lazy(m, "cm", "matplotlib.cm");
-    lazy(m, "colormaps", "matplotlib", "colormaps");
-    lazy(m, "figure", "matplotlib.pyplot", "figure");
-    lazy(m, "Rectangle", "matplotlib.patches", "Rectangle");
-    lazy(m, "cluster", "sklearn.cluster");
-    lazy(m, "mixture", "sklearn.mixture");
+        m.attr(name) = nb::module_::import_(name);
+    lazy(m, {{"np", "numpy"},
+             {"pd", "pandas"},
+             {"plt", "matplotlib.pyplot"},
+             {"mpl", "matplotlib"},
+             {"met", "sklearn.metrics"},
+             {"stats", "scipy.stats"},
+             {"signal", "scipy.signal"},
+             {"cm", "matplotlib.cm"},
+             {"colormaps", "matplotlib", "colormaps"},
+             {"figure", "matplotlib.pyplot", "figure"},
+             {"Rectangle", "matplotlib.patches", "Rectangle"},
+             {"cluster", "sklearn.cluster"},
+             {"mixture", "sklearn.mixture"}});
     for (const char* name : {"PCA", "IncrementalPCA", "TruncatedSVD"}) lazy(m, name, "sklearn.decomposition", name);
     lazy(m, "files", "importlib_resources", "files");
 
@@ -66,8 +64,8 @@ void bind_libraries(nb::module_& m) {
     bind_optional(m, nullptr, "WARNING: plotly not installed.", "WARNING: Cannot install plotly.",
                   [&] { lazy(m, "go", "plotly.graph_objects"); });
 
-    m.attr("base64") = import("base64");
-    m.attr("_html") = import("html");
+    m.attr("base64") = nb::module_::import_("base64");
+    m.attr("_html") = nb::module_::import_("html");
     for (const char* name : {"display", "HTML", "Image"}) lazy(m, name, "IPython.display", name);
 }
 

@@ -4,7 +4,6 @@
 
 namespace quend::tolvar {
 
-namespace nb = nanobind;
 using O = nb::object;
 
 // display_base64.cpp
@@ -47,9 +46,6 @@ O _get_value_info(O value, O key_name, O is_top_level_anndata_component, O level
 O _display_dict_or_dataframe_recursive(O current_obj, O current_depth, O parent_prefix, O max_depth, O n_to_show,
                                        O limited_keys, O ss);
 O show_anndata_tree(O obj, O max_depth, O n_to_show, O limited_keys, O _current_depth, O _parent_prefix, O ss);
-// Records the three tree functions as registered, so internal calls can skip the
-// interpreter while the module names still refer to them.
-void remember_tree_functions(nb::module_& m);
 
 // Load-time binding of libraries and optional-library flags (frame.cpp).
 void bind_libraries(nb::module_& m);

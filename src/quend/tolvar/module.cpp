@@ -132,6 +132,5 @@ NB_MODULE(tolvar, m) {
                   "_parent_prefix='', ss=None)"),
           doc::show_anndata_tree);
     m.attr("show_tree") = m.attr("show_anndata_tree");
-    remember_tree_functions(m);
     quend::glue::def_dask_tasks(m);
 }

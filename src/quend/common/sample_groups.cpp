@@ -17,8 +17,8 @@ namespace {
 // column: its few chosen cells are taken first. Numeric categories with
 // missing cells turn float in the full array, so those take the long way.
 nb::object elements_at(nb::handle values, const nb::object& positions) {
-    nb::object np = nb::module_::import_("numpy");
-    nb::object pd = nb::module_::import_("pandas");
+    nb::object np = quend::glue::ns("np");
+    nb::object pd = quend::glue::ns("pd");
     if (is_instance(values, nb::make_tuple(pd.attr("Series"), pd.attr("Index")))) {
         nb::object arr = values.attr("array");
         if (is_instance(arr, pd.attr("Categorical"))) {
@@ -33,7 +33,7 @@ nb::object elements_at(nb::handle values, const nb::object& positions) {
 }  // namespace
 
 nb::dict sample_to_group_dict(nb::handle samples, nb::handle conditions) {
-    nb::module_ np = nb::module_::import_("numpy");
+    nb::object np = quend::glue::ns("np");
     // Distinct labels ascending by their own ordering (TypeError when they
     // cannot be compared); cells without a sample label are left out.
     LabelCodes codes = sorted_label_codes(samples);

@@ -24,7 +24,7 @@ nb::object gather_rows(O X, MatrixKind kind, O rows) {
 
 // pca.transform of every row of a backed X, one block of rows at a time.
 nb::object project_backed(O X, MatrixKind kind, O pca, std::size_t n_rows, std::size_t n_cols) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = quend::glue::ns("np");
     std::size_t row_bytes = n_cols * nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
     if (kind == MatrixKind::backed_sparse && n_rows > 0) {
         nb::object g = X.attr("group");
@@ -48,7 +48,7 @@ nb::object project_backed(O X, MatrixKind kind, O pca, std::size_t n_rows, std::
 // pca.transform of every chunk of rows of a Dask X, computed on the active
 // scheduler; genes are joined into one chunk per row block first.
 nb::object project_dask(O X, O pca, O sample) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = quend::glue::ns("np");
     nb::object tasks = nb::module_::import_("orvalen._dask");
     nb::tuple numblocks = nb::cast<nb::tuple>(X.attr("numblocks"));
     if (nb::cast<std::size_t>(numblocks[1]) > 1) {
@@ -66,7 +66,7 @@ nb::object project_dask(O X, O pca, O sample) {
 }
 
 O pca_out_of_core(O X, MatrixKind kind, O pca, O picked, std::size_t n_rows, bool fit_all) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = quend::glue::ns("np");
     // Rows are read in ascending order, then put back in the order drawn so
     // the fit sees exactly the in-memory subset.
     nb::object drawn = np.attr("asarray")(picked, nb::arg("dtype") = np.attr("int64"));
@@ -85,8 +85,7 @@ O pca_out_of_core(O X, MatrixKind kind, O pca, O picked, std::size_t n_rows, boo
 
 O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     using quend::glue::ns;
-    nb::object builtins = nb::module_::import_("builtins");
-    nb::object n_comp = builtins.attr("int")(N_components_pca);
+    nb::object n_comp = quend::glue::builtin("int")(N_components_pca);
     nb::object pca = ns("TruncatedSVD")(nb::arg("n_components") = n_comp);
     nb::object n_rows = nb::cast<nb::tuple>(Xx.attr("shape"))[0];
     const int small = PyObject_RichCompareBool(n_rows.ptr(), N_cells_max_for_pca.ptr(), Py_LE);
@@ -95,13 +94,13 @@ O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     const bool out_of_core =
         kind == MatrixKind::backed_sparse || kind == MatrixKind::backed_dense || kind == MatrixKind::dask;
     if (small && out_of_core)
-        return pca_out_of_core(Xx, kind, pca, builtins.attr("range")(n_rows), nb::cast<std::size_t>(n_rows), true);
+        return pca_out_of_core(Xx, kind, pca, quend::glue::builtin("range")(n_rows), nb::cast<std::size_t>(n_rows), true);
     if (small) return pca.attr("fit_transform")(Xx);
 
     // Row positions drawn from the interpreter's generator: the same draw as
     // sampling the row labels, and exactly the cap's size even when labels
     // repeat.
-    nb::object picked = ns("random").attr("sample")(builtins.attr("range")(n_rows), nb::arg("k") = N_cells_max_for_pca);
+    nb::object picked = ns("random").attr("sample")(quend::glue::builtin("range")(n_rows), nb::arg("k") = N_cells_max_for_pca);
     if (out_of_core) return pca_out_of_core(Xx, kind, pca, picked, nb::cast<std::size_t>(n_rows), false);
     nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
     const int is_frame = PyObject_IsInstance(Xx.ptr(), ns("pd").attr("DataFrame").ptr());

@@ -1,26 +1,26 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds the package and runs every test:
-# the C++ kernel tests (CTest) and the Python tests (pytest), on the default
-# python3 and on CPython 3.9 when one is available.
+# Runs every test: the C++ kernel tests (CTest, a plain build and one under
+# AddressSanitizer + UndefinedBehaviorSanitizer), then the Python tests on
+# CPython 3.9, the default python3 and the newest CPython present, each in its
+# own virtual environment (.venv-3.X in the checkout) holding the newest
+# releases of the dependencies that interpreter supports.
+# Arguments go to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-export PIP_ROOT_USER_ACTION=ignore
+. tools/venv.sh
 
-interpreters=("$(command -v python3)")
-py39=""
-if command -v pyenv >/dev/null 2>&1; then
-  py39=$(pyenv root)/versions/$(pyenv versions --bare 2>/dev/null | grep -E '^3\.9(\.|$)' | tail -n 1)/bin/python
-fi
-[ -x "$py39" ] || py39=$(command -v python3.9 2>/dev/null || true)
-if [ -n "$py39" ] && [ -x "$py39" ] && [ "$("$py39" -c 'import sys; print(sys.version_info[:2] == (3, 9))')" = True ] \
-   && [ "$(realpath "$py39")" != "$(realpath "${interpreters[0]}")" ]; then
-  interpreters+=("$py39")
-fi
+default_py=$(find_python "$(py_version python3)")
+interpreters=()
+for py in "$(find_python 3.9 || true)" "$default_py" "$(find_python newest)"; do
+  [ -n "$py" ] || continue
+  case " ${interpreters[*]-} " in *" $py "*) ;; *) interpreters+=("$py") ;; esac
+done
+step "interpreters: ${interpreters[*]}"
 
 # GoogleTest for the kernel tests.
 if [ ! -f /usr/include/gtest/gtest.h ] && [ ! -d /usr/src/googletest ]; then
   if [ "$(id -u)" = 0 ]; then
+    step "installing libgtest-dev"
     apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q libgtest-dev >/dev/null
   else
     echo "GoogleTest is missing: install libgtest-dev" >&2
@@ -28,22 +28,30 @@ if [ ! -f /usr/include/gtest/gtest.h ] && [ ! -d /usr/src/googletest ]; then
   fi
 fi
 
-echo "== C++ kernel tests"
-cmake -S tests/core -B build/core-tests -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/core-tests -j 2 >/dev/null
-(cd build/core-tests && ctest --output-on-failure)
+# CMake comes from the default interpreter's venv, like the package build's.
+make_venv "$default_py"
+tools_bin=$(dirname "$VENV_PY")
 
-# Packages come from PyPI itself: its metadata tells pip which releases still
-# support each interpreter, so resolving stays quick on 3.9 too.
-pip_install() {
-  PIP_CONFIG_FILE=/dev/null PIP_FIND_LINKS= "$1" -m pip install -q --disable-pip-version-check "${@:2}"
+kernel_tests() {
+  local dir=$1
+  shift
+  "$tools_bin/cmake" -S tests/core -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools_bin/ninja" \
+    -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  "$tools_bin/cmake" --build "$dir" -j 2 >/dev/null
+  (cd "$dir" && "$tools_bin/ctest" --output-on-failure)
 }
+step "C++ kernel tests"
+kernel_tests build/core-tests
+step "C++ kernel tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  kernel_tests build/core-tests-sanitize -DQUEND_SANITIZE=ON
+
+# -- format check -------------------------------------------------------------
+# (ruff check and clang-format --dry-run -Werror on the sources go here)
 
 for py in "${interpreters[@]}"; do
-  echo "== $("$py" --version) ($py)"
-  pip_install "$py" scikit-build-core nanobind pytest hypothesis
-  pip_install "$py" numpy pandas scipy statsmodels matplotlib scikit-learn anndata gdown ipython importlib_resources
-  pip_install "$py" adjustText scanpy seaborn statannotations plotly
-  pip_install "$py" --no-build-isolation ".[full]"
-  (cd "$root/tests" && "$py" -m pytest -q -p no:cacheprovider "$@")
+  make_venv "$py"
+  install_package "$VENV_PY"
+  step "Python $(py_version "$VENV_PY"): pytest"
+  (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider "$@")
 done

@@ -28,6 +28,27 @@ if [ ! -f /usr/include/gtest/gtest.h ] && [ ! -d /usr/src/googletest ]; then
   fi
 fi
 
+# The other interpreters' environments are prepared in the background
+# (mostly downloads) while the default one's builds and tests run.
+mkdir -p build
+declare -A preparing=()
+stop_preparing() {
+  local pid
+  for pid in "${preparing[@]-}"; do
+    [ -n "$pid" ] || continue
+    pkill -P "$pid" 2>/dev/null || true
+    kill "$pid" 2>/dev/null || true
+  done
+}
+trap stop_preparing EXIT
+for py in "${interpreters[@]}"; do
+  [ "$py" = "$default_py" ] && continue
+  ver=$(py_version "$py")
+  step "Python $ver: preparing .venv-$ver in the background (log: build/venv-$ver.log)"
+  make_venv "$py" >"build/venv-$ver.log" 2>&1 &
+  preparing[$ver]=$!
+done
+
 # CMake comes from the default interpreter's venv, like the package build's.
 make_venv "$default_py"
 tools_bin=$(dirname "$VENV_PY")
@@ -47,11 +68,39 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   kernel_tests build/core-tests-sanitize -DQUEND_SANITIZE=ON
 
 # -- format check -------------------------------------------------------------
-# (ruff check and clang-format --dry-run -Werror on the sources go here)
+# Checks only (nothing is rewritten), each once its configuration is in the
+# checkout: ruff on the Python files, clang-format on the C++ sources.
+if [ -f ruff.toml ] || [ -f .ruff.toml ] || grep -q '^\[tool\.ruff' pyproject.toml; then
+  step "format check: ruff"
+  "$VENV_PY" -m pip install -q --upgrade ruff
+  "$tools_bin/ruff" check .
+fi
+if [ -f .clang-format ]; then
+  step "format check: clang-format"
+  "$VENV_PY" -m pip install -q --upgrade clang-format
+  git ls-files -z -- '*.cpp' '*.hpp' | xargs -0 "$tools_bin/clang-format" --dry-run -Werror
+fi
 
-for py in "${interpreters[@]}"; do
-  make_venv "$py"
+python_tests() {
+  local ver=$1
+  VENV_PY=$PWD/.venv-$ver/bin/python
+  if [ -n "${preparing[$ver]-}" ]; then
+    step "Python $ver: waiting for .venv-$ver"
+    if ! wait "${preparing[$ver]}"; then
+      cat "build/venv-$ver.log"
+      echo "preparing .venv-$ver failed" >&2
+      exit 1
+    fi
+    unset "preparing[$ver]"
+    cat "build/venv-$ver.log"
+  fi
   install_package "$VENV_PY"
-  step "Python $(py_version "$VENV_PY"): pytest"
-  (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider "$@")
+  step "Python $ver: pytest"
+  (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider "${@:2}")
+}
+
+# The default interpreter first: its venv is ready.
+python_tests "$(py_version "$default_py")" "$@"
+for py in "${interpreters[@]}"; do
+  [ "$py" = "$default_py" ] || python_tests "$(py_version "$py")" "$@"
 done

@@ -74,7 +74,9 @@ pip_requirements() {
   local -a reqs
   text=$(project_requirements "$vpy" "$kind")
   mapfile -t reqs <<<"$text"
-  "$vpy" -m pip install -q --upgrade "${@:3}" "${reqs[@]}"
+  # pip's own progress, less the list of what is already there.
+  "$vpy" -m pip install --progress-bar off --upgrade "${@:3}" "${reqs[@]}" 2>&1 \
+    | { grep --line-buffered -v -E '^Requirement already satisfied|^\s*$' || true; }
 }
 
 # Creates (once) .venv-3.X for an interpreter and brings its build tools and

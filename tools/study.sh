@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/venv.sh
 
-make_venv "$(find_python "$(py_version python3)")"
+make_venv "$(py_real python3)"
 install_package "$VENV_PY"
 step "running the example study"
 "$VENV_PY" examples/study.py "$@"

@@ -9,11 +9,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/venv.sh
 
-default_py=$(find_python "$(py_version python3)")
+default_py=$(py_real python3)
 interpreters=()
+versions=" "
 for py in "$(find_python 3.9 || true)" "$default_py" "$(find_python newest)"; do
   [ -n "$py" ] || continue
-  case " ${interpreters[*]-} " in *" $py "*) ;; *) interpreters+=("$py") ;; esac
+  ver=$(py_version "$py")
+  case "$versions" in *" $ver "*) ;; *) interpreters+=("$py"); versions+="$ver " ;; esac
 done
 step "interpreters: ${interpreters[*]}"
 
@@ -42,8 +44,8 @@ stop_preparing() {
 }
 trap stop_preparing EXIT
 for py in "${interpreters[@]}"; do
-  [ "$py" = "$default_py" ] && continue
   ver=$(py_version "$py")
+  [ "$ver" = "$(py_version "$default_py")" ] && continue
   step "Python $ver: preparing .venv-$ver in the background (log: build/venv-$ver.log)"
   make_venv "$py" >"build/venv-$ver.log" 2>&1 &
   preparing[$ver]=$!
@@ -102,5 +104,6 @@ python_tests() {
 # The default interpreter first: its venv is ready.
 python_tests "$(py_version "$default_py")" "$@"
 for py in "${interpreters[@]}"; do
-  [ "$py" = "$default_py" ] || python_tests "$(py_version "$py")" "$@"
+  ver=$(py_version "$py")
+  [ "$ver" = "$(py_version "$default_py")" ] || python_tests "$ver" "$@"
 done

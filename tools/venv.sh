@@ -21,14 +21,15 @@ py_real() { "$1" -c 'import sys; print(sys.executable)'; }
 _candidates() {
   local root
   if command -v pyenv >/dev/null 2>&1 && root=$(pyenv root 2>/dev/null); then
-    ls -d "$root"/versions/3.*/bin/python 2>/dev/null || true
+    ls -d "$root"/versions/3.*/bin/python 2>/dev/null | sort -rV || true
   fi
   compgen -c python3 | grep -E '^python3(\.[0-9]+)?$' | sort -u | while read -r name; do
     command -v "$name"
   done
 }
 
-# Newest interpreter of one minor version ("3.9"), or of any version >= 3.9.
+# Newest interpreter of one minor version ("3.9"), or of any version >= 3.9;
+# pyenv's newest patch release first.
 find_python() {
   local want=$1 best="" best_key=-1 py ver key
   while read -r py; do

@@ -60,7 +60,7 @@ kernel_tests() {
   shift
   "$tools_bin/cmake" -S tests/core -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools_bin/ninja" \
     -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  "$tools_bin/cmake" --build "$dir" -j 2 >/dev/null
+  "$tools_bin/cmake" --build "$dir" -j 2 | build_progress
   (cd "$dir" && "$tools_bin/ctest" --output-on-failure)
 }
 step "C++ kernel tests"

@@ -100,6 +100,12 @@ make_venv() {
   pip_requirements "$VENV_PY" run --upgrade-strategy eager
 }
 
+# Filters a build's output down to one short line per compiled file.
+build_progress() {
+  { grep --line-buffered -E '^\s*\[ *[0-9]+(/[0-9]+|%)\]|^Successfully installed' \
+      | sed -u -E 's#^\s*(\[[^]]*\]) ([A-Za-z ]+) .*/([^/ ]+)$#   \1 \2 \3#' || true; }
+}
+
 # Builds and installs the package into a venv, one line per compiled file;
 # the whole log stays in build/ and its end is shown when the build fails.
 install_package() {
@@ -110,8 +116,7 @@ install_package() {
   step "Python $ver: building and installing orvalen (C++; a few minutes on 2 cores)"
   if ! PATH=$(dirname "$vpy"):$PATH CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
       "$vpy" -m pip install -v --no-build-isolation --no-deps . 2>&1 | tee "$log" \
-      | { grep --line-buffered -E '^\s*\[ *[0-9]+(/[0-9]+|%)\]|^Successfully installed' \
-          | sed -u -E 's#^\s*(\[[^]]*\]) ([A-Za-z ]+) .*/([^/ ]+)$#   \1 \2 \3#' || true; }; then
+      | build_progress; then
     echo "building orvalen failed on Python $ver; the end of $log:" >&2
     tail -n 60 "$log" >&2
     return 1

@@ -175,26 +175,32 @@ def load_from_mirror(h5ad):
 
 # -- figures drawn by the study itself -------------------------------------------------------
 
-def plot_population(pct, abbrev):
+def plot_population(pct, abbrev, conditions_of):
     fig, ax = plt.subplots(figsize=(7, 4))
     bottom = np.zeros(len(pct))
     for ct in pct.columns:
         ax.bar(pct.index, pct[ct].to_numpy(), bottom=bottom, label=abbrev.get(ct, ct))
         bottom += pct[ct].to_numpy()
-    ax.set_ylabel("% of cells")
-    ax.set_title(tolvar.split_text("Cell-type composition of every sample, by condition", 30))
-    ax.legend(bbox_to_anchor=(1.01, 1), loc="upper left", fontsize=8)
+    ax.set_xticks(range(len(pct.index)))
+    ax.set_xticklabels(["%s\n%s" % (s, conditions_of.get(s, "")) for s in pct.index])
+    ax.set_xlabel("sample and condition")
+    ax.set_ylabel("% of the sample's cells")
+    ax.set_title("Cell-type composition of every sample")
+    ax.legend(title="cell type", bbox_to_anchor=(1.01, 1), loc="upper left", fontsize=8)
 
 
-def plot_detection(frac, abbrev):
-    fig, ax = plt.subplots(figsize=(10, 3.5))
+def plot_detection(frac, abbrev, per_type):
+    fig, ax = plt.subplots(figsize=(12, 3.8))
     im = ax.imshow(frac.to_numpy(), aspect="auto", cmap="viridis", vmin=0, vmax=1)
     ax.set_yticks(range(len(frac.index)))
-    ax.set_yticklabels([abbrev.get(c, c) for c in frac.index])
+    ax.set_yticklabels([abbrev.get(c, c) for c in frac.index], fontsize=8)
     ax.set_xticks(range(len(frac.columns)))
-    ax.set_xticklabels(frac.columns, rotation=90, fontsize=6)
-    ax.set_title("Share of expressing cells: top 5 planted markers of every cell type")
-    fig.colorbar(im, ax=ax, fraction=0.02)
+    ax.set_xticklabels(frac.columns, rotation=90, fontsize=7.5)
+    ax.set_xlabel("planted marker gene (%i per cell type, in cell-type order)" % per_type)
+    ax.set_ylabel("cell type")
+    ax.set_title("Share of cells expressing the planted markers, by cell type")
+    bar = fig.colorbar(im, ax=ax, fraction=0.02)
+    bar.set_label("share of expressing cells")
 
 
 def plot_interaction_counts(ni, abbrev):
@@ -207,44 +213,69 @@ def plot_interaction_counts(ni, abbrev):
         im = ax.imshow(values, cmap="Reds", vmin=0, vmax=vmax)
         labels = [abbrev.get(c, c) for c in mat.index]
         ax.set_xticks(range(len(labels)))
-        ax.set_xticklabels(labels, rotation=90, fontsize=7)
+        ax.set_xticklabels(labels, rotation=90, fontsize=8)
         ax.set_yticks(range(len(labels)))
-        ax.set_yticklabels(labels, fontsize=7)
+        ax.set_yticklabels(labels, fontsize=8)
         ax.set_title("%s: %i sample-specific interactions" % (sample, int(values.sum())), fontsize=9)
         if j % nc == 0:
-            ax.set_ylabel("sender")
+            ax.set_ylabel("sender cell type")
         if j >= nc:
-            ax.set_xlabel("receiver")
+            ax.set_xlabel("receiver cell type")
+    fig.suptitle("Interactions found in one sample only, by sender and receiver")
     fig.tight_layout()
-    fig.colorbar(im, ax=list(np.ravel(axes)), fraction=0.02)
+    bar = fig.colorbar(im, ax=list(np.ravel(axes)), fraction=0.02)
+    bar.set_label("number of interactions")
 
 
-def plot_interactions(tables, interactions):
+def _neglog10(pval):
+    return -np.log10(pval + 1e-3)
+
+
+def plot_interactions(tables, interactions, n_total):
     samples = list(tables)
-    fig, ax = plt.subplots(figsize=(6, 0.3 * len(interactions) + 1.5))
+    fig, ax = plt.subplots(figsize=(7, 0.3 * len(interactions) + 2))
+
+    def size(neglog):
+        return 20 * neglog + 2
+
     for x, s in enumerate(samples):
         t = tables[s].loc[interactions]
-        size = 20 * -np.log10(t["pval"].astype(float).to_numpy() + 1e-3)
-        sc = ax.scatter(np.full(len(t), x), np.arange(len(t)), s=size + 2,
+        sc = ax.scatter(np.full(len(t), x), np.arange(len(t)), s=size(_neglog10(t["pval"].astype(float).to_numpy())),
                         c=t["mean"].astype(float).to_numpy(), cmap="magma_r", vmin=0)
     ax.set_xticks(range(len(samples)))
     ax.set_xticklabels(samples)
+    ax.set_xlabel("sample")
     ax.set_yticks(range(len(interactions)))
-    ax.set_yticklabels(interactions, fontsize=7)
+    ax.set_yticklabels(interactions, fontsize=7.5)
+    ax.set_ylabel("interaction")
     ax.set_xlim(-0.5, len(samples) - 0.5)
-    ax.set_title("Interactions of the plot table (size: -log10 p, colour: mean)", fontsize=9)
-    fig.colorbar(sc, ax=ax, fraction=0.04)
+    ax.invert_yaxis()
+    ax.set_title("Top %i of %i interactions with epithelial cells,\nby spread of the mean across samples"
+                 % (len(interactions), n_total), fontsize=10)
+    # Colour bar low on the right, the legend of dot sizes (-log10 p) above it.
+    bar = fig.colorbar(sc, ax=ax, fraction=0.04, pad=0.02, shrink=0.6, anchor=(0.0, 0.0))
+    bar.set_label("mean interaction strength")
+    handles = [ax.scatter([], [], s=size(_neglog10(p)), color="grey") for p in (0.5, 0.05, 0.001)]
+    ax.legend(handles, ["0.5", "0.05", "<= 0.001"], title="dot size: p-value", loc="upper left",
+              bbox_to_anchor=(1.01, 1), fontsize=8, labelspacing=1.2, frameon=False)
 
 
-def plot_pca(X_pca, samples):
-    fig, ax = plt.subplots(figsize=(6, 5))
-    for s in pd.unique(samples):
-        b = samples == s
-        ax.scatter(X_pca[b, 0], X_pca[b, 1], s=3, alpha=0.6, label=s)
-    ax.set_xlabel("component 1")
-    ax.set_ylabel("component 2")
-    ax.set_title("Truncated SVD fitted on 2,000 of 5,000 cells, by sample")
-    ax.legend(markerscale=4, fontsize=8)
+def plot_pca(X_pca, obs, abbrev):
+    # Cells in random order so that no sample or type is drawn over all others.
+    order = np.random.default_rng(0).permutation(len(X_pca))
+    fig, axes = plt.subplots(1, 2, figsize=(12, 5), sharex=True, sharey=True)
+    for ax, column, title in ((axes[0], "cell_type", "cell type"), (axes[1], "condition", "condition")):
+        labels = obs[column].astype(str).to_numpy()
+        kinds = list(pd.unique(labels))
+        codes = pd.Categorical(labels, categories=kinds).codes
+        colours = plt.get_cmap("tab10")(codes[order] % 10)
+        ax.scatter(X_pca[order, 0], X_pca[order, 1], s=3, alpha=0.6, c=colours, linewidths=0)
+        handles = [ax.scatter([], [], s=12, color=plt.get_cmap("tab10")(i % 10)) for i in range(len(kinds))]
+        ax.legend(handles, [abbrev.get(k, k) for k in kinds], title=title, fontsize=8, loc="best")
+        ax.set_xlabel("component 1")
+        ax.set_title("coloured by %s" % title)
+    axes[0].set_ylabel("component 2")
+    fig.suptitle("Truncated SVD of the expression, fitted on 2,000 of {:,} cells".format(len(X_pca)))
 
 
 # -- the study -------------------------------------------------------------------------------
@@ -271,7 +302,7 @@ def run(out_dir):
     counts, pct = tolvar.get_population(obs["sample"], obs["cell_type"])
     out.table("population_counts", counts)
     out.table("population_percent", pct)
-    plot_population(pct, abbrev)
+    plot_population(pct, abbrev, conditions_of)
     out.figure("population")
 
     # 4. Differential expression on a pseudo-bulk table (mean log expression per sample).
@@ -294,10 +325,12 @@ def run(out_dir):
                      for k, t in sig_rest.items()}
     # DEG tables name the fold-change column log2_FC; the plots are told so.
     deg.plot_deg(sig_rest, reference="log2_FC", n_genes_to_show=25, deg_stat_dct=counts_by_key)
+    plt.gcf().suptitle("The 25 genes with the largest log2 fold change in each comparison "
+                       "(pseudo-bulk of 6 samples); in brackets: -log10 adjusted p", y=1.1)
     out.figure("deg_panels")
     test_key = next(iter(all_ref))
     deg.plot_volcano(all_ref[test_key], logFC_col="log2_FC", pval_col="pval_adj", logFC_cutoff=0.5,
-                     title="%s (Tumor vs %s)" % (test_key, REFERENCE))
+                     title="Tumor vs %s: adjusted p-value against fold change, pseudo-bulk of 6 samples" % REFERENCE)
     out.figure("volcano")
 
     planted = pd.read_csv(data_dir / "planted_degs.csv").set_index("gene")
@@ -321,7 +354,7 @@ def run(out_dir):
     out.table("detection_fraction_planted_degs_by_sample", det)
     frac = tolvar.get_gene_expression(adata, items_to_plot=shown, group_col="cell_type")
     out.table("detection_fraction_markers_by_cell_type", frac)
-    plot_detection(frac, abbrev)
+    plot_detection(frac, abbrev, 5)
     out.figure("marker_detection")
 
     # 6. Copy-number clusters.
@@ -367,7 +400,7 @@ def run(out_dir):
     if union:
         spread = pd.DataFrame({s: t["mean"].astype(float) for s, t in to_plot.items()})
         chosen = (spread.max(axis=1) - spread.min(axis=1)).sort_values(ascending=False).index[:20]
-        plot_interactions(to_plot, list(chosen))
+        plot_interactions(to_plot, list(chosen), len(union))
         out.figure("cci_top_interactions")
     say("Interactions for plotting (pval <= 0.01, mean >= 1, involving epithelial cells): %i" % len(union))
 
@@ -387,7 +420,7 @@ def run(out_dir):
     # 9. PCA on a subsample and the final tree.
     random.seed(0)
     adata.obsm["X_pca"] = tolvar.pca_subsample(adata.X, 10, N_cells_max_for_pca=2000)
-    plot_pca(adata.obsm["X_pca"], obs["sample"].astype(str).to_numpy())
+    plot_pca(adata.obsm["X_pca"], obs, abbrev)
     out.figure("pca")
     adata.uns["deg_summary"] = {"n_significant": {k: int(len(v)) for k, v in sig_ref.items()}}
     tree = tolvar.show_anndata_tree(adata)

@@ -40,7 +40,8 @@ def reference_pair(df, conditions, ref_condition=None, pval_cutoff=0.05, logFC_c
     test, ref = expr.iloc[:, idx_test], expr.iloc[:, idx_ref]
     res = pd.DataFrame(index=expr.index)
     mean_test, mean_ref = test.mean(axis=1), ref.mean(axis=1)
-    res["log2_FC"] = np.log2(mean_test / (mean_ref + 1e-10) + 1e-10)
+    with np.errstate(invalid="ignore"):  # a negative ratio gives NaN, as in the package
+        res["log2_FC"] = np.log2(mean_test / (mean_ref + 1e-10) + 1e-10)
     res["mean_ref"] = mean_ref
     res["mean_test"] = mean_test
     res["pval"] = np.nan

@@ -266,3 +266,28 @@ def test_volcano_with_the_real_label_placement(shown, volcano_table, tmp_path):
     deg.plot_volcano(volcano_table, logFC_col="log2_FC")
     assert [t.get_text() for t in shown[0].axes[0].texts][:3] == ["10", "12", "14"]
     shown[0].savefig(tmp_path / "placed.png")
+
+
+def test_volcano_drops_only_the_arrow_notice_of_adjust_text(shown, volcano_table, monkeypatch, caplog):
+    import logging
+
+    logger = logging.getLogger("adjustText")
+
+    def noisy(*args, **kwargs):
+        logger.warning("Looks like you are using a tranform that doesn't support FancyArrowPatch")
+        logger.warning("Some labels are too long")
+
+    monkeypatch.setattr(deg, "adjust_text", noisy, raising=False)
+    monkeypatch.setattr(deg, "ADJUST_TEXT", True)
+    with caplog.at_level(logging.WARNING, logger="adjustText"):
+        deg.plot_volcano(volcano_table, logFC_col="log2_FC", gene_col="gene")
+    assert [r.getMessage() for r in caplog.records] == ["Some labels are too long"]
+    assert logger.filters == []
+
+    def failing(*args, **kwargs):
+        raise ValueError("placement failed")
+
+    monkeypatch.setattr(deg, "adjust_text", failing)
+    with pytest.raises(ValueError, match="placement failed"):
+        deg.plot_volcano(volcano_table, logFC_col="log2_FC", gene_col="gene")
+    assert logger.filters == []

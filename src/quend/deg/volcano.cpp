@@ -1,6 +1,7 @@
 // Volcano plot of one DEG table: fold change against -log10 p-value, cut-off
 // lines, and the most significant genes labelled.
 #include <cstddef>
+#include <exception>
 
 #include "common/pyglue.hpp"
 #include "deg/functions.hpp"
@@ -10,6 +11,33 @@ namespace quend::deg {
 using quend::glue::compare;
 using quend::glue::ns;
 using quend::glue::truthy;
+
+namespace {
+
+// adjustText logs a notice about FancyArrowPatch on every call when it falls
+// back to annotations; the plot is fine, so the notice is dropped here.
+nb::object adjust_text_quietly(nb::object texts, nb::object xs, nb::object ys, nb::object ax) {
+    nb::dict arrowprops;
+    arrowprops["arrowstyle"] = "-";
+    arrowprops["lw"] = 0.5;
+    nb::object logger = nb::module_::import_("logging").attr("getLogger")("adjustText");
+    nb::object drop_notice = nb::cpp_function([](nb::handle record) {
+        return !nb::cast<bool>(record.attr("getMessage")().attr("__contains__")("FancyArrowPatch"));
+    });
+    logger.attr("addFilter")(drop_notice);
+    try {
+        ns("adjust_text")(texts, xs, ys, nb::arg("ax") = ax, nb::arg("expand_points") = nb::make_tuple(1.2, 1.2),
+                          nb::arg("expand_text") = nb::make_tuple(1.2, 1.4), nb::arg("arrowprops") = arrowprops,
+                          nb::arg("force_text") = 0.5, nb::arg("force_points") = 0.2, nb::arg("lim") = 1000);
+    } catch (const std::exception&) {
+        logger.attr("removeFilter")(drop_notice);
+        throw;
+    }
+    logger.attr("removeFilter")(drop_notice);
+    return nb::none();
+}
+
+}  // namespace
 
 nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval_col, nb::object gene_col,
                         nb::object pval_cutoff, nb::object logFC_cutoff, nb::object top_n_labels, nb::object figsize,
@@ -67,14 +95,7 @@ nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval
             xs.append(x);
             ys.append(y);
         }
-        if (truthy(ns("ADJUST_TEXT"))) {
-            nb::dict arrowprops;
-            arrowprops["arrowstyle"] = "-";
-            arrowprops["lw"] = 0.5;
-            ns("adjust_text")(texts, xs, ys, nb::arg("ax") = ax, nb::arg("expand_points") = nb::make_tuple(1.2, 1.2),
-                              nb::arg("expand_text") = nb::make_tuple(1.2, 1.4), nb::arg("arrowprops") = arrowprops,
-                              nb::arg("force_text") = 0.5, nb::arg("force_points") = 0.2, nb::arg("lim") = 1000);
-        }
+        if (truthy(ns("ADJUST_TEXT"))) adjust_text_quietly(texts, xs, ys, ax);
     }
 
     ax.attr("legend")();

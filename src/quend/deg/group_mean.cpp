@@ -40,7 +40,7 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
         MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, true);
         nb::object values = numpy_matrix(t.tallies.mean(), t.tallies.n_groups, t.tallies.n_cols, t.float32);
         nb::object columns = var_names;
-        if (subset) columns = var_names.attr("take")(numpy_int_matrix(sel.cols, sel.cols.size(), 1).attr("ravel")());
+        if (subset) columns = var_names.attr("take")(numpy_int_vector(sel.cols));
         nb::object index = pd.attr("Index")(groups.labels, nb::arg("name") = "Group");
         nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = index, nb::arg("columns") = columns);
         insert_condition(table, groups.labels, sg_map);

@@ -69,7 +69,9 @@ O get_population(O pids, O cts, O sort_by) {
                                              nb::arg("columns") = col_labels);
     nb::object df_pct = pd.attr("DataFrame")(numpy_matrix(pct, ns_, nt, false), nb::arg("index") = row_labels,
                                              nb::arg("columns") = col_labels);
-    if (nb::len(sort_by) > 0) df_pct.attr("sort_values")(nb::arg("by") = sort_by, nb::arg("inplace") = true);
+    // A sorted copy rather than inplace=True, which pandas 3 deprecates; the
+    // table is ours, so nothing else sees the difference.
+    if (nb::len(sort_by) > 0) df_pct = df_pct.attr("sort_values")(nb::arg("by") = sort_by);
     return nb::make_tuple(df_cnt, df_pct);
 }
 

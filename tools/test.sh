@@ -74,12 +74,14 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # checkout: ruff on the Python files, clang-format on the C++ sources.
 if [ -f ruff.toml ] || [ -f .ruff.toml ] || grep -q '^\[tool\.ruff' pyproject.toml; then
   step "format check: ruff"
-  "$VENV_PY" -m pip install -q --upgrade ruff
+  # Pinned: a newer formatter may lay the same code out differently.
+  "$VENV_PY" -m pip install -q ruff==0.17.6
+  "$tools_bin/ruff" format --check .
   "$tools_bin/ruff" check .
 fi
 if [ -f .clang-format ]; then
   step "format check: clang-format"
-  "$VENV_PY" -m pip install -q --upgrade clang-format
+  "$VENV_PY" -m pip install -q clang-format==23.1.5
   git ls-files -z -- '*.cpp' '*.hpp' | xargs -0 "$tools_bin/clang-format" --dry-run -Werror
 fi
 

@@ -50,3 +50,31 @@ TEST(RestStats, EqualDirectStatisticsBitForBit) {
         }
     }
 }
+
+// The groups' own statistics from the same pass equal group_stats over each
+// group's samples (NaN, empty and one-sample groups, samples in no group).
+TEST(RestStats, GroupsFromTheSamePassEqualDirectStatistics) {
+    std::vector<double> v;
+    for (int i = 0; i < 9 * 40; ++i) v.push_back(i % 5 == 1 ? kNaN : 7.0 + 1e-9 * ((i * 13) % 17));
+    const std::vector<std::int64_t> code = {1, -1, 1, 0, 1, 0, 3, 1, 0};  // group 2 is empty, 3 has one sample
+    StridedMatrix by_rows = rows(v, 40);
+    StridedMatrix by_cols = by_rows;
+    by_cols.item_stride = 1;
+    by_cols.sample_stride = 40;
+    for (const StridedMatrix& m : {by_rows, by_cols}) {
+        std::vector<GroupStats> own;
+        quend::rest_stats(m, code, 4, &own);
+        ASSERT_EQ(own.size(), 4u);
+        for (std::int64_t g = 0; g < 4; ++g) {
+            std::vector<std::size_t> members;
+            for (std::size_t k = 0; k < code.size(); ++k)
+                if (code[k] == g) members.push_back(k);
+            const GroupStats direct = quend::group_stats(m, members);
+            for (std::size_t i = 0; i < m.n_items; ++i) {
+                EXPECT_EQ(own[g].count[i], direct.count[i]);
+                EXPECT_TRUE(own[g].mean[i] == direct.mean[i] || (std::isnan(own[g].mean[i]) && std::isnan(direct.mean[i])));
+                EXPECT_TRUE(own[g].var[i] == direct.var[i] || (std::isnan(own[g].var[i]) && std::isnan(direct.var[i])));
+            }
+        }
+    }
+}

@@ -45,3 +45,15 @@ TEST(StudentT, LargeDegreesOfFreedomKeepRelativePrecision) {
     // Near t = 0 the two-sided tail is 1 - 2 atan(t) / pi for df = 1.
     expect_rel(quend::student_t_two_sided_p(1e-8, 1.0), 0.99999999363380228, 1e-15);
 }
+
+TEST(StudentT, UsualSampleCountsMatchReference) {
+    // Reference values from 40-digit arithmetic, over the small and moderate
+    // df where the continued fraction takes its short form, both sides of
+    // its switch point and a df below one.
+    expect_rel(quend::student_t_two_sided_p(0.3, 14.3), 0.76849390689951023, 1e-13);
+    expect_rel(quend::student_t_two_sided_p(3.1, 14.3), 0.0076685305835651634, 1e-13);
+    expect_rel(quend::student_t_two_sided_p(12.0, 28.0), 1.4897300791947365e-12, 1e-13);
+    expect_rel(quend::student_t_two_sided_p(1.9, 77.5), 0.061152788584211063, 1e-13);
+    expect_rel(quend::student_t_two_sided_p(40.0, 199.0), 4.3394585669291641e-97, 1e-12);
+    expect_rel(quend::student_t_two_sided_p(2.0, 0.3), 0.56426969896078275, 1e-13);
+}

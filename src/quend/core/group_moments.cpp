@@ -1,7 +1,7 @@
 #include "core/group_moments.hpp"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -9,9 +9,9 @@
 
 namespace quend {
 
-std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std::int64_t>& code,
-                                   std::size_t n_groups) {
-    const std::size_t n = m.n_items, s = m.n_samples;
+namespace {
+
+std::vector<GroupStats> empty_stats(std::size_t n_groups, std::size_t n) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<GroupStats> out(n_groups);
     for (GroupStats& r : out) {
@@ -19,8 +19,43 @@ std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std
         r.mean.assign(n, nan);
         r.var.assign(n, nan);
     }
+    return out;
+}
+
+// As group_stats forms them from the packed values, so the routes agree bit
+// for bit.
+void set_moments(GroupStats& o, std::size_t i, const double* vals, std::size_t c, double* sq) {
+    const double cnt = static_cast<double>(c);
+    o.count[i] = cnt;
+    if (c == 0) return;
+    const double mean = pairwise_sum(vals, c) / cnt;
+    o.mean[i] = mean;
+    if (c < 2) return;
+    for (std::size_t k = 0; k < c; ++k) sq[k] = (vals[k] - mean) * (vals[k] - mean);
+    o.var[i] = (pairwise_sum(sq, c) / cnt) * (cnt / (cnt - 1.0));
+}
+
+}  // namespace
+
+std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std::int64_t>& code,
+                                   std::size_t n_groups, std::vector<GroupStats>* groups) {
+    const std::size_t n = m.n_items, s = m.n_samples;
+    std::vector<GroupStats> out = empty_stats(n_groups, n);
+    if (groups) *groups = empty_stats(n_groups, n);
     std::vector<double> row(s), vals(s), sq(s);
+    // Each group's values packed in sample order: one run of s per group.
+    std::vector<double> own(groups ? n_groups * s : 0);
+    std::vector<std::size_t> own_n(n_groups);
     auto finish_item = [&](std::size_t i, const double* r) {
+        if (groups) {
+            std::fill(own_n.begin(), own_n.end(), 0);
+            for (std::size_t k = 0; k < s; ++k) {
+                const std::int64_t g = code[k];
+                if (g < 0 || static_cast<std::size_t>(g) >= n_groups || std::isnan(r[k])) continue;
+                own[static_cast<std::size_t>(g) * s + own_n[g]++] = r[k];
+            }
+            for (std::size_t g = 0; g < n_groups; ++g) set_moments((*groups)[g], i, &own[g * s], own_n[g], sq.data());
+        }
         for (std::size_t g = 0; g < n_groups; ++g) {
             const auto gi = static_cast<std::int64_t>(g);
             std::size_t c = 0;
@@ -28,16 +63,7 @@ std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std
                 vals[c] = r[k];
                 c += (code[k] != gi && !std::isnan(r[k])) ? 1 : 0;
             }
-            // As group_stats forms them, so the two routes agree bit for bit.
-            GroupStats& o = out[g];
-            const double cnt = static_cast<double>(c);
-            o.count[i] = cnt;
-            if (c == 0) continue;
-            const double mean = pairwise_sum(vals.data(), c) / cnt;
-            o.mean[i] = mean;
-            if (c < 2) continue;
-            for (std::size_t k = 0; k < c; ++k) sq[k] = (vals[k] - mean) * (vals[k] - mean);
-            o.var[i] = (pairwise_sum(sq.data(), c) / cnt) * (cnt / (cnt - 1.0));
+            set_moments(out[g], i, vals.data(), c, sq.data());
         }
     };
     if (std::llabs(m.item_stride) >= std::llabs(m.sample_stride)) {

@@ -1,7 +1,9 @@
 #include "core/multitest.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
+#include <utility>
 
 namespace quend {
 
@@ -9,8 +11,17 @@ std::vector<double> fdr_bh(const std::vector<double>& pvalues) {
     const std::size_t n = pvalues.size();
     std::vector<std::size_t> order(n);
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t i, std::size_t j) { return pvalues[i] < pvalues[j]; });
+    if (std::any_of(pvalues.begin(), pvalues.end(), [](double p) { return std::isnan(p); })) {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t i, std::size_t j) { return pvalues[i] < pvalues[j]; });
+    } else {
+        // (value, position) pairs sort in one contiguous run, several times
+        // faster than an indirect stable sort, to the same order.
+        std::vector<std::pair<double, std::size_t>> keyed(n);
+        for (std::size_t k = 0; k < n; ++k) keyed[k] = {pvalues[k], k};
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t k = 0; k < n; ++k) order[k] = keyed[k].second;
+    }
     std::vector<double> adjusted_sorted(n);
     const double nobs = static_cast<double>(n);
     for (std::size_t k = 0; k < n; ++k) {

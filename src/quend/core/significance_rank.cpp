@@ -55,10 +55,14 @@ bool p_product_less(const PProduct& a, const PProduct& b) {
 }
 
 std::vector<std::size_t> rank_by_significance(const StridedMatrix& p, double cutoff) {
+    // -log10 of a representable product, once per row rather than once per
+    // comparison of the sort.
     struct Key {
         std::size_t item;
         std::size_t n_sig;
         PProduct prod;
+        int cls;
+        double neg_log;
     };
     std::vector<Key> kept;
     for (std::size_t i = 0; i < p.n_items; ++i) {
@@ -67,10 +71,13 @@ std::vector<std::size_t> rank_by_significance(const StridedMatrix& p, double cut
         for (std::size_t j = 0; j < p.n_samples; ++j)
             if (row[static_cast<std::ptrdiff_t>(j) * p.sample_stride] <= cutoff) ++n_sig;
         if (n_sig == 0) continue;
-        kept.push_back({i, n_sig, p_product(row, p.n_samples, p.sample_stride)});
+        const PProduct prod = p_product(row, p.n_samples, p.sample_stride);
+        const int cls = product_class(prod);
+        kept.push_back({i, n_sig, prod, cls, cls == 0 ? -std::log10(prod.value) : 0.0});
     }
     std::stable_sort(kept.begin(), kept.end(), [](const Key& a, const Key& b) {
         if (a.n_sig != b.n_sig) return a.n_sig > b.n_sig;
+        if (a.cls == 0 && b.cls == 0) return a.neg_log > b.neg_log;
         return p_product_less(a.prod, b.prod);
     });
     std::vector<std::size_t> order(kept.size());

@@ -41,6 +41,54 @@ double beta_continued_fraction(double a, double b, double x) {
     return h;
 }
 
+// The same continued fraction through its convergents A/B, each step scaled
+// by its denominator so that no step divides; one division per two steps
+// renormalises. About six times fewer divisions than Lentz's form, which
+// were most of the cost of a p-value. NaN when B vanishes (Lentz then).
+double beta_convergents(double a, double b, double x) {
+    constexpr int kMaxIter = 200000;
+    constexpr double kRelTol = 1e-16;
+    const double qab = a + b, qap = a + 1.0, qam = a - 1.0;
+    // Convergents k-1 and k of 1 / (1 + d1 / (1 + d2 / ...)), d1 = -qab x / qap.
+    double a_prev = qap, b_prev = qap;
+    double a_cur = qap, b_cur = qap - qab * x;
+    double h = a_cur / b_cur;
+    auto step = [&](double num, double den) {
+        const double a_next = den * a_cur + num * a_prev;
+        const double b_next = den * b_cur + num * b_prev;
+        a_prev = den * a_cur;
+        b_prev = den * b_cur;
+        a_cur = a_next;
+        b_cur = b_next;
+    };
+    for (int m = 1; m <= kMaxIter; ++m) {
+        const double m2 = 2.0 * m;
+        step(m * (b - m) * x, (qam + m2) * (a + m2));
+        step(-(a + m) * (qab + m) * x, (a + m2) * (qap + m2));
+        if (b_cur == 0.0 || !std::isfinite(b_cur)) return std::numeric_limits<double>::quiet_NaN();
+        const double inv = 1.0 / b_cur;
+        a_prev *= inv;
+        b_prev *= inv;
+        a_cur *= inv;
+        b_cur = 1.0;
+        const double h_new = a_cur;
+        const bool done = std::fabs(h_new - h) <= kRelTol * std::fabs(h_new);
+        h = h_new;
+        if (done) break;
+    }
+    return h;
+}
+
+// Convergents while the fraction is short (small a and b, the usual sample
+// counts); the long fractions of large ones keep Lentz's form, which
+// accumulates less rounding over hundreds of steps.
+double continued_fraction(double a, double b, double x) {
+    constexpr double kConvergentsUpTo = 100.0;
+    if (a > kConvergentsUpTo || b > kConvergentsUpTo) return beta_continued_fraction(a, b, x);
+    const double h = beta_convergents(a, b, x);
+    return std::isfinite(h) ? h : beta_continued_fraction(a, b, x);
+}
+
 // Remainder of Stirling's series: lgamma(x) - ((x - 0.5) log x - x + log(2 pi) / 2),
 // accurate to ~1e-18 for x >= 15.
 double stirling_remainder(double x) {
@@ -57,11 +105,21 @@ double stirling_remainder(double x) {
 double log_inv_beta(double a, double b) {
     if (a < b) std::swap(a, b);
     constexpr double kStirlingFrom = 15.0;
-    if (a < kStirlingFrom) return std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b);
+    // Small a is shifted up by the recurrence Gamma(x + 1) = x Gamma(x):
+    // one log of a short product instead of two lgamma calls, which
+    // dominated the cost of a p-value at the usual small sample counts.
+    double shift_log = 0.0;
+    if (a < kStirlingFrom) {
+        double ratio = 1.0;
+        for (; a < kStirlingFrom; a += 1.0) ratio *= (a + b) / a;
+        shift_log = std::log(ratio);
+    }
     // lgamma(a + b) - lgamma(a)
     double r = (a - 0.5) * std::log1p(b / a) + b * std::log(a + b) - b + stirling_remainder(a + b) -
-               stirling_remainder(a);
-    if (b < kStirlingFrom) {
+               stirling_remainder(a) - shift_log;
+    if (b == 0.5) {
+        r -= 0.57236494292470008707;  // lgamma(1/2) = log(sqrt(pi)), the Student-t case
+    } else if (b < kStirlingFrom) {
         r -= std::lgamma(b);
     } else {
         r -= (b - 0.5) * std::log(b) - b + 0.91893853320467274178 + stirling_remainder(b);
@@ -74,9 +132,9 @@ double log_inv_beta(double a, double b) {
 double incomplete_beta_logs(double a, double b, double x, double one_minus_x, double log_x, double log_1mx) {
     const double log_pre = log_inv_beta(a, b) + a * log_x + b * log_1mx;
     if (x < (a + 1.0) / (a + b + 2.0)) {
-        return std::exp(log_pre) * beta_continued_fraction(a, b, x) / a;
+        return std::exp(log_pre) * continued_fraction(a, b, x) / a;
     }
-    return 1.0 - std::exp(log_pre) * beta_continued_fraction(b, a, one_minus_x) / b;
+    return 1.0 - std::exp(log_pre) * continued_fraction(b, a, one_minus_x) / b;
 }
 
 }  // namespace

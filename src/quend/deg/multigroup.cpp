@@ -74,12 +74,15 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
     std::vector<GroupStats> rest;
     {
         nb::gil_scoped_release unlocked;
-        for (std::size_t k = 0; k < n_groups; ++k) stats[k] = group_stats(block.view, part.members[k]);
         if (vs_rest) {
+            // Members are ascending, so the codes give each group's samples
+            // in the order group_stats would read them.
             std::vector<std::int64_t> code(n_samples, -1);
             for (std::size_t k = 0; k < n_groups; ++k)
                 for (std::size_t p : part.members[k]) code[p] = static_cast<std::int64_t>(k);
-            rest = rest_stats(block.view, code, n_groups);
+            rest = rest_stats(block.view, code, n_groups, &stats);
+        } else {
+            for (std::size_t k = 0; k < n_groups; ++k) stats[k] = group_stats(block.view, part.members[k]);
         }
     }
     nb::object index = df_expr.attr("index");

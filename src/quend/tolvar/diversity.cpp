@@ -60,12 +60,8 @@ ClusterStats cluster_stats(nb::handle obs, nb::handle sample_col, nb::handle clu
     return s;
 }
 
-nb::object column(const std::vector<std::int64_t>& v) {
-    return quend::glue::numpy_int_matrix(v, v.size(), 1).attr("ravel")();
-}
-nb::object column(const std::vector<double>& v) {
-    return quend::glue::numpy_matrix(v, v.size(), 1, false).attr("ravel")();
-}
+nb::object column(const std::vector<std::int64_t>& v) { return quend::glue::numpy_int_vector(v); }
+nb::object column(const std::vector<double>& v) { return quend::glue::numpy_vector(v); }
 
 // Per cell, the text of its cluster's rounded index (halves to even); cells
 // without a cluster label keep 0.
@@ -82,7 +78,7 @@ void write_obs(nb::handle obs, nb::handle sdi_col, const ClusterStats& s, const 
     for (auto& c : pick)
         if (c < 0) c = static_cast<std::int64_t>(k);
     nb::object text_arr = np.attr("array")(texts, nb::arg("dtype") = "object");
-    nb::object values = text_arr.attr("take")(quend::glue::numpy_int_matrix(pick, pick.size(), 1).attr("ravel")());
+    nb::object values = text_arr.attr("take")(quend::glue::numpy_int_vector(pick));
     // Called from C the frame has fewer references than in Python code, which
     // pandas would take for a chained assignment on a temporary.
     nb::object hold_a = nb::borrow(obs), hold_b = nb::borrow(obs);

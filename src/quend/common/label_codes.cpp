@@ -24,7 +24,7 @@ struct Factorized {
 };
 
 std::int64_t* int64_data(nb::handle arr) {
-    return nb::cast<nb::ndarray<std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(arr, false).data();
+    return nb::cast<quend::glue::MutVec<std::int64_t>>(arr, false).data();
 }
 
 // Categorical: its codes are already integers; only observed categories are
@@ -175,7 +175,7 @@ LabelCodes sorted_label_codes(nb::handle values) {
         rank[src] = static_cast<std::int64_t>(pos++);
         out.labels.append(uniq[src]);
     }
-    auto arr = nb::cast<nb::ndarray<std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(codes, false);
+    auto arr = nb::cast<quend::glue::MutVec<std::int64_t>>(codes, false);
     out.n = arr.shape(0);
     remap_codes(arr.data(), out.n, rank);
     out.codes = codes;

@@ -50,7 +50,7 @@ nb::dict sample_to_group_dict(nb::handle samples, nb::handle conditions) {
     }
     // First cell of every label, in label order.
     nb::object first = np.attr("empty")(k, nb::arg("dtype") = np.attr("int64"));
-    std::int64_t* f = nb::cast<nb::ndarray<std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(first).data();
+    std::int64_t* f = nb::cast<quend::glue::MutVec<std::int64_t>>(first).data();
     {
         std::vector<char> seen(k, 0);
         std::size_t found = 0;

@@ -21,11 +21,7 @@ namespace {
 using glue::ns;
 using glue::truthy;
 
-nb::str comparison_key(const nb::handle& group) {
-    PyObject* r = PyUnicode_Concat(nb::str(group).ptr(), nb::str("_vs_others").ptr());
-    if (!r) throw nb::python_error();
-    return nb::steal<nb::str>(r);
-}
+nb::str comparison_key(const nb::handle& group) { return glue::concat({nb::str(group), nb::str("_vs_others")}); }
 
 // Sample positions of every group, compared as the relabelling compares
 // them (labels == group). False when the
@@ -45,7 +41,7 @@ bool partition(const nb::object& labels, const nb::list& groups, std::size_t n_s
         nb::object mask = np.attr("asarray")(eq, nb::arg("dtype") = np.attr("bool_"));
         if (nb::cast<int>(mask.attr("ndim")) != 1 || nb::len(mask) != n_samples) return false;
         nb::object idx = np.attr("flatnonzero")(mask).attr("astype")(np.attr("int64"));
-        auto view = nb::cast<nb::ndarray<const std::int64_t, nb::ndim<1>, nb::device::cpu>>(idx);
+        auto view = nb::cast<quend::glue::StridedVec<std::int64_t>>(idx);
         std::vector<std::size_t> pos(view.shape(0));
         for (std::size_t k = 0; k < pos.size(); ++k) {
             pos[k] = static_cast<std::size_t>(view(k));
@@ -209,14 +205,14 @@ nb::object get_deg_summary(nb::object dct_deg, nb::object col) {
     }
     const std::size_t n_genes = nb::len(genes);
     nb::object values = np.attr("ones")(nb::make_tuple(n_keys, n_genes));
-    double* v = nb::cast<nb::ndarray<double, nb::ndim<2>, nb::c_contig, nb::device::cpu>>(values).data();
+    double* v = nb::cast<quend::glue::MutMat<double>>(values).data();
     for (std::size_t j = 0; j < n_keys; ++j) {
         nb::object table = dct_deg[keys[j]];
         nb::object column = table.attr("__getitem__")(col).attr("astype")(quend::glue::builtin("float"));
         nb::object column_values = np.attr("ascontiguousarray")(column.attr("to_numpy")(), nb::arg("dtype") = np.attr("float64"));
         nb::object rows = np.attr("ascontiguousarray")(genes.attr("get_indexer")(indexes[j]), nb::arg("dtype") = np.attr("int64"));
-        auto cv = nb::cast<nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(column_values);
-        auto rv = nb::cast<nb::ndarray<const std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(rows);
+        auto cv = nb::cast<quend::glue::ConstVec<double>>(column_values);
+        auto rv = nb::cast<quend::glue::ConstVec<std::int64_t>>(rows);
         const std::size_t m = std::min(cv.shape(0), rv.shape(0));
         double* dst = v + j * n_genes;
         for (std::size_t r = 0; r < m; ++r) {

@@ -42,7 +42,6 @@ bool equals_itself(const nb::handle& g) {
 
 O cci_get_diff_interactions(O df_cci_sample, O sample_group_map, O ref_group, O pval_cutoff) {
     nb::object pd = ns("pd"), np = ns("np");
-    nb::object builtins = nb::module_::import_("builtins");
     const double cutoff = PyFloat_AsDouble(pval_cutoff.ptr());
     if (cutoff == -1.0 && PyErr_Occurred()) throw nb::python_error();
 
@@ -53,9 +52,9 @@ O cci_get_diff_interactions(O df_cci_sample, O sample_group_map, O ref_group, O 
     // members; it is left out before sorting, where it would only scramble
     // the order of the real groups.
     nb::list distinct;
-    for (nb::handle g : nb::list(builtins.attr("dict").attr("fromkeys")(labels)))
+    for (nb::handle g : nb::list(quend::glue::builtin("dict").attr("fromkeys")(labels)))
         if (equals_itself(g)) distinct.append(g);
-    nb::list groups = nb::list(builtins.attr("sorted")(distinct));
+    nb::list groups = nb::list(quend::glue::builtin("sorted")(distinct));
     nb::object group_vec = pd.attr("Series")(labels, nb::arg("index") = index);
 
     // Sample positions of a label; a label unequal to itself has none.

@@ -17,7 +17,7 @@ namespace nb = nanobind;
 // or layout does not fit).
 template <typename T>
 struct Vec {
-    nb::ndarray<const T, nb::ndim<1>, nb::c_contig, nb::device::cpu> arr;
+    quend::glue::ConstVec<T> arr;
     const T* data() const { return arr.data(); }
     std::size_t size() const { return arr.shape(0); }
     const T& operator[](std::size_t i) const { return arr.data()[i]; }
@@ -25,7 +25,7 @@ struct Vec {
 
 template <typename T>
 Vec<T> vec(const nb::handle& obj) {
-    return {nb::cast<nb::ndarray<const T, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(obj)};
+    return {nb::cast<quend::glue::ConstVec<T>>(obj)};
 }
 
 // A new writable numpy array owned by Python; `out` points at its buffer.

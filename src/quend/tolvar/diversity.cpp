@@ -43,7 +43,7 @@ ClusterStats cluster_stats(nb::handle obs, nb::handle sample_col, nb::handle clu
         s.source[r] = it->second;
         rank[r] = static_cast<std::int64_t>(it->second);
     }
-    auto codes = nb::cast<nb::ndarray<std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(s.clusters.codes);
+    auto codes = nb::cast<quend::glue::MutVec<std::int64_t>>(s.clusters.codes);
     remap_codes(codes.data(), s.clusters.n, rank);
 
     LabelCodes samples = sorted_label_codes(samples_col);
@@ -92,7 +92,7 @@ nb::object ref_values(nb::handle obs, nb::handle col) {
 }
 
 std::vector<double> per_row_sums(const ClusterStats& s, nb::handle flags_f64) {
-    auto a = nb::cast<nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(
+    auto a = nb::cast<quend::glue::ConstVec<double>>(
         quend::glue::ns("np").attr("ascontiguousarray")(flags_f64));
     return code_sums(s.clusters.data, a.data(), s.clusters.n, s.source.size());
 }

@@ -2,7 +2,9 @@
 
 #include <nanobind/ndarray.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 #include "common/errors.hpp"
 #include "common/matrix_kind.hpp"
@@ -34,6 +36,31 @@ GroupTallies stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_
     return acc;
 }
 
+// One stored array of a file read block after block into the same numpy
+// buffer: fresh pages for every block cost more here than the read itself.
+class BlockReader {
+public:
+    explicit BlockReader(nb::object ds) : ds_(std::move(ds)), direct_(nb::hasattr(ds_, "read_direct")) {}
+
+    // Values [p0, p1) of the dataset, a view valid until the next read.
+    nb::object read(std::size_t p0, std::size_t p1) {
+        if (!direct_) return ds_[span(p0, p1)];
+        const std::size_t n = p1 - p0;
+        if (n > cap_ || !buf_.is_valid()) {
+            cap_ = std::max(n, cap_);
+            buf_ = nb::module_::import_("numpy").attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
+        }
+        if (n > 0) ds_.attr("read_direct")(buf_, nb::arg("source_sel") = span(p0, p1), nb::arg("dest_sel") = span(0, n));
+        return buf_[span(0, n)];
+    }
+
+private:
+    nb::object ds_;
+    bool direct_;
+    nb::object buf_;
+    std::size_t cap_ = 0;
+};
+
 // Compressed slices cut so that each block's stored values fill about one
 // block budget; a slice larger than the budget is a block of its own.
 GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_rows, std::size_t n_cols,
@@ -42,6 +69,7 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
     nb::object g = X.attr("group");
     const bool by_rows = nb::cast<std::string>(X.attr("format")) == "csr";
     nb::object data = g["data"], indices = g["indices"];
+    BlockReader data_reader(data), indices_reader(indices);
     nb::object indptr = np.attr("asarray")(g["indptr"][nb::slice(nb::none(), nb::none(), nb::none())],
                                            nb::arg("dtype") = np.attr("int64"));
     auto ip = nb::cast<Int64Vector>(indptr);
@@ -67,8 +95,9 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
         nb::slice values = span(static_cast<std::size_t>(p0), static_cast<std::size_t>(p1));
         nb::object block_ptr = indptr[span(s, e + 1)].attr("__sub__")(p0);
         if (by_rows) {
-            add_tallies(acc, tally_compressed_arrays(data[values], indices[values], block_ptr, true, e - s, n_cols,
-                                                     groups.data + s, n_groups, sel, with_sums, true));
+            const auto q0 = static_cast<std::size_t>(p0), q1 = static_cast<std::size_t>(p1);
+            add_compressed_arrays(acc, data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr, true, e - s,
+                                  n_cols, groups.data + s, sel, true);
         } else {
             nb::object block = nb::module_::import_("scipy.sparse")
                                    .attr("csc_matrix")(nb::make_tuple(data[values], indices[values], block_ptr),

@@ -73,26 +73,43 @@ bool check_layout(const AnyArray& ix, const AnyArray& ip, std::size_t n_major, s
     return canonical;
 }
 
-// CSR rows tallied group after group (see core/row_order.hpp).
+// CSR rows tallied group after group (see core/row_order.hpp), into `into`
+// when given.
 template <typename T, typename I>
 GroupTallies tally_regrouped(const T* data, const I* indices, const I* indptr, std::size_t n_rows, std::size_t n_cols,
                              const std::int64_t* codes, std::size_t n_groups, const ColumnSelection& sel,
-                             bool with_sums) {
+                             bool with_sums, GroupTallies* into) {
     const GroupedRows grouped = rows_by_group(codes, n_rows, n_groups);
     // Kept between blocks: fresh pages for every block cost more than the copy.
     thread_local std::vector<T> d;
     thread_local std::vector<I> ix;
     thread_local std::vector<std::int64_t> ip;
     gather_rows(data, indices, indptr, grouped.rows, d, ix, ip);
+    if (into) {
+        add_compressed(*into, d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols,
+                       grouped.codes.data(), sel);
+        return {};
+    }
     return tally_compressed(d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols, grouped.codes.data(),
                             n_groups, sel, with_sums);
 }
 
-}  // namespace
+template <typename T, typename I>
+GroupTallies tally_in_order(const T* data, const I* indices, const I* indptr, bool by_rows, std::size_t n_rows,
+                            std::size_t n_cols, const std::int64_t* codes, std::size_t n_groups,
+                            const ColumnSelection& sel, bool with_sums, GroupTallies* into) {
+    if (into) {
+        add_compressed(*into, data, indices, indptr, by_rows, n_rows, n_cols, codes, sel);
+        return {};
+    }
+    return tally_compressed(data, indices, indptr, by_rows, n_rows, n_cols, codes, n_groups, sel, with_sums);
+}
 
-GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
-                                     std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
-                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup) {
+// The tallies of a compressed block, or, with `into`, added into it.
+GroupTallies compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
+                               std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
+                               std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup,
+                               GroupTallies* into) {
     nb::object np = nb::module_::import_("numpy");
     data = native_numeric(data, false);
     indices = native_numeric(indices, true);
@@ -118,8 +135,8 @@ GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::ob
             nb::make_tuple(data, indices, indptr), nb::arg("shape") = nb::make_tuple(n_rows, n_cols),
             nb::arg("copy") = true);
         M.attr("sum_duplicates")();
-        return tally_compressed_arrays(M.attr("data"), M.attr("indices"), M.attr("indptr"), by_rows, n_rows, n_cols,
-                                       codes, n_groups, sel, with_sums, regroup);
+        return compressed_arrays(M.attr("data"), M.attr("indices"), M.attr("indptr"), by_rows, n_rows, n_cols, codes,
+                                 n_groups, sel, with_sums, regroup, into);
     }
     GroupTallies out;
     dispatch_value(d.dtype(), [&](auto tag) {
@@ -130,24 +147,40 @@ GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::ob
                 if (i64)
                     out = tally_regrouped(vals, static_cast<const std::int64_t*>(ix.data()),
                                           static_cast<const std::int64_t*>(ip.data()), n_rows, n_cols, codes, n_groups,
-                                          sel, with_sums);
+                                          sel, with_sums, into);
                 else
                     out = tally_regrouped(vals, static_cast<const std::int32_t*>(ix.data()),
                                           static_cast<const std::int32_t*>(ip.data()), n_rows, n_cols, codes, n_groups,
-                                          sel, with_sums);
+                                          sel, with_sums, into);
                 return;
             }
         }
         if (i64)
-            out = tally_compressed(vals, static_cast<const std::int64_t*>(ix.data()),
-                                   static_cast<const std::int64_t*>(ip.data()), by_rows, n_rows, n_cols, codes,
-                                   n_groups, sel, with_sums);
+            out = tally_in_order(vals, static_cast<const std::int64_t*>(ix.data()),
+                                 static_cast<const std::int64_t*>(ip.data()), by_rows, n_rows, n_cols, codes, n_groups,
+                                 sel, with_sums, into);
         else
-            out = tally_compressed(vals, static_cast<const std::int32_t*>(ix.data()),
-                                   static_cast<const std::int32_t*>(ip.data()), by_rows, n_rows, n_cols, codes,
-                                   n_groups, sel, with_sums);
+            out = tally_in_order(vals, static_cast<const std::int32_t*>(ix.data()),
+                                 static_cast<const std::int32_t*>(ip.data()), by_rows, n_rows, n_cols, codes, n_groups,
+                                 sel, with_sums, into);
     });
     return out;
+}
+
+}  // namespace
+
+GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
+                                     std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
+                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup) {
+    return compressed_arrays(std::move(data), std::move(indices), std::move(indptr), by_rows, n_rows, n_cols, codes,
+                             n_groups, sel, with_sums, regroup, nullptr);
+}
+
+void add_compressed_arrays(GroupTallies& into, nb::object data, nb::object indices, nb::object indptr, bool by_rows,
+                           std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
+                           const ColumnSelection& sel, bool regroup) {
+    compressed_arrays(std::move(data), std::move(indices), std::move(indptr), by_rows, n_rows, n_cols, codes,
+                      into.n_groups, sel, into.with_sums, regroup, &into);
 }
 
 MatrixTallies tally_block(nb::handle X_in, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,

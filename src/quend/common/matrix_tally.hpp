@@ -32,6 +32,12 @@ GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::ob
                                      std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
                                      std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup);
 
+// The same, added into `into` (a running result of the same groups, output
+// columns and sums) instead of a fresh result per block.
+void add_compressed_arrays(GroupTallies& into, nb::object data, nb::object indices, nb::object indptr, bool by_rows,
+                           std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
+                           const ColumnSelection& sel, bool regroup);
+
 // A block holding matrix columns [c0, c0 + width): tallies of the output
 // columns of `sel` (over all `sel.n_matrix_cols` columns) that fall inside it,
 // at their places in the full output. Group sizes are kept only when

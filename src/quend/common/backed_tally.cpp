@@ -3,6 +3,7 @@
 #include <nanobind/ndarray.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -70,6 +71,7 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
     const bool by_rows = nb::cast<std::string>(X.attr("format")) == "csr";
     nb::object data = g["data"], indices = g["indices"];
     BlockReader data_reader(data), indices_reader(indices);
+    const bool narrow_ptr = indices.attr("dtype").equal(np.attr("dtype")("int32"));
     nb::object indptr = np.attr("asarray")(g["indptr"][nb::slice(nb::none(), nb::none(), nb::none())],
                                            nb::arg("dtype") = np.attr("int64"));
     auto ip = nb::cast<Int64Vector>(indptr);
@@ -94,10 +96,14 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
         if (p1 < p0) raise(PyExc_ValueError, "malformed sparse X: indptr decreases");
         nb::slice values = span(static_cast<std::size_t>(p0), static_cast<std::size_t>(p1));
         nb::object block_ptr = indptr[span(s, e + 1)].attr("__sub__")(p0);
+        // Pointers of the indices' width keep the kernel off a widened copy
+        // of every block's indices.
+        if (narrow_ptr && p1 - p0 <= std::numeric_limits<std::int32_t>::max())
+            block_ptr = block_ptr.attr("astype")(indices.attr("dtype"));
         if (by_rows) {
             const auto q0 = static_cast<std::size_t>(p0), q1 = static_cast<std::size_t>(p1);
             add_compressed_arrays(acc, data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr, true, e - s,
-                                  n_cols, groups.data + s, sel, true);
+                                  n_cols, groups.data + s, sel, false);
         } else {
             nb::object block = nb::module_::import_("scipy.sparse")
                                    .attr("csc_matrix")(nb::make_tuple(data[values], indices[values], block_ptr),

@@ -30,9 +30,7 @@ GroupTallies stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_
     GroupTallies acc = empty_tallies(groups.n_labels(), output_width(sel), with_sums);
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
-        nb::object block = X[span(r0, r1)];
-        add_tallies(acc,
-                    tally_block(block, groups.data + r0, r1 - r0, groups.n_labels(), sel, with_sums, true).tallies);
+        add_dense_block(acc, X[span(r0, r1)], groups.data + r0, r1 - r0, sel);
     }
     return acc;
 }

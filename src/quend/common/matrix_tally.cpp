@@ -167,6 +167,27 @@ GroupTallies compressed_arrays(nb::object data, nb::object indices, nb::object i
     return out;
 }
 
+// Tallies of a numpy-like block into `*out`, or added into it when `add`.
+// Returns whether the block holds float32.
+bool dense_tallies(nb::handle X, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
+                   const ColumnSelection& sel, bool with_sums, GroupTallies* out, bool add) {
+    nb::object arr = nb::module_::import_("numpy").attr("asarray")(X);
+    if (nb::cast<int>(arr.attr("ndim")) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
+    arr = native_numeric(arr, false);
+    auto a = nb::cast<AnyArray>(arr, false);
+    check_rows(a.shape(0), n_rows);
+    dispatch_value(a.dtype(), [&](auto tag) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(tag)>>;
+        const T* data = static_cast<const T*>(a.data());
+        if (add)
+            add_dense(*out, data, a.shape(0), a.shape(1), a.stride(0), a.stride(1), codes, sel);
+        else
+            *out = tally_dense(data, a.shape(0), a.shape(1), a.stride(0), a.stride(1), codes, n_groups, sel,
+                               with_sums);
+    });
+    return a.dtype() == nb::dtype<float>();
+}
+
 }  // namespace
 
 GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
@@ -185,7 +206,6 @@ void add_compressed_arrays(GroupTallies& into, nb::object data, nb::object indic
 
 MatrixTallies tally_block(nb::handle X_in, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
                           const ColumnSelection& sel, bool with_sums, bool regroup) {
-    nb::object np = nb::module_::import_("numpy");
     nb::object sp = nb::module_::import_("scipy.sparse");
     nb::object X = nb::borrow(X_in);
     MatrixTallies out;
@@ -205,18 +225,13 @@ MatrixTallies tally_block(nb::handle X_in, const std::int64_t* codes, std::size_
         return out;
     }
 
-    nb::object arr = np.attr("asarray")(X);
-    if (nb::cast<int>(arr.attr("ndim")) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
-    arr = native_numeric(arr, false);
-    auto a = nb::cast<AnyArray>(arr, false);
-    check_rows(a.shape(0), n_rows);
-    out.float32 = a.dtype() == nb::dtype<float>();
-    dispatch_value(a.dtype(), [&](auto tag) {
-        using T = std::remove_const_t<std::remove_pointer_t<decltype(tag)>>;
-        out.tallies = tally_dense(static_cast<const T*>(a.data()), a.shape(0), a.shape(1), a.stride(0), a.stride(1),
-                                  codes, n_groups, sel, with_sums);
-    });
+    out.float32 = dense_tallies(X, codes, n_rows, n_groups, sel, with_sums, &out.tallies, false);
     return out;
+}
+
+void add_dense_block(GroupTallies& into, nb::handle block, const std::int64_t* codes, std::size_t n_rows,
+                     const ColumnSelection& sel) {
+    dense_tallies(block, codes, n_rows, into.n_groups, sel, into.with_sums, &into, true);
 }
 
 GroupTallies tally_window(nb::handle block, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,

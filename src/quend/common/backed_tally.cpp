@@ -101,7 +101,7 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
         if (by_rows) {
             const auto q0 = static_cast<std::size_t>(p0), q1 = static_cast<std::size_t>(p1);
             add_compressed_arrays(acc, data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr, true, e - s,
-                                  n_cols, groups.data + s, sel, false);
+                                  n_cols, groups.data + s, sel, true);
         } else {
             nb::object block = nb::module_::import_("scipy.sparse")
                                    .attr("csc_matrix")(nb::make_tuple(data[values], indices[values], block_ptr),

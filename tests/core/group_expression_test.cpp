@@ -15,10 +15,10 @@ namespace {
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // 5 cells x 3 genes, groups 1,0,1,-1,0 (cell 3 unlabelled).
-const std::vector<double> kDense = {1.0, 0.0, -2.0,  //
-                                    0.0, 3.0, kNaN,  //
-                                    2.0, 0.0, 0.5,   //
-                                    9.0, 9.0, 9.0,   //
+const std::vector<double> kDense = {1.0,  0.0, -2.0,  //
+                                    0.0,  3.0, kNaN,  //
+                                    2.0,  0.0, 0.5,   //
+                                    9.0,  9.0, 9.0,   //
                                     kNaN, 1.0, 0.0};
 const std::vector<std::int64_t> kCodes = {1, 0, 1, -1, 0};
 
@@ -112,8 +112,8 @@ TEST(GroupTallies, AddingPiecesEqualsTheWhole) {
         std::vector<std::int64_t> tail(s.indptr.begin() + 2, s.indptr.end());
         for (auto& p : tail) p -= s.indptr[2];
         quend::add_compressed(csr, s.data.data(), s.indices.data(), s.indptr.data(), true, 2, 3, kCodes.data(), sel);
-        quend::add_compressed(csr, s.data.data() + s.indptr[2], s.indices.data() + s.indptr[2], tail.data(), true, 3,
-                              3, kCodes.data() + 2, sel);
+        quend::add_compressed(csr, s.data.data() + s.indptr[2], s.indices.data() + s.indptr[2], tail.data(), true, 3, 3,
+                              kCodes.data() + 2, sel);
         for (const GroupTallies* t : {&dense, &csr}) {
             ASSERT_EQ(t->n_cols, n_out);
             EXPECT_EQ(t->group_size, whole.group_size);
@@ -122,7 +122,8 @@ TEST(GroupTallies, AddingPiecesEqualsTheWhole) {
             expect_same(t->sum, whole.sum);
         }
     }
-    GroupTallies narrow = quend::tally_dense(kDense.data(), 0, 3, 3, 1, kCodes.data(), 2, ColumnSelection{3, {1}}, true);
+    GroupTallies narrow =
+        quend::tally_dense(kDense.data(), 0, 3, 3, 1, kCodes.data(), 2, ColumnSelection{3, {1}}, true);
     EXPECT_THROW(quend::add_dense(narrow, kDense.data(), 5, 3, 3, 1, kCodes.data(), ColumnSelection{3, {}}),
                  std::invalid_argument);
 }

@@ -18,9 +18,7 @@ namespace {
 
 using Int64Vector = nb::ndarray<const std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
-std::size_t output_width(const ColumnSelection& sel) {
-    return sel.cols.empty() ? sel.n_matrix_cols : sel.cols.size();
-}
+std::size_t output_width(const ColumnSelection& sel) { return sel.cols.empty() ? sel.n_matrix_cols : sel.cols.size(); }
 
 GroupTallies stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnSelection& sel,
                           bool with_sums) {
@@ -49,7 +47,8 @@ public:
             cap_ = std::max(n, cap_);
             buf_ = nb::module_::import_("numpy").attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
         }
-        if (n > 0) ds_.attr("read_direct")(buf_, nb::arg("source_sel") = span(p0, p1), nb::arg("dest_sel") = span(0, n));
+        if (n > 0)
+            ds_.attr("read_direct")(buf_, nb::arg("source_sel") = span(p0, p1), nb::arg("dest_sel") = span(0, n));
         return buf_[span(0, n)];
     }
 
@@ -76,16 +75,15 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
     const std::size_t n_major = by_rows ? n_rows : n_cols;
     const std::size_t nnz = nb::cast<std::size_t>(nb::cast<nb::tuple>(data.attr("shape"))[0]);
     if (ip.shape(0) != n_major + 1 || ip(0) != 0 || static_cast<std::size_t>(ip(n_major)) != nnz)
-        raise(PyExc_ValueError, "malformed sparse X: indptr does not span the stored values (" +
-                                    std::to_string(nnz) + " values, " + std::to_string(ip.shape(0)) +
-                                    " pointers)");
+        raise(PyExc_ValueError, "malformed sparse X: indptr does not span the stored values (" + std::to_string(nnz) +
+                                    " values, " + std::to_string(ip.shape(0)) + " pointers)");
     const std::size_t per_value = nb::cast<std::size_t>(data.attr("dtype").attr("itemsize")) +
                                   nb::cast<std::size_t>(indices.attr("dtype").attr("itemsize"));
     const std::int64_t budget = static_cast<std::int64_t>(std::max<std::size_t>(1, block_bytes() / per_value));
 
     const std::size_t n_groups = groups.n_labels();
-    GroupTallies acc = empty_tallies(n_groups, output_width(sel), with_sums, by_rows ? nullptr : groups.data,
-                                     by_rows ? 0 : n_rows);
+    GroupTallies acc =
+        empty_tallies(n_groups, output_width(sel), with_sums, by_rows ? nullptr : groups.data, by_rows ? 0 : n_rows);
     std::size_t s = 0;
     while (s < n_major) {
         std::size_t e = s + 1;
@@ -126,8 +124,8 @@ MatrixTallies tally_backed(nb::handle X, const LabelCodes& groups, const ColumnS
     if (nb::len(shape) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
     const std::size_t n_rows = nb::cast<std::size_t>(shape[0]), n_cols = nb::cast<std::size_t>(shape[1]);
     if (n_rows != groups.n)
-        raise(PyExc_ValueError, "adata.X has " + std::to_string(n_rows) + " rows but obs has " +
-                                    std::to_string(groups.n) + " cells");
+        raise(PyExc_ValueError,
+              "adata.X has " + std::to_string(n_rows) + " rows but obs has " + std::to_string(groups.n) + " cells");
     MatrixTallies out;
     out.float32 = holds_float32(X.attr("dtype"));
     out.tallies = matrix_kind(X) == MatrixKind::backed_sparse

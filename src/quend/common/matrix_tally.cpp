@@ -47,21 +47,19 @@ nb::object native_numeric(nb::object arr, bool sparse_index) {
         if (native && kind == "i" && (size == 4 || size == 8)) return arr;
         return arr.attr("astype")(np.attr("int64"));
     }
-    if (native && (kind == "b" || kind == "i" || kind == "u" || (kind == "f" && (size == 4 || size == 8))))
-        return arr;
+    if (native && (kind == "b" || kind == "i" || kind == "u" || (kind == "f" && (size == 4 || size == 8)))) return arr;
     if (kind == "f" && size == 2) return arr.attr("astype")(np.attr("float32"));
     return arr.attr("astype")(np.attr("float64"));
 }
 
 void check_rows(std::size_t n_rows, std::size_t expected) {
     if (n_rows != expected)
-        raise(PyExc_ValueError, "adata.X has " + std::to_string(n_rows) + " rows but obs has " +
-                                    std::to_string(expected) + " cells");
+        raise(PyExc_ValueError,
+              "adata.X has " + std::to_string(n_rows) + " rows but obs has " + std::to_string(expected) + " cells");
 }
 
 template <typename I, typename P>
-bool check_layout(const AnyArray& ix, const AnyArray& ip, std::size_t n_major, std::size_t n_minor,
-                  std::size_t nnz) {
+bool check_layout(const AnyArray& ix, const AnyArray& ip, std::size_t n_major, std::size_t n_minor, std::size_t nnz) {
     if (ip.shape(0) != n_major + 1)
         raise(PyExc_ValueError, "malformed sparse X: indptr has " + std::to_string(ip.shape(0)) +
                                     " entries, expected " + std::to_string(n_major + 1));
@@ -86,8 +84,8 @@ GroupTallies tally_regrouped(const T* data, const I* indices, const I* indptr, s
     thread_local std::vector<std::int64_t> ip;
     gather_rows(data, indices, indptr, grouped.rows, d, ix, ip);
     if (into) {
-        add_compressed(*into, d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols,
-                       grouped.codes.data(), sel);
+        add_compressed(*into, d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols, grouped.codes.data(),
+                       sel);
         return {};
     }
     return tally_compressed(d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols, grouped.codes.data(),
@@ -106,10 +104,9 @@ GroupTallies tally_in_order(const T* data, const I* indices, const I* indptr, bo
 }
 
 // The tallies of a compressed block, or, with `into`, added into it.
-GroupTallies compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
-                               std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
-                               std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup,
-                               GroupTallies* into) {
+GroupTallies compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows, std::size_t n_rows,
+                               std::size_t n_cols, const std::int64_t* codes, std::size_t n_groups,
+                               const ColumnSelection& sel, bool with_sums, bool regroup, GroupTallies* into) {
     nb::object np = nb::module_::import_("numpy");
     data = native_numeric(data, false);
     indices = native_numeric(indices, true);
@@ -131,9 +128,9 @@ GroupTallies compressed_arrays(nb::object data, nb::object indices, nb::object i
     if (!canonical) {
         // Stored duplicates add up in the dense view; sum them on a copy.
         nb::object sp = nb::module_::import_("scipy.sparse");
-        nb::object M = sp.attr(by_rows ? "csr_matrix" : "csc_matrix")(
-            nb::make_tuple(data, indices, indptr), nb::arg("shape") = nb::make_tuple(n_rows, n_cols),
-            nb::arg("copy") = true);
+        nb::object M = sp.attr(by_rows ? "csr_matrix" : "csc_matrix")(nb::make_tuple(data, indices, indptr),
+                                                                      nb::arg("shape") = nb::make_tuple(n_rows, n_cols),
+                                                                      nb::arg("copy") = true);
         M.attr("sum_duplicates")();
         return compressed_arrays(M.attr("data"), M.attr("indices"), M.attr("indptr"), by_rows, n_rows, n_cols, codes,
                                  n_groups, sel, with_sums, regroup, into);
@@ -182,8 +179,7 @@ bool dense_tallies(nb::handle X, const std::int64_t* codes, std::size_t n_rows, 
         if (add)
             add_dense(*out, data, a.shape(0), a.shape(1), a.stride(0), a.stride(1), codes, sel);
         else
-            *out = tally_dense(data, a.shape(0), a.shape(1), a.stride(0), a.stride(1), codes, n_groups, sel,
-                               with_sums);
+            *out = tally_dense(data, a.shape(0), a.shape(1), a.stride(0), a.stride(1), codes, n_groups, sel, with_sums);
     });
     return a.dtype() == nb::dtype<float>();
 }
@@ -258,17 +254,13 @@ GroupTallies tally_window(nb::handle block, const std::int64_t* codes, std::size
 
 MatrixTallies tally_matrix(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, bool with_sums) {
     switch (matrix_kind(X)) {
-        case MatrixKind::missing:
-            raise(PyExc_ValueError, "adata.X holds no matrix (None)");
+        case MatrixKind::missing: raise(PyExc_ValueError, "adata.X holds no matrix (None)");
         case MatrixKind::in_memory:
             return tally_block(X, groups.data, groups.n, groups.n_labels(), sel, with_sums, false);
         case MatrixKind::backed_sparse:
-        case MatrixKind::backed_dense:
-            return tally_backed(X, groups, sel, with_sums);
-        case MatrixKind::dask:
-            return tally_dask(X, groups, sel, with_sums);
-        case MatrixKind::unsupported:
-            break;
+        case MatrixKind::backed_dense: return tally_backed(X, groups, sel, with_sums);
+        case MatrixKind::dask: return tally_dask(X, groups, sel, with_sums);
+        case MatrixKind::unsupported: break;
     }
     raise_unsupported_matrix(X);
 }

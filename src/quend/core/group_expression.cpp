@@ -116,7 +116,8 @@ void dense_pass(GroupTallies& t, const T* data, std::size_t n_rows, std::ptrdiff
             const T* col = data + p.distinct[k] * cs;
             for (std::size_t i = 0; i < n_rows; ++i) {
                 if (codes[i] < 0) continue;
-                add_value<Sums>(t, static_cast<std::size_t>(codes[i]) * nc + k, col[static_cast<std::ptrdiff_t>(i) * rs]);
+                add_value<Sums>(t, static_cast<std::size_t>(codes[i]) * nc + k,
+                                col[static_cast<std::ptrdiff_t>(i) * rs]);
             }
         }
     }
@@ -320,9 +321,9 @@ std::vector<double> kahan_group_mean(const double* values, std::size_t n_rows, s
     return out;
 }
 
-#define QUEND_DENSE(T)                                                                                          \
-    template GroupTallies tally_dense<T>(const T*, std::size_t, std::size_t, std::ptrdiff_t, std::ptrdiff_t,   \
-                                         const std::int64_t*, std::size_t, const ColumnSelection&, bool); \
+#define QUEND_DENSE(T)                                                                                            \
+    template GroupTallies tally_dense<T>(const T*, std::size_t, std::size_t, std::ptrdiff_t, std::ptrdiff_t,      \
+                                         const std::int64_t*, std::size_t, const ColumnSelection&, bool);         \
     template void add_dense<T>(GroupTallies&, const T*, std::size_t, std::size_t, std::ptrdiff_t, std::ptrdiff_t, \
                                const std::int64_t*, const ColumnSelection&);
 QUEND_DENSE(float)
@@ -338,16 +339,15 @@ QUEND_DENSE(std::uint32_t)
 QUEND_DENSE(std::uint64_t)
 #undef QUEND_DENSE
 
-#define QUEND_SPARSE_IP(T, I, P)                                                                              \
-    template GroupTallies tally_compressed<T, I, P>(const T*, const I*, const P*, bool, std::size_t,          \
-                                                     std::size_t, const std::int64_t*, std::size_t,           \
-                                                     const ColumnSelection&, bool);           \
-    template void add_compressed<T, I, P>(GroupTallies&, const T*, const I*, const P*, bool, std::size_t,     \
-                                          std::size_t, const std::int64_t*, const ColumnSelection&);
-#define QUEND_SPARSE(T)                                    \
-    QUEND_SPARSE_IP(T, std::int32_t, std::int32_t)         \
-    QUEND_SPARSE_IP(T, std::int32_t, std::int64_t)         \
-    QUEND_SPARSE_IP(T, std::int64_t, std::int64_t)         \
+#define QUEND_SPARSE_IP(T, I, P)                                                                                       \
+    template GroupTallies tally_compressed<T, I, P>(const T*, const I*, const P*, bool, std::size_t, std::size_t,      \
+                                                    const std::int64_t*, std::size_t, const ColumnSelection&, bool);   \
+    template void add_compressed<T, I, P>(GroupTallies&, const T*, const I*, const P*, bool, std::size_t, std::size_t, \
+                                          const std::int64_t*, const ColumnSelection&);
+#define QUEND_SPARSE(T)                            \
+    QUEND_SPARSE_IP(T, std::int32_t, std::int32_t) \
+    QUEND_SPARSE_IP(T, std::int32_t, std::int64_t) \
+    QUEND_SPARSE_IP(T, std::int64_t, std::int64_t) \
     QUEND_SPARSE_IP(T, std::int64_t, std::int32_t)
 QUEND_SPARSE(float)
 QUEND_SPARSE(double)

@@ -12,7 +12,7 @@ namespace quend {
 
 struct GroupTallies {
     std::size_t n_groups = 0;
-    std::size_t n_cols = 0;              // output columns
+    std::size_t n_cols = 0;  // output columns
     bool with_sums = false;
     std::vector<std::int64_t> group_size;  // cells per group
     std::vector<std::int64_t> positive;    // n_groups x n_cols, row-major

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 #include <vector>
 
 #include "core/group_expression.hpp"
@@ -14,10 +15,10 @@ namespace {
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // 5 cells x 3 genes, groups 1,0,1,-1,0 (cell 3 unlabelled).
-const std::vector<double> kDense = {1.0, 0.0, -2.0,  //
-                                    0.0, 3.0, kNaN,  //
-                                    2.0, 0.0, 0.5,   //
-                                    9.0, 9.0, 9.0,   //
+const std::vector<double> kDense = {1.0,  0.0, -2.0,  //
+                                    0.0,  3.0, kNaN,  //
+                                    2.0,  0.0, 0.5,   //
+                                    9.0,  9.0, 9.0,   //
                                     kNaN, 1.0, 0.0};
 const std::vector<std::int64_t> kCodes = {1, 0, 1, -1, 0};
 
@@ -96,6 +97,35 @@ TEST(GroupTallies, ColumnSelectionKeepsOrderAndRepeats) {
     expect_same(d.positive_fraction(), want);
     expect_same(c.positive_fraction(), want);
     EXPECT_TRUE(d.sum.empty());
+}
+
+// Rows 0-1 and 2-4 added into one running result, as a file read in blocks.
+TEST(GroupTallies, AddingPiecesEqualsTheWhole) {
+    for (const ColumnSelection& sel : {ColumnSelection{3, {}}, ColumnSelection{3, {2, 0, 2}}}) {
+        const std::size_t n_out = sel.cols.empty() ? 3 : sel.cols.size();
+        const GroupTallies whole = quend::tally_dense(kDense.data(), 5, 3, 3, 1, kCodes.data(), 2, sel, true);
+        GroupTallies dense = quend::tally_dense(kDense.data(), 0, 3, 3, 1, kCodes.data(), 2, sel, true);
+        quend::add_dense(dense, kDense.data(), 2, 3, 3, 1, kCodes.data(), sel);
+        quend::add_dense(dense, kDense.data() + 6, 3, 3, 3, 1, kCodes.data() + 2, sel);
+        const Sparse s = compress(true);
+        GroupTallies csr = quend::tally_dense(kDense.data(), 0, 3, 3, 1, kCodes.data(), 2, sel, true);
+        std::vector<std::int64_t> tail(s.indptr.begin() + 2, s.indptr.end());
+        for (auto& p : tail) p -= s.indptr[2];
+        quend::add_compressed(csr, s.data.data(), s.indices.data(), s.indptr.data(), true, 2, 3, kCodes.data(), sel);
+        quend::add_compressed(csr, s.data.data() + s.indptr[2], s.indices.data() + s.indptr[2], tail.data(), true, 3, 3,
+                              kCodes.data() + 2, sel);
+        for (const GroupTallies* t : {&dense, &csr}) {
+            ASSERT_EQ(t->n_cols, n_out);
+            EXPECT_EQ(t->group_size, whole.group_size);
+            EXPECT_EQ(t->positive, whole.positive);
+            EXPECT_EQ(t->missing, whole.missing);
+            expect_same(t->sum, whole.sum);
+        }
+    }
+    GroupTallies narrow =
+        quend::tally_dense(kDense.data(), 0, 3, 3, 1, kCodes.data(), 2, ColumnSelection{3, {1}}, true);
+    EXPECT_THROW(quend::add_dense(narrow, kDense.data(), 5, 3, 3, 1, kCodes.data(), ColumnSelection{3, {}}),
+                 std::invalid_argument);
 }
 
 TEST(GroupTallies, IntegerAndUnsignedElements) {

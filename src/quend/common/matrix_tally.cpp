@@ -47,21 +47,19 @@ nb::object native_numeric(nb::object arr, bool sparse_index) {
         if (native && kind == "i" && (size == 4 || size == 8)) return arr;
         return arr.attr("astype")(np.attr("int64"));
     }
-    if (native && (kind == "b" || kind == "i" || kind == "u" || (kind == "f" && (size == 4 || size == 8))))
-        return arr;
+    if (native && (kind == "b" || kind == "i" || kind == "u" || (kind == "f" && (size == 4 || size == 8)))) return arr;
     if (kind == "f" && size == 2) return arr.attr("astype")(np.attr("float32"));
     return arr.attr("astype")(np.attr("float64"));
 }
 
 void check_rows(std::size_t n_rows, std::size_t expected) {
     if (n_rows != expected)
-        raise(PyExc_ValueError, "adata.X has " + std::to_string(n_rows) + " rows but obs has " +
-                                    std::to_string(expected) + " cells");
+        raise(PyExc_ValueError,
+              "adata.X has " + std::to_string(n_rows) + " rows but obs has " + std::to_string(expected) + " cells");
 }
 
 template <typename I, typename P>
-bool check_layout(const AnyArray& ix, const AnyArray& ip, std::size_t n_major, std::size_t n_minor,
-                  std::size_t nnz) {
+bool check_layout(const AnyArray& ix, const AnyArray& ip, std::size_t n_major, std::size_t n_minor, std::size_t nnz) {
     if (ip.shape(0) != n_major + 1)
         raise(PyExc_ValueError, "malformed sparse X: indptr has " + std::to_string(ip.shape(0)) +
                                     " entries, expected " + std::to_string(n_major + 1));
@@ -73,26 +71,42 @@ bool check_layout(const AnyArray& ix, const AnyArray& ip, std::size_t n_major, s
     return canonical;
 }
 
-// CSR rows tallied group after group (see core/row_order.hpp).
+// CSR rows tallied group after group (see core/row_order.hpp), into `into`
+// when given.
 template <typename T, typename I>
 GroupTallies tally_regrouped(const T* data, const I* indices, const I* indptr, std::size_t n_rows, std::size_t n_cols,
                              const std::int64_t* codes, std::size_t n_groups, const ColumnSelection& sel,
-                             bool with_sums) {
+                             bool with_sums, GroupTallies* into) {
     const GroupedRows grouped = rows_by_group(codes, n_rows, n_groups);
     // Kept between blocks: fresh pages for every block cost more than the copy.
     thread_local std::vector<T> d;
     thread_local std::vector<I> ix;
     thread_local std::vector<std::int64_t> ip;
     gather_rows(data, indices, indptr, grouped.rows, d, ix, ip);
+    if (into) {
+        add_compressed(*into, d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols, grouped.codes.data(),
+                       sel);
+        return {};
+    }
     return tally_compressed(d.data(), ix.data(), ip.data(), true, grouped.rows.size(), n_cols, grouped.codes.data(),
                             n_groups, sel, with_sums);
 }
 
-}  // namespace
+template <typename T, typename I>
+GroupTallies tally_in_order(const T* data, const I* indices, const I* indptr, bool by_rows, std::size_t n_rows,
+                            std::size_t n_cols, const std::int64_t* codes, std::size_t n_groups,
+                            const ColumnSelection& sel, bool with_sums, GroupTallies* into) {
+    if (into) {
+        add_compressed(*into, data, indices, indptr, by_rows, n_rows, n_cols, codes, sel);
+        return {};
+    }
+    return tally_compressed(data, indices, indptr, by_rows, n_rows, n_cols, codes, n_groups, sel, with_sums);
+}
 
-GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
-                                     std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
-                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup) {
+// The tallies of a compressed block, or, with `into`, added into it.
+GroupTallies compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows, std::size_t n_rows,
+                               std::size_t n_cols, const std::int64_t* codes, std::size_t n_groups,
+                               const ColumnSelection& sel, bool with_sums, bool regroup, GroupTallies* into) {
     nb::object np = nb::module_::import_("numpy");
     data = native_numeric(data, false);
     indices = native_numeric(indices, true);
@@ -114,12 +128,12 @@ GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::ob
     if (!canonical) {
         // Stored duplicates add up in the dense view; sum them on a copy.
         nb::object sp = nb::module_::import_("scipy.sparse");
-        nb::object M = sp.attr(by_rows ? "csr_matrix" : "csc_matrix")(
-            nb::make_tuple(data, indices, indptr), nb::arg("shape") = nb::make_tuple(n_rows, n_cols),
-            nb::arg("copy") = true);
+        nb::object M = sp.attr(by_rows ? "csr_matrix" : "csc_matrix")(nb::make_tuple(data, indices, indptr),
+                                                                      nb::arg("shape") = nb::make_tuple(n_rows, n_cols),
+                                                                      nb::arg("copy") = true);
         M.attr("sum_duplicates")();
-        return tally_compressed_arrays(M.attr("data"), M.attr("indices"), M.attr("indptr"), by_rows, n_rows, n_cols,
-                                       codes, n_groups, sel, with_sums, regroup);
+        return compressed_arrays(M.attr("data"), M.attr("indices"), M.attr("indptr"), by_rows, n_rows, n_cols, codes,
+                                 n_groups, sel, with_sums, regroup, into);
     }
     GroupTallies out;
     dispatch_value(d.dtype(), [&](auto tag) {
@@ -130,29 +144,64 @@ GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::ob
                 if (i64)
                     out = tally_regrouped(vals, static_cast<const std::int64_t*>(ix.data()),
                                           static_cast<const std::int64_t*>(ip.data()), n_rows, n_cols, codes, n_groups,
-                                          sel, with_sums);
+                                          sel, with_sums, into);
                 else
                     out = tally_regrouped(vals, static_cast<const std::int32_t*>(ix.data()),
                                           static_cast<const std::int32_t*>(ip.data()), n_rows, n_cols, codes, n_groups,
-                                          sel, with_sums);
+                                          sel, with_sums, into);
                 return;
             }
         }
         if (i64)
-            out = tally_compressed(vals, static_cast<const std::int64_t*>(ix.data()),
-                                   static_cast<const std::int64_t*>(ip.data()), by_rows, n_rows, n_cols, codes,
-                                   n_groups, sel, with_sums);
+            out = tally_in_order(vals, static_cast<const std::int64_t*>(ix.data()),
+                                 static_cast<const std::int64_t*>(ip.data()), by_rows, n_rows, n_cols, codes, n_groups,
+                                 sel, with_sums, into);
         else
-            out = tally_compressed(vals, static_cast<const std::int32_t*>(ix.data()),
-                                   static_cast<const std::int32_t*>(ip.data()), by_rows, n_rows, n_cols, codes,
-                                   n_groups, sel, with_sums);
+            out = tally_in_order(vals, static_cast<const std::int32_t*>(ix.data()),
+                                 static_cast<const std::int32_t*>(ip.data()), by_rows, n_rows, n_cols, codes, n_groups,
+                                 sel, with_sums, into);
     });
     return out;
 }
 
+// Tallies of a numpy-like block into `*out`, or added into it when `add`.
+// Returns whether the block holds float32.
+bool dense_tallies(nb::handle X, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
+                   const ColumnSelection& sel, bool with_sums, GroupTallies* out, bool add) {
+    nb::object arr = nb::module_::import_("numpy").attr("asarray")(X);
+    if (nb::cast<int>(arr.attr("ndim")) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
+    arr = native_numeric(arr, false);
+    auto a = nb::cast<AnyArray>(arr, false);
+    check_rows(a.shape(0), n_rows);
+    dispatch_value(a.dtype(), [&](auto tag) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(tag)>>;
+        const T* data = static_cast<const T*>(a.data());
+        if (add)
+            add_dense(*out, data, a.shape(0), a.shape(1), a.stride(0), a.stride(1), codes, sel);
+        else
+            *out = tally_dense(data, a.shape(0), a.shape(1), a.stride(0), a.stride(1), codes, n_groups, sel, with_sums);
+    });
+    return a.dtype() == nb::dtype<float>();
+}
+
+}  // namespace
+
+GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
+                                     std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
+                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup) {
+    return compressed_arrays(std::move(data), std::move(indices), std::move(indptr), by_rows, n_rows, n_cols, codes,
+                             n_groups, sel, with_sums, regroup, nullptr);
+}
+
+void add_compressed_arrays(GroupTallies& into, nb::object data, nb::object indices, nb::object indptr, bool by_rows,
+                           std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
+                           const ColumnSelection& sel, bool regroup) {
+    compressed_arrays(std::move(data), std::move(indices), std::move(indptr), by_rows, n_rows, n_cols, codes,
+                      into.n_groups, sel, into.with_sums, regroup, &into);
+}
+
 MatrixTallies tally_block(nb::handle X_in, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
                           const ColumnSelection& sel, bool with_sums, bool regroup) {
-    nb::object np = nb::module_::import_("numpy");
     nb::object sp = nb::module_::import_("scipy.sparse");
     nb::object X = nb::borrow(X_in);
     MatrixTallies out;
@@ -172,18 +221,13 @@ MatrixTallies tally_block(nb::handle X_in, const std::int64_t* codes, std::size_
         return out;
     }
 
-    nb::object arr = np.attr("asarray")(X);
-    if (nb::cast<int>(arr.attr("ndim")) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
-    arr = native_numeric(arr, false);
-    auto a = nb::cast<AnyArray>(arr, false);
-    check_rows(a.shape(0), n_rows);
-    out.float32 = a.dtype() == nb::dtype<float>();
-    dispatch_value(a.dtype(), [&](auto tag) {
-        using T = std::remove_const_t<std::remove_pointer_t<decltype(tag)>>;
-        out.tallies = tally_dense(static_cast<const T*>(a.data()), a.shape(0), a.shape(1), a.stride(0), a.stride(1),
-                                  codes, n_groups, sel, with_sums);
-    });
+    out.float32 = dense_tallies(X, codes, n_rows, n_groups, sel, with_sums, &out.tallies, false);
     return out;
+}
+
+void add_dense_block(GroupTallies& into, nb::handle block, const std::int64_t* codes, std::size_t n_rows,
+                     const ColumnSelection& sel) {
+    dense_tallies(block, codes, n_rows, into.n_groups, sel, into.with_sums, &into, true);
 }
 
 GroupTallies tally_window(nb::handle block, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
@@ -210,17 +254,13 @@ GroupTallies tally_window(nb::handle block, const std::int64_t* codes, std::size
 
 MatrixTallies tally_matrix(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, bool with_sums) {
     switch (matrix_kind(X)) {
-        case MatrixKind::missing:
-            raise(PyExc_ValueError, "adata.X holds no matrix (None)");
+        case MatrixKind::missing: raise(PyExc_ValueError, "adata.X holds no matrix (None)");
         case MatrixKind::in_memory:
             return tally_block(X, groups.data, groups.n, groups.n_labels(), sel, with_sums, false);
         case MatrixKind::backed_sparse:
-        case MatrixKind::backed_dense:
-            return tally_backed(X, groups, sel, with_sums);
-        case MatrixKind::dask:
-            return tally_dask(X, groups, sel, with_sums);
-        case MatrixKind::unsupported:
-            break;
+        case MatrixKind::backed_dense: return tally_backed(X, groups, sel, with_sums);
+        case MatrixKind::dask: return tally_dask(X, groups, sel, with_sums);
+        case MatrixKind::unsupported: break;
     }
     raise_unsupported_matrix(X);
 }

@@ -26,11 +26,21 @@ MatrixTallies tally_matrix(nb::handle X, const LabelCodes& groups, const ColumnS
 MatrixTallies tally_block(nb::handle X, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
                           const ColumnSelection& sel, bool with_sums, bool regroup);
 
+// A numpy-like block added into the running result `into`.
+void add_dense_block(GroupTallies& into, nb::handle block, const std::int64_t* codes, std::size_t n_rows,
+                     const ColumnSelection& sel);
+
 // Compressed arrays of a CSR (`by_rows`) or CSC block; ValueError when the
 // layout is malformed; duplicates summed on a copy.
 GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
                                      std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
                                      std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup);
+
+// The same, added into `into` (a running result of the same groups, output
+// columns and sums) instead of a fresh result per block.
+void add_compressed_arrays(GroupTallies& into, nb::object data, nb::object indices, nb::object indptr, bool by_rows,
+                           std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
+                           const ColumnSelection& sel, bool regroup);
 
 // A block holding matrix columns [c0, c0 + width): tallies of the output
 // columns of `sel` (over all `sel.n_matrix_cols` columns) that fall inside it,

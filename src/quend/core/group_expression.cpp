@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <type_traits>
 #include <unordered_map>
 
@@ -115,7 +116,8 @@ void dense_pass(GroupTallies& t, const T* data, std::size_t n_rows, std::ptrdiff
             const T* col = data + p.distinct[k] * cs;
             for (std::size_t i = 0; i < n_rows; ++i) {
                 if (codes[i] < 0) continue;
-                add_value<Sums>(t, static_cast<std::size_t>(codes[i]) * nc + k, col[static_cast<std::ptrdiff_t>(i) * rs]);
+                add_value<Sums>(t, static_cast<std::size_t>(codes[i]) * nc + k,
+                                col[static_cast<std::ptrdiff_t>(i) * rs]);
             }
         }
     }
@@ -190,6 +192,48 @@ void compressed_pass(GroupTallies& t, const T* data, const I* indices, const P* 
     }
 }
 
+void check_target(const GroupTallies& t, std::size_t n_cols) {
+    const std::size_t cells = t.n_groups * n_cols;
+    if (t.n_cols != n_cols || t.group_size.size() != t.n_groups || t.positive.size() != cells ||
+        (t.with_sums && (t.sum.size() != cells || t.missing.size() != cells)))
+        throw std::invalid_argument("tallies to add into have another shape");
+}
+
+template <typename T>
+void fill_dense(GroupTallies& t, const T* data, std::size_t n_rows, std::ptrdiff_t rs, std::ptrdiff_t cs,
+                const std::int64_t* codes, const Plan& p) {
+    count_groups(t, codes, n_rows);
+    if (t.with_sums)
+        dense_pass<true>(t, data, n_rows, rs, cs, codes, p);
+    else
+        dense_pass<false>(t, data, n_rows, rs, cs, codes, p);
+}
+
+template <typename T, typename I, typename P>
+void fill_compressed(GroupTallies& t, const T* data, const I* indices, const P* indptr, bool by_rows,
+                     std::size_t n_rows, const std::int64_t* codes, const Plan& p) {
+    count_groups(t, codes, n_rows);
+    if (t.with_sums)
+        compressed_pass<true>(t, data, indices, indptr, by_rows, n_rows, codes, p);
+    else
+        compressed_pass<false>(t, data, indices, indptr, by_rows, n_rows, codes, p);
+}
+
+// into += what `fill` tallies under plan `p`: in place, unless repeated
+// columns need a result of their own to expand first.
+template <typename Fill>
+void add_planned(GroupTallies& into, const Plan& p, Fill&& fill) {
+    check_target(into, p.expand.empty() ? p.distinct.size() : p.expand.size());
+    if (p.expand.empty()) return fill(into);
+    GroupTallies t = make_tallies(into.n_groups, p.distinct.size(), into.with_sums);
+    fill(t);
+    const GroupTallies part = expand(std::move(t), p);
+    for (std::size_t g = 0; g < into.n_groups; ++g) into.group_size[g] += part.group_size[g];
+    for (std::size_t o = 0; o < into.positive.size(); ++o) into.positive[o] += part.positive[o];
+    for (std::size_t o = 0; o < into.sum.size(); ++o) into.sum[o] += part.sum[o];
+    for (std::size_t o = 0; o < into.missing.size(); ++o) into.missing[o] += part.missing[o];
+}
+
 }  // namespace
 
 std::vector<double> GroupTallies::positive_fraction() const {
@@ -223,11 +267,7 @@ GroupTallies tally_dense(const T* data, std::size_t n_rows, std::size_t n_cols, 
                          const ColumnSelection& sel, bool with_sums) {
     const Plan p = make_plan(sel, n_cols);
     GroupTallies t = make_tallies(n_groups, p.distinct.size(), with_sums);
-    count_groups(t, codes, n_rows);
-    if (with_sums)
-        dense_pass<true>(t, data, n_rows, row_stride, col_stride, codes, p);
-    else
-        dense_pass<false>(t, data, n_rows, row_stride, col_stride, codes, p);
+    fill_dense(t, data, n_rows, row_stride, col_stride, codes, p);
     return expand(std::move(t), p);
 }
 
@@ -237,12 +277,23 @@ GroupTallies tally_compressed(const T* data, const I* indices, const P* indptr, 
                               const ColumnSelection& sel, bool with_sums) {
     const Plan p = make_plan(sel, n_cols);
     GroupTallies t = make_tallies(n_groups, p.distinct.size(), with_sums);
-    count_groups(t, codes, n_rows);
-    if (with_sums)
-        compressed_pass<true>(t, data, indices, indptr, by_rows, n_rows, codes, p);
-    else
-        compressed_pass<false>(t, data, indices, indptr, by_rows, n_rows, codes, p);
+    fill_compressed(t, data, indices, indptr, by_rows, n_rows, codes, p);
     return expand(std::move(t), p);
+}
+
+template <typename T>
+void add_dense(GroupTallies& into, const T* data, std::size_t n_rows, std::size_t n_cols, std::ptrdiff_t row_stride,
+               std::ptrdiff_t col_stride, const std::int64_t* codes, const ColumnSelection& sel) {
+    const Plan p = make_plan(sel, n_cols);
+    add_planned(into, p, [&](GroupTallies& t) { fill_dense(t, data, n_rows, row_stride, col_stride, codes, p); });
+}
+
+template <typename T, typename I, typename P>
+void add_compressed(GroupTallies& into, const T* data, const I* indices, const P* indptr, bool by_rows,
+                    std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes, const ColumnSelection& sel) {
+    const Plan p = make_plan(sel, n_cols);
+    add_planned(into, p,
+                [&](GroupTallies& t) { fill_compressed(t, data, indices, indptr, by_rows, n_rows, codes, p); });
 }
 
 std::vector<double> kahan_group_mean(const double* values, std::size_t n_rows, std::size_t n_cols,
@@ -270,9 +321,11 @@ std::vector<double> kahan_group_mean(const double* values, std::size_t n_rows, s
     return out;
 }
 
-#define QUEND_DENSE(T)                                                                                          \
-    template GroupTallies tally_dense<T>(const T*, std::size_t, std::size_t, std::ptrdiff_t, std::ptrdiff_t,   \
-                                         const std::int64_t*, std::size_t, const ColumnSelection&, bool);
+#define QUEND_DENSE(T)                                                                                            \
+    template GroupTallies tally_dense<T>(const T*, std::size_t, std::size_t, std::ptrdiff_t, std::ptrdiff_t,      \
+                                         const std::int64_t*, std::size_t, const ColumnSelection&, bool);         \
+    template void add_dense<T>(GroupTallies&, const T*, std::size_t, std::size_t, std::ptrdiff_t, std::ptrdiff_t, \
+                               const std::int64_t*, const ColumnSelection&);
 QUEND_DENSE(float)
 QUEND_DENSE(double)
 QUEND_DENSE(bool)
@@ -286,14 +339,15 @@ QUEND_DENSE(std::uint32_t)
 QUEND_DENSE(std::uint64_t)
 #undef QUEND_DENSE
 
-#define QUEND_SPARSE_IP(T, I, P)                                                                              \
-    template GroupTallies tally_compressed<T, I, P>(const T*, const I*, const P*, bool, std::size_t,          \
-                                                     std::size_t, const std::int64_t*, std::size_t,           \
-                                                     const ColumnSelection&, bool);
-#define QUEND_SPARSE(T)                                    \
-    QUEND_SPARSE_IP(T, std::int32_t, std::int32_t)         \
-    QUEND_SPARSE_IP(T, std::int32_t, std::int64_t)         \
-    QUEND_SPARSE_IP(T, std::int64_t, std::int64_t)         \
+#define QUEND_SPARSE_IP(T, I, P)                                                                                       \
+    template GroupTallies tally_compressed<T, I, P>(const T*, const I*, const P*, bool, std::size_t, std::size_t,      \
+                                                    const std::int64_t*, std::size_t, const ColumnSelection&, bool);   \
+    template void add_compressed<T, I, P>(GroupTallies&, const T*, const I*, const P*, bool, std::size_t, std::size_t, \
+                                          const std::int64_t*, const ColumnSelection&);
+#define QUEND_SPARSE(T)                            \
+    QUEND_SPARSE_IP(T, std::int32_t, std::int32_t) \
+    QUEND_SPARSE_IP(T, std::int32_t, std::int64_t) \
+    QUEND_SPARSE_IP(T, std::int64_t, std::int64_t) \
     QUEND_SPARSE_IP(T, std::int64_t, std::int32_t)
 QUEND_SPARSE(float)
 QUEND_SPARSE(double)

@@ -12,7 +12,7 @@ namespace quend {
 
 struct GroupTallies {
     std::size_t n_groups = 0;
-    std::size_t n_cols = 0;              // output columns
+    std::size_t n_cols = 0;  // output columns
     bool with_sums = false;
     std::vector<std::int64_t> group_size;  // cells per group
     std::vector<std::int64_t> positive;    // n_groups x n_cols, row-major
@@ -45,6 +45,17 @@ template <typename T, typename I, typename P>
 GroupTallies tally_compressed(const T* data, const I* indices, const P* indptr, bool by_rows, std::size_t n_rows,
                               std::size_t n_cols, const std::int64_t* codes, std::size_t n_groups,
                               const ColumnSelection& sel, bool with_sums);
+
+// The same tallies added into `into` (zero or partial tallies of the same
+// groups, output columns and sums), so that a matrix read in pieces grows one
+// result instead of a fresh groups x genes one per piece. Throws
+// std::invalid_argument when `into` has another shape.
+template <typename T>
+void add_dense(GroupTallies& into, const T* data, std::size_t n_rows, std::size_t n_cols, std::ptrdiff_t row_stride,
+               std::ptrdiff_t col_stride, const std::int64_t* codes, const ColumnSelection& sel);
+template <typename T, typename I, typename P>
+void add_compressed(GroupTallies& into, const T* data, const I* indices, const P* indptr, bool by_rows,
+                    std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes, const ColumnSelection& sel);
 
 // Per-group mean of the rows of a row-major block, NaN skipped, with the
 // compensated summation used by pandas' groupby mean (same order, same bits).

@@ -28,7 +28,7 @@ std::vector<std::int64_t> int64_vector(nb::handle arr) {
 }
 
 nb::object to_python(const GroupTallies& t) {
-    nb::object sizes = numpy_int_matrix(t.group_size, t.n_groups, 1).attr("ravel")();
+    nb::object sizes = numpy_int_vector(t.group_size);
     nb::object positive = numpy_int_matrix(t.positive, t.n_groups, t.n_cols);
     if (!t.with_sums) return nb::make_tuple(sizes, positive, nb::none(), nb::none());
     return nb::make_tuple(sizes, positive, numpy_matrix(t.sum, t.n_groups, t.n_cols, false),
@@ -111,7 +111,7 @@ MatrixTallies tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSel
     nb::object codes = delayed(groups.codes, nb::arg("pure") = true);
     nb::object cols = sel.cols.empty()
                           ? nb::none()
-                          : nb::object(delayed(numpy_int_matrix(sel.cols, sel.cols.size(), 1).attr("ravel")(),
+                          : nb::object(delayed(numpy_int_vector(sel.cols),
                                                nb::arg("pure") = true));
     nb::object chunk_task = delayed(tasks.attr("chunk_tallies"), nb::arg("pure") = true);
     nb::object merge_task = delayed(tasks.attr("merge_tallies"), nb::arg("pure") = true);

@@ -117,7 +117,7 @@ def main():
     row("simple_DEG one-vs-rest, 30,000 genes, 8 groups x 20",
         measure(lambda: deg.simple_DEG(df, groups, verbose=False)),
         measure(lambda: np.nansum(df.to_numpy())), 4)
-    del df
+    df = None
 
     table, mapping = diff_table(60, 20_000 // s, 0.05)
     row("cci_get_diff_interactions, 60 x 20,000, 4 groups, 5% NaN",
@@ -132,14 +132,14 @@ def main():
     row("get_gene_expression_mean, CSR 50,000 x 20,000 at 5%",
         measure(lambda: deg.get_gene_expression_mean(adata)),
         measure(lambda: np.nansum(x.data)))
-    del adata, x, obs
+    adata = x = obs = None
 
     pids = pd.Series(labels(2_000_000 // s, 100, "P", rng))
     cts = pd.Series(labels(2_000_000 // s, 40, "Celltype_", rng))
     row("get_population, 2,000,000 cells, object labels",
         measure(lambda: tolvar.get_population(pids, cts)),
         measure(lambda: pd.factorize(pids)), 2.5)
-    del pids, cts
+    pids = cts = None
 
     n = 1_000_000 // s
     clusters = rng.integers(0, 300, n)
@@ -154,7 +154,7 @@ def main():
     row("compute_sample_div_index, 1,000,000 cells, object labels",
         measure(lambda: tolvar.compute_sample_div_index(div)),
         measure(lambda: pd.factorize(obs["sample"])), 5)
-    del div, obs
+    div = obs = None
 
     if a.no_atlas:
         return
@@ -170,7 +170,7 @@ def main():
     detect = measure(lambda: deg.get_gene_expression_mean(atlas))
     row("  get_gene_expression_mean(nz_pct=False) vs detection mode",
         measure(lambda: deg.get_gene_expression_mean(atlas, nz_pct=False)), detect, 1.5)
-    del atlas, x
+    atlas = x = None
     fac = measure(lambda: pd.factorize(obs["sample"]))
     row("  get_sample_to_group_map, categorical columns",
         measure(lambda: deg.get_sample_to_group_map(obs["sample"], obs["condition"])), fac, 3)

@@ -17,3 +17,17 @@ def merge_tallies(parts):
 
 def project_rows(block, model):
     return model.transform(block)
+
+
+def take_rows(block, rows):
+    return block[rows]
+
+
+def stack_rows(parts):
+    import scipy.sparse as sp
+
+    if parts and sp.issparse(parts[0]):
+        return sp.vstack(parts, format="csr")
+    import numpy as np
+
+    return np.concatenate(parts)

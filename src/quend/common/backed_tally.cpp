@@ -65,7 +65,10 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
                                const ColumnSelection& sel, bool with_sums) {
     nb::object np = nb::module_::import_("numpy");
     nb::object g = X.attr("group");
-    const bool by_rows = nb::cast<std::string>(X.attr("format")) == "csr";
+    // `format` from anndata 0.11 on, `format_str` before.
+    nb::object format = nb::getattr(X, "format", nb::none());
+    if (format.is_none()) format = X.attr("format_str");
+    const bool by_rows = nb::cast<std::string>(format) == "csr";
     nb::object data = g["data"], indices = g["indices"];
     BlockReader data_reader(data), indices_reader(indices);
     const bool narrow_ptr = indices.attr("dtype").equal(np.attr("dtype")("int32"));

@@ -32,7 +32,10 @@ MatrixKind matrix_kind(nb::handle X) {
     if (nb::cast<bool>(nb::module_::import_("scipy.sparse").attr("issparse")(X))) return MatrixKind::in_memory;
     if (instance_of_loaded(X, "pandas", "DataFrame")) return MatrixKind::in_memory;
     if (instance_of_loaded(X, "dask.array", "Array")) return MatrixKind::dask;
-    if (instance_of_loaded(X, "anndata.abc", "CSRDataset") || instance_of_loaded(X, "anndata.abc", "CSCDataset"))
+    // anndata.abc names the backed sparse types from 0.11 on; older releases
+    // have only their common base.
+    if (instance_of_loaded(X, "anndata.abc", "CSRDataset") || instance_of_loaded(X, "anndata.abc", "CSCDataset") ||
+        instance_of_loaded(X, "anndata._core.sparse_dataset", "BaseCompressedSparseDataset"))
         return MatrixKind::backed_sparse;
     if (instance_of_loaded(X, "h5py", "Dataset") || instance_of_loaded(X, "zarr", "Array"))
         return MatrixKind::backed_dense;

@@ -14,10 +14,38 @@ namespace {
 using quend::glue::MatrixKind;
 using quend::glue::span;
 
+// Rows at the ascending positions `rows` of a Dask X: one task per row chunk
+// that holds some, each taking its rows from its own block. (Older dask
+// releases cannot fancy-index sparse chunks across blocks.)
+nb::object gather_dask_rows(O X, O rows) {
+    nb::object np = quend::glue::ns("np");
+    nb::object tasks = nb::module_::import_("orvalen._dask");
+    nb::object delayed = nb::module_::import_("dask").attr("delayed");
+    if (nb::cast<std::size_t>(nb::cast<nb::tuple>(X.attr("numblocks"))[1]) > 1) {
+        nb::dict whole_rows;
+        whole_rows[nb::int_(1)] = nb::int_(-1);
+        X = X.attr("rechunk")(whole_rows);
+    }
+    nb::object ends = np.attr("cumsum")(nb::cast<nb::tuple>(X.attr("chunks"))[0]);
+    nb::object cuts = np.attr("searchsorted")(rows, ends);
+    nb::list parts;
+    std::size_t lo = 0, start = 0;
+    const std::size_t n_blocks = nb::len(ends);
+    for (std::size_t i = 0; i < n_blocks; ++i) {
+        const std::size_t cut = nb::cast<std::size_t>(cuts[nb::int_(i)]);
+        if (cut > lo) parts.append(delayed(tasks.attr("take_rows"))(X.attr("blocks")[nb::int_(i)],
+                                                                    rows[span(lo, cut)] - nb::int_(start)));
+        lo = cut;
+        start = nb::cast<std::size_t>(ends[nb::int_(i)]);
+    }
+    nb::object taken = nb::module_::import_("dask").attr("compute")(*parts);
+    return tasks.attr("stack_rows")(nb::list(taken));
+}
+
 // Rows at the ascending positions `rows` of a backed or Dask X, in memory.
 nb::object gather_rows(O X, MatrixKind kind, O rows) {
     nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
-    if (kind == MatrixKind::dask) return X[nb::make_tuple(rows, all)].attr("compute")();
+    if (kind == MatrixKind::dask) return gather_dask_rows(X, rows);
     if (kind == MatrixKind::backed_dense && nb::hasattr(X, "oindex")) return X.attr("oindex")[nb::make_tuple(rows, all)];
     return X[rows];
 }

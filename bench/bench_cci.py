@@ -5,6 +5,7 @@
 Each line gives the package's best time, the reference's time, their ratio
 and the peak memory the call adds on top of what the process held before it.
 """
+
 import argparse
 import gc
 import time
@@ -35,8 +36,9 @@ def diff_table(n_samples, n_items, nan_frac, seed=0):
 
 def cci_dict(n_samples, per_sample, universe, seed=1):
     rng = np.random.default_rng(seed)
-    ids = np.array([f"G{i % 997}_H{i // 997}--{CELLS[i % 8]}|{CELLS[(i // 8) % 8]}" for i in range(universe)],
-                   dtype=object)
+    ids = np.array(
+        [f"G{i % 997}_H{i // 997}--{CELLS[i % 8]}|{CELLS[(i // 8) % 8]}" for i in range(universe)], dtype=object
+    )
     out = {}
     for s in range(n_samples):
         pick = rng.choice(universe, size=per_sample, replace=False)
@@ -45,10 +47,17 @@ def cci_dict(n_samples, per_sample, universe, seed=1):
         gp = [p[0].split("_") for p in parts]
         cp = [p[1].split("|") for p in parts]
         out[f"sample {s}"] = pd.DataFrame(
-            {"gene_A": [g[0] for g in gp], "gene_B": [g[1] for g in gp], "cell_A": [c[0] for c in cp],
-             "cell_B": [c[1] for c in cp], "mean": rng.gamma(2.0, 0.6, per_sample),
-             "pval": rng.uniform(size=per_sample) ** 3, "rank": rng.uniform(size=per_sample)},
-            index=idx)
+            {
+                "gene_A": [g[0] for g in gp],
+                "gene_B": [g[1] for g in gp],
+                "cell_A": [c[0] for c in cp],
+                "cell_B": [c[1] for c in cp],
+                "mean": rng.gamma(2.0, 0.6, per_sample),
+                "pval": rng.uniform(size=per_sample) ** 3,
+                "rank": rng.uniform(size=per_sample),
+            },
+            index=idx,
+        )
     return out
 
 
@@ -152,15 +161,21 @@ def report(name, pkg, ref, bar):
     (tp, mp, _), (tr, mr, _) = pkg, ref
     fmt = lambda m: "n/a" if m is None else f"{m:.1f} MiB"
     ratio = tr / tp
-    print(f"{name:<44} package {tp * 1e3:9.1f} ms  reference {tr * 1e3:9.1f} ms  ratio {ratio:6.1f}x"
-          f"  (bar {bar}x: {'ok' if ratio >= bar else 'MISSED'})  peak +{fmt(mp)} vs +{fmt(mr)}")
+    print(
+        f"{name:<44} package {tp * 1e3:9.1f} ms  reference {tr * 1e3:9.1f} ms  ratio {ratio:6.1f}x"
+        f"  (bar {bar}x: {'ok' if ratio >= bar else 'MISSED'})  peak +{fmt(mp)} vs +{fmt(mr)}"
+    )
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--quick", action="store_true", help="smaller inputs, for a smoke run")
-    ap.add_argument("--only", choices=["diff", "means", "plot"], action="append",
-                    help="run only these (repeatable); the difference test's reference alone takes minutes")
+    ap.add_argument(
+        "--only",
+        choices=["diff", "means", "plot"],
+        action="append",
+        help="run only these (repeatable); the difference test's reference alone takes minutes",
+    )
     args = ap.parse_args()
     run = set(args.only or ["diff", "means", "plot"])
     n_items, per_sample, universe = (2000, 500, 2000) if args.quick else (20000, 5000, 20000)

@@ -10,6 +10,7 @@ Every measurement runs in a fresh child process; the peak extra memory is
 the resident-set high-water mark (reset just before the call) minus the
 resident size before it, so allocations made in C++ are counted too.
 """
+
 import json
 import subprocess
 import sys
@@ -41,7 +42,7 @@ def _make_input(case):
         block[: len(block) // 10, : cfg["per_group"]] += 1.0
         if cfg["nan"]:
             block[rng.random(block.shape) < cfg["nan"]] = np.nan
-        x[i:i + len(block)] = block
+        x[i : i + len(block)] = block
     df = pd.DataFrame(x, index=[f"gene{i}" for i in range(N_GENES)], columns=[f"s{j}" for j in range(n)])
     groups = [f"G{k}" for k in range(cfg["groups"]) for _ in range(cfg["per_group"])]
     if cfg["kind"] == "pair":
@@ -59,16 +60,20 @@ def _child(case, impl):
     kind = CASES[case]["kind"]
     if impl == "package":
         if kind == "pair":
+
             def run():
                 return deg.simple_DEG_pair(df, groups, ref_condition="ref", verbose=False)
         else:
+
             def run():
                 return deg.simple_DEG(df, groups, verbose=False)
     else:
         if kind == "pair":
+
             def run():
                 return reference_pair(df, groups, "ref")
         else:
+
             def run():
                 out = {}
                 for g in pd.unique(pd.Series(groups)):
@@ -76,6 +81,7 @@ def _child(case, impl):
                     if not res["error"]:
                         out[f"{g}_vs_others"] = res
                 return out
+
     before = rss_status()["VmRSS"]
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")
@@ -96,8 +102,13 @@ def _child(case, impl):
 
 
 def _measure(case, impl):
-    out = subprocess.run([sys.executable, "-m", "bench.bench_deg", "--child", case, impl],
-                         cwd=ROOT, capture_output=True, text=True, check=True)
+    out = subprocess.run(
+        [sys.executable, "-m", "bench.bench_deg", "--child", case, impl],
+        cwd=ROOT,
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     return json.loads(out.stdout.strip().splitlines()[-1])
 
 
@@ -106,16 +117,21 @@ def main(argv):
         _child(argv[1], argv[2])
         return
     cases = argv or list(CASES)
-    print(f"{'case':<12} {'package s':>10} {'reference s':>12} {'speed-up':>9} {'bar':>5} "
-          f"{'peak extra MB':>14} {'table MB':>9} {'peak/table':>10} {'ref peak/table':>15}")
+    print(
+        f"{'case':<12} {'package s':>10} {'reference s':>12} {'speed-up':>9} {'bar':>5} "
+        f"{'peak extra MB':>14} {'table MB':>9} {'peak/table':>10} {'ref peak/table':>15}"
+    )
     for case in cases:
         pkg = _measure(case, "package")
         ref = _measure(case, "reference")
         ratio = ref["time"] / pkg["time"]
         mb = 1024.0 * 1024.0
-        print(f"{case:<12} {pkg['time']:>10.3f} {ref['time']:>12.3f} {ratio:>8.1f}x {BARS[case]:>4.0f}x "
-              f"{pkg['peak'] / mb:>14.1f} {pkg['table'] / mb:>9.1f} {pkg['peak'] / pkg['table']:>10.3f} "
-              f"{ref['peak'] / ref['table']:>15.2f}", flush=True)
+        print(
+            f"{case:<12} {pkg['time']:>10.3f} {ref['time']:>12.3f} {ratio:>8.1f}x {BARS[case]:>4.0f}x "
+            f"{pkg['peak'] / mb:>14.1f} {pkg['table'] / mb:>9.1f} {pkg['peak'] / pkg['table']:>10.3f} "
+            f"{ref['peak'] / ref['table']:>15.2f}",
+            flush=True,
+        )
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ peak extra resident memory of one call.
     python bench/bench_floor.py --small       # a quick run of the script itself
     python bench/bench_floor.py --no-atlas    # skip the 1,000,000-cell AnnData
 """
+
 import argparse
 import gc
 import os
@@ -54,8 +55,10 @@ def row(name, pkg, floor, bar=None):
     (tp, mp), (tf, _) = pkg, floor
     ratio = tp / tf
     verdict = "" if bar is None else f"  (bar {bar}x: {'ok' if ratio <= bar else 'MISSED'})"
-    print(f"{name:<58} package {tp:8.3f} s  one pass {tf:8.3f} s  ratio {ratio:6.1f}x  peak +{mp:7.1f} MiB{verdict}",
-          flush=True)
+    print(
+        f"{name:<58} package {tp:8.3f} s  one pass {tf:8.3f} s  ratio {ratio:6.1f}x  peak +{mp:7.1f} MiB{verdict}",
+        flush=True,
+    )
 
 
 def labels(n, k, prefix, rng):
@@ -77,6 +80,7 @@ def deg_table(n_genes, groups, per_group, nan):
 def random_csr(n, g, density, seed):
     """Canonical CSR (sorted, distinct columns per row), as stored atlases are."""
     import scipy.sparse as sp
+
     rng = np.random.default_rng(seed)
     indptr = [np.zeros(1, np.int64)]
     indices, step = [], 20_000
@@ -101,6 +105,7 @@ def main():
     a = ap.parse_args()
     warnings.simplefilter("ignore")
     import anndata as ad
+
     from orvalen import deg, tolvar
 
     s = 10 if a.small else 1
@@ -109,51 +114,72 @@ def main():
 
     df, groups = deg_table(30_000 // s, 2, 100, 0.05)
     pair_groups = ["ref" if g == "G0" else "test" for g in groups]
-    row("simple_DEG_pair, 30,000 genes x 200 samples, 5% NaN",
+    row(
+        "simple_DEG_pair, 30,000 genes x 200 samples, 5% NaN",
         measure(lambda: deg.simple_DEG_pair(df, pair_groups, verbose=False)),
-        measure(lambda: np.nansum(df.to_numpy())))
+        measure(lambda: np.nansum(df.to_numpy())),
+    )
 
     df, groups = deg_table(30_000 // s, 8, 20, 0.0)
-    row("simple_DEG one-vs-rest, 30,000 genes, 8 groups x 20",
+    row(
+        "simple_DEG one-vs-rest, 30,000 genes, 8 groups x 20",
         measure(lambda: deg.simple_DEG(df, groups, verbose=False)),
-        measure(lambda: np.nansum(df.to_numpy())), 4)
+        measure(lambda: np.nansum(df.to_numpy())),
+        4,
+    )
     df = None
 
     table, mapping = diff_table(60, 20_000 // s, 0.05)
-    row("cci_get_diff_interactions, 60 x 20,000, 4 groups, 5% NaN",
+    row(
+        "cci_get_diff_interactions, 60 x 20,000, 4 groups, 5% NaN",
         measure(lambda: tolvar.cci_get_diff_interactions(table, mapping)),
-        measure(lambda: np.nansum(table.to_numpy())), 4)
+        measure(lambda: np.nansum(table.to_numpy())),
+        4,
+    )
 
     x = random_csr(50_000 // s, 20_000 // s, 0.05, 2)
     smp = labels(x.shape[0], 40, "S", rng)
-    obs = pd.DataFrame({"sample": pd.Categorical(smp), "condition": pd.Categorical(np.where(smp < "S020", "a", "b"))},
-                       index=[f"c{i}" for i in range(x.shape[0])])
+    obs = pd.DataFrame(
+        {"sample": pd.Categorical(smp), "condition": pd.Categorical(np.where(smp < "S020", "a", "b"))},
+        index=[f"c{i}" for i in range(x.shape[0])],
+    )
     adata = ad.AnnData(X=x, obs=obs, var=pd.DataFrame(index=[f"g{j}" for j in range(x.shape[1])]))
-    row("get_gene_expression_mean, CSR 50,000 x 20,000 at 5%",
+    row(
+        "get_gene_expression_mean, CSR 50,000 x 20,000 at 5%",
         measure(lambda: deg.get_gene_expression_mean(adata)),
-        measure(lambda: np.nansum(x.data)))
+        measure(lambda: np.nansum(x.data)),
+    )
     adata = x = obs = None
 
     pids = pd.Series(labels(2_000_000 // s, 100, "P", rng))
     cts = pd.Series(labels(2_000_000 // s, 40, "Celltype_", rng))
-    row("get_population, 2,000,000 cells, object labels",
+    row(
+        "get_population, 2,000,000 cells, object labels",
         measure(lambda: tolvar.get_population(pids, cts)),
-        measure(lambda: pd.factorize(pids)), 2.5)
+        measure(lambda: pd.factorize(pids)),
+        2.5,
+    )
     pids = cts = None
 
     n = 1_000_000 // s
     clusters = rng.integers(0, 300, n)
     samples = np.where(clusters % 2 == 0, clusters % 100, rng.integers(0, 100, n))
-    obs = pd.DataFrame({
-        "sample": np.array([f"P{v:03d}" for v in range(100)], dtype=object)[samples],
-        "cnv_cluster": np.array([str(v) for v in range(300)], dtype=object)[clusters],
-        "ploidy_dec": np.where(rng.random(n) < 0.4, "Aneuploid", "Diploid").astype(object),
-        "cnv_ref_ind": rng.random(n) < 0.1,
-    }, index=pd.Index([f"c{i}" for i in range(n)]))
+    obs = pd.DataFrame(
+        {
+            "sample": np.array([f"P{v:03d}" for v in range(100)], dtype=object)[samples],
+            "cnv_cluster": np.array([str(v) for v in range(300)], dtype=object)[clusters],
+            "ploidy_dec": np.where(rng.random(n) < 0.4, "Aneuploid", "Diploid").astype(object),
+            "cnv_ref_ind": rng.random(n) < 0.1,
+        },
+        index=pd.Index([f"c{i}" for i in range(n)]),
+    )
     div = ad.AnnData(obs=obs)
-    row("compute_sample_div_index, 1,000,000 cells, object labels",
+    row(
+        "compute_sample_div_index, 1,000,000 cells, object labels",
         measure(lambda: tolvar.compute_sample_div_index(div)),
-        measure(lambda: pd.factorize(obs["sample"])), 5)
+        measure(lambda: pd.factorize(obs["sample"])),
+        5,
+    )
     div = obs = None
 
     if a.no_atlas:
@@ -163,21 +189,30 @@ def main():
     codes = rng.integers(0, 100, n)
     names = np.array([f"S{i:03d}" for i in range(100)], dtype=object)
     cond = np.array(["ctrl", "case"], dtype=object)
-    obs = pd.DataFrame({"sample": pd.Categorical(names[codes]), "condition": pd.Categorical(cond[codes % 2])},
-                       index=[f"c{i}" for i in range(n)])
+    obs = pd.DataFrame(
+        {"sample": pd.Categorical(names[codes]), "condition": pd.Categorical(cond[codes % 2])},
+        index=[f"c{i}" for i in range(n)],
+    )
     atlas = ad.AnnData(X=x, obs=obs, var=pd.DataFrame(index=[f"g{j}" for j in range(x.shape[1])]))
     print(f"atlas: {n:,} cells x 10,000 genes, CSR at 2%, 100 samples as categoricals")
     detect = measure(lambda: deg.get_gene_expression_mean(atlas))
-    row("  get_gene_expression_mean(nz_pct=False) vs detection mode",
-        measure(lambda: deg.get_gene_expression_mean(atlas, nz_pct=False)), detect, 1.5)
+    row(
+        "  get_gene_expression_mean(nz_pct=False) vs detection mode",
+        measure(lambda: deg.get_gene_expression_mean(atlas, nz_pct=False)),
+        detect,
+        1.5,
+    )
     atlas = x = None
     fac = measure(lambda: pd.factorize(obs["sample"]))
-    row("  get_sample_to_group_map, categorical columns",
-        measure(lambda: deg.get_sample_to_group_map(obs["sample"], obs["condition"])), fac, 3)
+    row(
+        "  get_sample_to_group_map, categorical columns",
+        measure(lambda: deg.get_sample_to_group_map(obs["sample"], obs["condition"])),
+        fac,
+        3,
+    )
     s_obj, c_obj = obs["sample"].astype(object), obs["condition"].astype(object)
     fac = measure(lambda: pd.factorize(s_obj))
-    row("  get_sample_to_group_map, object columns",
-        measure(lambda: deg.get_sample_to_group_map(s_obj, c_obj)), fac, 3)
+    row("  get_sample_to_group_map, object columns", measure(lambda: deg.get_sample_to_group_map(s_obj, c_obj)), fac, 3)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@ used to cost), and each child's peak memory.
 
     python bench/bench_import.py [repeats]
 """
+
 import os
 import subprocess
 import sys
@@ -32,8 +33,13 @@ CASES = [
 def best(stmt, repeats):
     runs = []
     for _ in range(repeats):
-        out = subprocess.run([sys.executable, "-c", CHILD.format(stmt=stmt)], capture_output=True, text=True,
-                             check=True, env=dict(os.environ, MPLBACKEND="Agg"))
+        out = subprocess.run(
+            [sys.executable, "-c", CHILD.format(stmt=stmt)],
+            capture_output=True,
+            text=True,
+            check=True,
+            env=dict(os.environ, MPLBACKEND="Agg"),
+        )
         seconds, rss_kb = out.stdout.split()[-2:]
         runs.append((float(seconds), int(rss_kb)))
     return min(runs)
@@ -52,7 +58,10 @@ def main():
     base = results["import pandas"]
     for mod in ("deg", "tolvar"):
         ratio = results["import orvalen.%s" % mod] / base
-        print("ratio import orvalen.%s / import pandas: %.2f (bar 1.5) %s" % (mod, ratio, "ok" if ratio <= 1.5 else "OVER"))
+        print(
+            "ratio import orvalen.%s / import pandas: %.2f (bar 1.5) %s"
+            % (mod, ratio, "ok" if ratio <= 1.5 else "OVER")
+        )
 
 
 if __name__ == "__main__":

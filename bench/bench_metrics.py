@@ -6,6 +6,7 @@ high-water mark reached during the call above the level just before it.
     python -m bench.bench_metrics            # full sizes (from the repository root)
     python -m bench.bench_metrics --small    # quick check of the script itself
 """
+
 import argparse
 import json
 import os
@@ -21,16 +22,35 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "out")
 
 SIZES = {
-    "full": dict(expr_cells=50_000, expr_genes=20_000, density=0.05, expr_samples=40,
-                 pop_cells=2_000_000, pop_samples=100, pop_types=40,
-                 div_cells=1_000_000, div_clusters=300, div_samples=100),
-    "small": dict(expr_cells=5_000, expr_genes=2_000, density=0.05, expr_samples=40,
-                  pop_cells=200_000, pop_samples=100, pop_types=40,
-                  div_cells=100_000, div_clusters=300, div_samples=100),
+    "full": dict(
+        expr_cells=50_000,
+        expr_genes=20_000,
+        density=0.05,
+        expr_samples=40,
+        pop_cells=2_000_000,
+        pop_samples=100,
+        pop_types=40,
+        div_cells=1_000_000,
+        div_clusters=300,
+        div_samples=100,
+    ),
+    "small": dict(
+        expr_cells=5_000,
+        expr_genes=2_000,
+        density=0.05,
+        expr_samples=40,
+        pop_cells=200_000,
+        pop_samples=100,
+        pop_types=40,
+        div_cells=100_000,
+        div_clusters=300,
+        div_samples=100,
+    ),
 }
 
 
 # ---------------------------------------------------------------- memory
+
 
 def _reset_peak():
     with open("/proc/self/clear_refs", "w") as f:
@@ -40,6 +60,7 @@ def _reset_peak():
 def measure(fn, repeat=1):
     """Best wall time over `repeat` calls and peak extra resident memory."""
     import gc
+
     gc.collect()
     _reset_peak()
     base = rss_status()["VmRSS"]
@@ -54,12 +75,14 @@ def measure(fn, repeat=1):
 
 # ---------------------------------------------------------------- data
 
+
 def expr_path(size):
     return os.path.join(OUT, f"expr_{size}.npz")
 
 
 def make_expr_matrix(size):
     import scipy.sparse as sp
+
     p = SIZES[size]
     path = expr_path(size)
     if os.path.exists(path):
@@ -84,6 +107,7 @@ def load_expr_adata(size):
     import anndata as ad
     import pandas as pd
     import scipy.sparse as sp
+
     p = SIZES[size]
     x = sp.load_npz(expr_path(size)).tocsr()
     rng = np.random.default_rng(1)
@@ -91,14 +115,16 @@ def load_expr_adata(size):
     codes = rng.integers(0, ns, n)
     samples = np.array([f"S{i:02d}" for i in range(ns)])[codes]
     cond = np.where(codes % 2 == 0, "ctrl", "case")
-    obs = pd.DataFrame({"sample": pd.Categorical(samples), "condition": pd.Categorical(cond)},
-                       index=[f"cell{i}" for i in range(n)])
+    obs = pd.DataFrame(
+        {"sample": pd.Categorical(samples), "condition": pd.Categorical(cond)}, index=[f"cell{i}" for i in range(n)]
+    )
     var = pd.DataFrame(index=[f"gene{j}" for j in range(x.shape[1])])
     return ad.AnnData(X=x, obs=obs, var=var)
 
 
 def make_labels(n, k, prefix, rng):
     import pandas as pd
+
     names = np.array([f"{prefix}{i:03d}" for i in range(k)], dtype=object)
     return pd.Series(names[rng.integers(0, k, n)])
 
@@ -116,6 +142,7 @@ def pop_inputs(size, kind):
 def div_adata(size):
     import anndata as ad
     import pandas as pd
+
     p = SIZES[size]
     rng = np.random.default_rng(3)
     n = p["div_cells"]
@@ -123,19 +150,24 @@ def div_adata(size):
     # Half the clusters patient-specific, half shared.
     own = clusters % p["div_samples"]
     samples = np.where(clusters % 2 == 0, own, rng.integers(0, p["div_samples"], n))
-    obs = pd.DataFrame({
-        "sample": pd.Categorical([f"P{s:03d}" for s in samples]),
-        "cnv_cluster": pd.Categorical(clusters.astype(str)),
-        "ploidy_dec": pd.Categorical(np.where(rng.random(n) < 0.4, "Aneuploid", "Diploid")),
-        "cnv_ref_ind": rng.random(n) < 0.1,
-    }, index=pd.Index([f"c{i}" for i in range(n)]))
+    obs = pd.DataFrame(
+        {
+            "sample": pd.Categorical([f"P{s:03d}" for s in samples]),
+            "cnv_cluster": pd.Categorical(clusters.astype(str)),
+            "ploidy_dec": pd.Categorical(np.where(rng.random(n) < 0.4, "Aneuploid", "Diploid")),
+            "cnv_ref_ind": rng.random(n) < 0.1,
+        },
+        index=pd.Index([f"c{i}" for i in range(n)]),
+    )
     return ad.AnnData(obs=obs)
 
 
 # ---------------------------------------------------------------- renderings
 
+
 def ref_gene_expression(adata, items_to_plot=[], group_col="sample"):
     import pandas as pd
+
     slst = adata.obs[group_col].unique().tolist()
     slst.sort()
     if items_to_plot is None or len(items_to_plot) == 0:
@@ -153,7 +185,9 @@ def ref_gene_expression(adata, items_to_plot=[], group_col="sample"):
 
 def ref_gene_expression_mean(adata, genes=[], group_col="sample", nz_pct=True, min_nz_pct=0.2):
     import pandas as pd
+
     from orvalen import deg
+
     slst = adata.obs[group_col].unique().tolist()
     slst.sort()
     sg_map = deg.get_sample_to_group_map(adata.obs[group_col], adata.obs["condition"])
@@ -182,6 +216,7 @@ def ref_gene_expression_mean(adata, genes=[], group_col="sample", nz_pct=True, m
 
 def ref_population(pids, cts, sort_by=[]):
     import pandas as pd
+
     pid_lst = list(set(list(pids)))
     pid_lst.sort()
     ct_lst = list(set(list(cts)))
@@ -200,9 +235,17 @@ def ref_population(pids, cts, sort_by=[]):
     return df_cnt, df_pct
 
 
-def ref_div_index(adata, sample_col="sample", cluster_col="cnv_cluster", tumor_dec="ploidy_dec",
-                  ref_ind_col="cnv_ref_ind", sdi_col="sample_diversity_index", tumor_name="Aneuploid"):
+def ref_div_index(
+    adata,
+    sample_col="sample",
+    cluster_col="cnv_cluster",
+    tumor_dec="ploidy_dec",
+    ref_ind_col="cnv_ref_ind",
+    sdi_col="sample_diversity_index",
+    tumor_name="Aneuploid",
+):
     import pandas as pd
+
     clust_lst = adata.obs[cluster_col].unique().tolist()
     clust_lst.sort()
     df = pd.DataFrame(columns=["Tumor_pct", "N_samples", "sample_diversity_index"], index=clust_lst)
@@ -230,10 +273,13 @@ def ref_div_index(adata, sample_col="sample", cluster_col="cnv_cluster", tumor_d
 
 # ---------------------------------------------------------------- child runs
 
+
 def child(case, size):
     import warnings
+
     warnings.simplefilter("ignore")
     from orvalen import deg, tolvar
+
     res = {}
     if case.startswith("expr"):
         adata = load_expr_adata(size)
@@ -274,14 +320,26 @@ def child(case, size):
 def div_adata_small():
     import anndata as ad
     import pandas as pd
-    obs = pd.DataFrame({"sample": ["a", "b"], "cnv_cluster": ["1", "1"], "ploidy_dec": ["Aneuploid", "Diploid"],
-                        "cnv_ref_ind": [True, False]})
+
+    obs = pd.DataFrame(
+        {
+            "sample": ["a", "b"],
+            "cnv_cluster": ["1", "1"],
+            "ploidy_dec": ["Aneuploid", "Diploid"],
+            "cnv_ref_ind": [True, False],
+        }
+    )
     return ad.AnnData(obs=obs)
 
 
 def run(case, size):
-    out = subprocess.run([sys.executable, "-m", "bench.bench_metrics", "--child", case, "--size", size],
-                         cwd=ROOT, capture_output=True, text=True, check=False)
+    out = subprocess.run(
+        [sys.executable, "-m", "bench.bench_metrics", "--child", case, "--size", size],
+        cwd=ROOT,
+        capture_output=True,
+        text=True,
+        check=False,
+    )
     for line in out.stdout.splitlines():
         if line.startswith("RESULT "):
             return json.loads(line[7:])
@@ -291,7 +349,9 @@ def run(case, size):
 def check_agreement(size):
     """The package and the renderings agree on the benchmark inputs themselves."""
     import pandas as pd
+
     from orvalen import tolvar
+
     pids, cts = pop_inputs("small", "object")
     got = tolvar.get_population(pids, cts)
     ref = ref_population(pids, cts)
@@ -317,28 +377,64 @@ def main():
     mb = 1 / 2**20
     rows = []
 
-    for case, label, ref_case in [("expr_pkg_ge", "get_gene_expression", "expr_ref_ge"),
-                                  ("expr_pkg_gem", "get_gene_expression_mean", "expr_ref_gem")]:
+    for case, label, ref_case in [
+        ("expr_pkg_ge", "get_gene_expression", "expr_ref_ge"),
+        ("expr_pkg_gem", "get_gene_expression_mean", "expr_ref_gem"),
+    ]:
         r, ref = run(case, size), run(ref_case, size)
-        rows.append((f"{label} (CSR f32 {p['expr_cells']}x{p['expr_genes']}, {p['expr_samples']} samples)",
-                     r["time"], ref["time"], r["peak"] * mb, ref["peak"] * mb, r["peak"] / r["x_bytes"]))
+        rows.append(
+            (
+                f"{label} (CSR f32 {p['expr_cells']}x{p['expr_genes']}, {p['expr_samples']} samples)",
+                r["time"],
+                ref["time"],
+                r["peak"] * mb,
+                ref["peak"] * mb,
+                r["peak"] / r["x_bytes"],
+            )
+        )
     r = run("expr_pkg_gem_mean", size)
-    rows.append(("get_gene_expression_mean nz_pct=False (no rendering timed)", r["time"], float("nan"),
-                 r["peak"] * mb, float("nan"), r["peak"] / r["x_bytes"]))
+    rows.append(
+        (
+            "get_gene_expression_mean nz_pct=False (no rendering timed)",
+            r["time"],
+            float("nan"),
+            r["peak"] * mb,
+            float("nan"),
+            r["peak"] / r["x_bytes"],
+        )
+    )
     x_mb = r["x_bytes"] * mb
     for kind in ["object", "categorical"]:
         pk, rf = run(f"pop_{kind}_pkg", size), run(f"pop_{kind}_ref", size)
-        rows.append((f"get_population ({p['pop_cells']} cells, {p['pop_samples']} samples, "
-                     f"{p['pop_types']} types, {kind} labels)", pk["time"], rf["time"], pk["peak"] * mb,
-                     rf["peak"] * mb, float("nan")))
+        rows.append(
+            (
+                f"get_population ({p['pop_cells']} cells, {p['pop_samples']} samples, "
+                f"{p['pop_types']} types, {kind} labels)",
+                pk["time"],
+                rf["time"],
+                pk["peak"] * mb,
+                rf["peak"] * mb,
+                float("nan"),
+            )
+        )
     pk, rf = run("div_pkg", size), run("div_ref", size)
-    rows.append((f"compute_sample_div_index ({p['div_cells']} cells, {p['div_clusters']} clusters, "
-                 f"{p['div_samples']} samples)", pk["time"], rf["time"], pk["peak"] * mb, rf["peak"] * mb,
-                 float("nan")))
+    rows.append(
+        (
+            f"compute_sample_div_index ({p['div_cells']} cells, {p['div_clusters']} clusters, "
+            f"{p['div_samples']} samples)",
+            pk["time"],
+            rf["time"],
+            pk["peak"] * mb,
+            rf["peak"] * mb,
+            float("nan"),
+        )
+    )
 
     print(f"X buffers (data+indices+indptr): {x_mb:.0f} MB")
-    print(f"{'operation':<88} {'package s':>10} {'pandas s':>10} {'speedup':>8} {'pkg MB':>8} {'pandas MB':>10} "
-          f"{'pkg/X':>6}")
+    print(
+        f"{'operation':<88} {'package s':>10} {'pandas s':>10} {'speedup':>8} {'pkg MB':>8} {'pandas MB':>10} "
+        f"{'pkg/X':>6}"
+    )
     for name, t, tr, m, mr, frac in rows:
         print(f"{name:<88} {t:10.3f} {tr:10.3f} {tr / t:8.1f} {m:8.1f} {mr:10.1f} {frac:6.3f}")
 

@@ -14,6 +14,7 @@ genes, CSR float32 at about 2 % density, in row blocks, then prints:
 Each time is the best of 3. Usage: python bench/bench_scale.py [--cells N]
 [--part backed|dask|all]
 """
+
 import argparse
 import json
 import os
@@ -43,9 +44,13 @@ def write_atlas(path, n_cells):
     rng = np.random.default_rng(0)
     samples = np.array([f"s{k:03d}" for k in range(N_SAMPLES)])
     codes = rng.integers(0, N_SAMPLES, n_cells)
-    obs = pd.DataFrame({"sample": pd.Categorical.from_codes(codes, samples),
-                        "condition": pd.Categorical.from_codes(codes % 2, ["ctl", "trt"])},
-                       index=pd.RangeIndex(n_cells).astype(str))
+    obs = pd.DataFrame(
+        {
+            "sample": pd.Categorical.from_codes(codes, samples),
+            "condition": pd.Categorical.from_codes(codes % 2, ["ctl", "trt"]),
+        },
+        index=pd.RangeIndex(n_cells).astype(str),
+    )
     var = pd.DataFrame(index=[f"G{j}" for j in range(N_GENES)])
     tmp = path.with_suffix(".part")
     ad.AnnData(sp.csr_matrix((n_cells, N_GENES), dtype=np.float32), obs=obs, var=var).write_h5ad(tmp)
@@ -67,7 +72,7 @@ def write_atlas(path, n_cells):
             indices.resize((nnz + n,))
             data[nnz:] = rng.integers(1, 30, n).astype(np.float32)
             indices[nnz:] = cols.astype(np.int32)
-            indptr[r0 + 1:r1 + 1] = nnz + np.cumsum(np.bincount(rows, minlength=r1 - r0))
+            indptr[r0 + 1 : r1 + 1] = nnz + np.cumsum(np.bincount(rows, minlength=r1 - r0))
             nnz += n
     tmp.rename(path)
 
@@ -104,12 +109,14 @@ def backed_child(path, what):
         "get_gene_expression_mean": lambda: deg.get_gene_expression_mean(adata, nz_pct=False),
     }
     if what == "h5py floor":
+
         def floor():
             with h5py.File(path, "r") as f:
                 data, indices = f["X/data"], f["X/indices"]
                 step = orvalen.settings.block_bytes // 8
                 for p0 in range(0, data.shape[0], step):
-                    data[p0:p0 + step], indices[p0:p0 + step]
+                    data[p0 : p0 + step], indices[p0 : p0 + step]
+
         fn = floor
     else:
         fn = calls[what]
@@ -127,8 +134,9 @@ def run_backed(path):
     print(f"backed, one process, best of {REPEATS}:")
     res = {}
     for what in ("h5py floor", "get_gene_expression", "get_gene_expression_mean"):
-        p = subprocess.run([sys.executable, __file__, "--child", str(path), what], check=True,
-                           capture_output=True, text=True)
+        p = subprocess.run(
+            [sys.executable, __file__, "--child", str(path), what], check=True, capture_output=True, text=True
+        )
         res[what] = json.loads(p.stdout.strip().splitlines()[-1])
         r = res[what]
         ratio = r["time"] / res["h5py floor"]["time"]
@@ -137,7 +145,6 @@ def run_backed(path):
 
 def run_dask(path):
     import anndata as ad
-    import dask.array as da
     import h5py
     import pandas as pd
     from anndata.experimental import read_elem_lazy
@@ -145,8 +152,11 @@ def run_dask(path):
 
     from orvalen import deg, tolvar
 
-    with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster, \
-            Client(cluster), h5py.File(path, "r") as f:
+    with (
+        LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster,
+        Client(cluster),
+        h5py.File(path, "r") as f,
+    ):
         backed = ad.read_h5ad(path, backed="r")
         x = read_elem_lazy(f["X"], chunks=(50_000, -1))
         adata = ad.AnnData(X=x, obs=backed.obs.copy(), var=backed.var.copy())
@@ -167,8 +177,15 @@ def run_dask(path):
             same = ""
             if ref.exists():
                 # Loose on label dtypes only: the reference may come from another pandas.
-                pd.testing.assert_frame_equal(out, pd.read_pickle(ref), check_exact=False, rtol=1e-12,
-                                              check_dtype=False, check_index_type=False, check_column_type=False)
+                pd.testing.assert_frame_equal(
+                    out,
+                    pd.read_pickle(ref),
+                    check_exact=False,
+                    rtol=1e-12,
+                    check_dtype=False,
+                    check_index_type=False,
+                    check_column_type=False,
+                )
                 same = "  equal to backed"
             print(f"  {name:26s} {t:7.2f} s  ({t / t_floor:4.2f}x pass){same}")
         try:

@@ -6,6 +6,7 @@ text, that no line lies deeper than max_depth, and reports time and memory.
 
     python -m bench.bench_tree
 """
+
 import gc
 import resource
 import sys
@@ -20,13 +21,28 @@ import pandas as pd
 from orvalen import tolvar
 
 LIMITED = [
-    "gene_to_band_map", "Celltype_marker_DB", "Pathways_DB", "cnv", "DEG_grouping_vars", "DEG_stat",
-    "DEG_vs_ref_stat", "run summary", "log", "quillmark_summary", "cnv_neighbors_info", "Zenta_summary",
-    "lut_sample_to_cond", "analysis_parameters", "usr_param", "quillmark_results", "Zenta_result",
+    "gene_to_band_map",
+    "Celltype_marker_DB",
+    "Pathways_DB",
+    "cnv",
+    "DEG_grouping_vars",
+    "DEG_stat",
+    "DEG_vs_ref_stat",
+    "run summary",
+    "log",
+    "quillmark_summary",
+    "cnv_neighbors_info",
+    "Zenta_summary",
+    "lut_sample_to_cond",
+    "analysis_parameters",
+    "usr_param",
+    "quillmark_results",
+    "Zenta_result",
 ]
 
 
 # --- straightforward rendering --------------------------------------------
+
 
 def py_info(value, key_name=None, level_of_value=None, max_depth=3, n_to_show=3, limited_keys=None):
     if key_name and key_name in limited_keys:
@@ -67,7 +83,7 @@ def py_listing(obj, depth, prefix, max_depth, n_to_show, limited, ss):
     keys = list(obj.keys())
     width = max(len(str(k)) for k in keys)
     for i, key in enumerate(keys):
-        last = all(k in limited for k in keys[i + 1:])
+        last = all(k in limited for k in keys[i + 1 :])
         value = obj[key]
         info = py_info(value, key, depth + 1, max_depth, n_to_show, limited)
         if key in limited:
@@ -89,8 +105,9 @@ def py_tree(obj, max_depth=3, n_to_show=3, limited=None, depth=0, prefix="", ss=
             ss += prefix + ("└── " if last else "├── ") + name + ": "
             ss += py_info(value, name, 1, max_depth, n_to_show, limited) + "\n"
             if name in ("uns", "obsm", "obsp", "varm", "varp") and depth + 1 < max_depth:
-                ss = py_listing(value, depth + 1, prefix + ("     " if last else "│    "), max_depth, n_to_show,
-                                limited, ss)
+                ss = py_listing(
+                    value, depth + 1, prefix + ("     " if last else "│    "), max_depth, n_to_show, limited, ss
+                )
         return ss
     if isinstance(obj, dict):
         if depth == 0:
@@ -100,6 +117,7 @@ def py_tree(obj, max_depth=3, n_to_show=3, limited=None, depth=0, prefix="", ss=
 
 
 # --- data -----------------------------------------------------------------
+
 
 def make_adata(n_keys=10_000, nesting=100, all_dicts=False):
     with warnings.catch_warnings():

@@ -39,8 +39,15 @@ N_GENES = 2000
 SAMPLES = ["N01", "N02", "N03", "T01", "T02", "T03"]
 CONDITIONS = ["Normal", "Normal", "Normal", "Tumor", "Tumor", "Tumor"]
 # Cell-type names as the label helpers know them (major annotation level).
-CELL_TYPES = ["Epithelial cell", "T cell", "Smooth muscle cell", "Fibroblast",
-              "Myeloid cell", "Endothelial cell", "B cell"]
+CELL_TYPES = [
+    "Epithelial cell",
+    "T cell",
+    "Smooth muscle cell",
+    "Fibroblast",
+    "Myeloid cell",
+    "Endothelial cell",
+    "B cell",
+]
 IMMUNE = {"T cell", "Myeloid cell", "B cell"}
 N_MARKERS = 15
 N_UP, N_DOWN = 60, 40
@@ -67,18 +74,18 @@ def _composition(rng, condition):
 def _expression(rng, genes, cell_type_codes, sample_codes):
     """Sparse CSR matrix of log-normalised values plus the planted truth."""
     n_types = len(CELL_TYPES)
-    mu = rng.uniform(0.4, 1.5, size=N_GENES)            # level when detected
+    mu = rng.uniform(0.4, 1.5, size=N_GENES)  # level when detected
     detect = np.clip(rng.beta(1.2, 6.0, size=N_GENES), 0.02, 0.9)
     detect_by_type = np.tile(detect, (n_types, 1))
 
     order = rng.permutation(N_GENES)
-    markers = order[:N_MARKERS * n_types].reshape(n_types, N_MARKERS)
+    markers = order[: N_MARKERS * n_types].reshape(n_types, N_MARKERS)
     for t in range(n_types):
         detect_by_type[:, markers[t]] = 0.02
         detect_by_type[t, markers[t]] = 0.85
     # Condition effects go to well-detected genes that mark no cell type.
-    candidates = [g for g in order[N_MARKERS * n_types:] if detect[g] >= 0.2]
-    planted = np.array(candidates[:N_UP + N_DOWN])
+    candidates = [g for g in order[N_MARKERS * n_types :] if detect[g] >= 0.2]
+    planted = np.array(candidates[: N_UP + N_DOWN])
     up, down = planted[:N_UP], planted[N_UP:]
     # Three samples per group leave Welch's test few degrees of freedom, so
     # the planted genes are well detected and steady between patients.
@@ -100,29 +107,32 @@ def _expression(rng, genes, cell_type_codes, sample_codes):
         hit = rng.random(p.shape) < p
         r, c = np.nonzero(hit)
         vals = mu[c] * sample_factor[s, c] * rng.gamma(10.0, 0.1, size=c.size)
-        blocks.append(sp.csr_matrix((vals.astype(np.float32), (r, c)),
-                                    shape=(rows.size, N_GENES), dtype=np.float32))
+        blocks.append(sp.csr_matrix((vals.astype(np.float32), (r, c)), shape=(rows.size, N_GENES), dtype=np.float32))
     X = sp.vstack(blocks, format="csr", dtype=np.float32)
     X.sort_indices()
 
-    planted_df = pd.DataFrame({
-        "gene": [genes[g] for g in planted],
-        "direction": ["up"] * N_UP + ["down"] * N_DOWN,
-        "fold": np.round(fold[planted], 4),
-    })
-    marker_df = pd.DataFrame({
-        "cell_type": np.repeat(CELL_TYPES, N_MARKERS),
-        "gene": [genes[g] for g in markers.ravel()],
-    })
+    planted_df = pd.DataFrame(
+        {
+            "gene": [genes[g] for g in planted],
+            "direction": ["up"] * N_UP + ["down"] * N_DOWN,
+            "fold": np.round(fold[planted], 4),
+        }
+    )
+    marker_df = pd.DataFrame(
+        {
+            "cell_type": np.repeat(CELL_TYPES, N_MARKERS),
+            "gene": [genes[g] for g in markers.ravel()],
+        }
+    )
     return X, planted_df, marker_df, planted
 
 
 def _obs(rng):
     sizes = rng.multinomial(N_CELLS - 600 * len(SAMPLES), [1 / len(SAMPLES)] * len(SAMPLES)) + 600
     sample_codes = np.repeat(np.arange(len(SAMPLES)), sizes)
-    ct_codes = np.concatenate([
-        rng.choice(len(CELL_TYPES), size=n, p=_composition(rng, CONDITIONS[s]))
-        for s, n in enumerate(sizes)])
+    ct_codes = np.concatenate(
+        [rng.choice(len(CELL_TYPES), size=n, p=_composition(rng, CONDITIONS[s])) for s, n in enumerate(sizes)]
+    )
     samples = np.array(SAMPLES)[sample_codes]
     conditions = np.array(CONDITIONS)[sample_codes]
     cell_types = np.array(CELL_TYPES)[ct_codes]
@@ -132,8 +142,9 @@ def _obs(rng):
     # Copy-number clusters: one private cluster per tumour, shared clusters
     # for normal epithelium, stroma and immune cells; a few cells land in the
     # wrong cluster, as they do in real inference.
-    cluster = np.where(cell_types == "Epithelial cell", "5",
-                       np.where(np.isin(cell_types, list(IMMUNE)), "0", "4")).astype(object)
+    cluster = np.where(
+        cell_types == "Epithelial cell", "5", np.where(np.isin(cell_types, list(IMMUNE)), "0", "4")
+    ).astype(object)
     for k, s in enumerate(SAMPLES[3:]):
         cluster[malignant & (samples == s)] = str(k + 1)
     noise = rng.random(N_CELLS) < 0.02
@@ -143,15 +154,18 @@ def _obs(rng):
     ploidy = np.where(tumour_cluster ^ flip, "Aneuploid", "Diploid")
     ref_ind = np.isin(cell_types, list(IMMUNE)) & ~tumour_cluster
 
-    obs = pd.DataFrame({
-        "sample": pd.Categorical(samples, categories=SAMPLES),
-        "condition": pd.Categorical(conditions, categories=["Normal", "Tumor"]),
-        "cell_type": pd.Categorical(cell_types, categories=CELL_TYPES),
-        "malignancy": pd.Categorical(np.where(malignant, "Tumor", "Normal"), categories=["Tumor", "Normal"]),
-        "cnv_cluster": pd.Categorical(cluster.astype(str), categories=["0", "1", "2", "3", "4", "5"]),
-        "ploidy_dec": pd.Categorical(ploidy, categories=["Aneuploid", "Diploid"]),
-        "cnv_ref_ind": ref_ind,
-    }, index=pd.Index(["cell%05d" % (i + 1) for i in range(N_CELLS)]))
+    obs = pd.DataFrame(
+        {
+            "sample": pd.Categorical(samples, categories=SAMPLES),
+            "condition": pd.Categorical(conditions, categories=["Normal", "Tumor"]),
+            "cell_type": pd.Categorical(cell_types, categories=CELL_TYPES),
+            "malignancy": pd.Categorical(np.where(malignant, "Tumor", "Normal"), categories=["Tumor", "Normal"]),
+            "cnv_cluster": pd.Categorical(cluster.astype(str), categories=["0", "1", "2", "3", "4", "5"]),
+            "ploidy_dec": pd.Categorical(ploidy, categories=["Aneuploid", "Diploid"]),
+            "cnv_ref_ind": ref_ind,
+        },
+        index=pd.Index(["cell%05d" % (i + 1) for i in range(N_CELLS)]),
+    )
     return obs, sample_codes, ct_codes
 
 
@@ -173,15 +187,18 @@ def _marker_tables(X, ct_codes, genes):
         nz_a = np.asarray((ia @ nz).sum(axis=0)).ravel()
         nz_b = np.asarray((ib @ nz).sum(axis=0)).ravel()
         ma, mb = sum_a / na, sum_b / nb
-        va = np.maximum(sq_a / na - ma ** 2, 1e-12) * na / (na - 1)
-        vb = np.maximum(sq_b / nb - mb ** 2, 1e-12) * nb / (nb - 1)
+        va = np.maximum(sq_a / na - ma**2, 1e-12) * na / (na - 1)
+        vb = np.maximum(sq_b / nb - mb**2, 1e-12) * nb / (nb - 1)
         score = (ma - mb) / np.sqrt(va / na + vb / nb)
-        df = pd.DataFrame({
-            "score": np.round(score, 4),
-            "logFC": np.round(np.log2((ma + 1e-9) / (mb + 1e-9)), 4),
-            "nz_pct_test": np.round(nz_a / na, 4),
-            "nz_pct_ref": np.round(nz_b / nb, 4),
-        }, index=pd.Index(genes, name="gene"))
+        df = pd.DataFrame(
+            {
+                "score": np.round(score, 4),
+                "logFC": np.round(np.log2((ma + 1e-9) / (mb + 1e-9)), 4),
+                "nz_pct_test": np.round(nz_a / na, 4),
+                "nz_pct_ref": np.round(nz_b / nb, 4),
+            },
+            index=pd.Index(genes, name="gene"),
+        )
         tables[name] = df.sort_values("score", ascending=False, kind="mergesort")
     return tables
 
@@ -217,16 +234,18 @@ def _cci_tables(rng, genes, planted_genes):
         # Strong interactions come out significant more often.
         pval = rng.random(n) ** (1.0 + 6.0 * m)
         rows = np.flatnonzero(present)
-        tables[s] = pd.DataFrame({
-            "gene_A": [parts[i][0] for i in rows],
-            "gene_B": [parts[i][1] for i in rows],
-            "cell_A": [parts[i][2] for i in rows],
-            "cell_B": [parts[i][3] for i in rows],
-            "mean": np.round(m[rows], 4),
-            "pval": np.round(pval[rows], 3),
-        }, index=pd.Index([ids[i] for i in rows], name="interaction"))
-    planted_df = pd.DataFrame({"interaction": [ids[i] for i in planted],
-                               "boost": np.round(boost[planted], 4)})
+        tables[s] = pd.DataFrame(
+            {
+                "gene_A": [parts[i][0] for i in rows],
+                "gene_B": [parts[i][1] for i in rows],
+                "cell_A": [parts[i][2] for i in rows],
+                "cell_B": [parts[i][3] for i in rows],
+                "mean": np.round(m[rows], 4),
+                "pval": np.round(pval[rows], 3),
+            },
+            index=pd.Index([ids[i] for i in rows], name="interaction"),
+        )
+    planted_df = pd.DataFrame({"interaction": [ids[i] for i in planted], "boost": np.round(boost[planted], 4)})
     return tables, planted_df
 
 
@@ -240,9 +259,9 @@ def _gsa_tables(rng, genes, planted_df):
     for k in range(n_sets):
         size = int(rng.integers(30, 80))
         members = list(rng.choice(others, size=size, replace=False))
-        if k < 6:      # enriched in up genes
+        if k < 6:  # enriched in up genes
             members[:12] = rng.choice(sorted(up), size=12, replace=False)
-        elif k < 10:   # enriched in down genes
+        elif k < 10:  # enriched in down genes
             members[:9] = rng.choice(sorted(down), size=9, replace=False)
         sets["PATHWAY_%02d" % (k + 1)] = members
     tables = {}
@@ -251,8 +270,9 @@ def _gsa_tables(rng, genes, planted_df):
         for term, members in sets.items():
             hits = sorted(set(members) & query)
             p = stats.hypergeom.sf(len(hits) - 1, len(genes), len(query), len(members))
-            rows.append((term, "%i/%i" % (len(hits), len(members)), float(p),
-                         float(-np.log10(max(p, 1e-300))), ";".join(hits)))
+            rows.append(
+                (term, "%i/%i" % (len(hits), len(members)), float(p), float(-np.log10(max(p, 1e-300))), ";".join(hits))
+            )
         df = pd.DataFrame(rows, columns=["Term", "Overlap", "p-val", "-log(p-val)", "Genes"]).set_index("Term")
         tables[kind] = df.sort_values("p-val", kind="mergesort")
     return tables
@@ -277,8 +297,11 @@ def generate(out_dir=DEFAULT_OUT, seed=SEED):
         "up": np.array(planted_df.loc[planted_df["direction"] == "up", "gene"], dtype=object),
         "down": np.array(planted_df.loc[planted_df["direction"] == "down", "gene"], dtype=object),
     }
-    adata.uns["study"] = {"seed": int(seed), "samples": np.array(SAMPLES, dtype=object),
-                          "reference_condition": "Normal"}
+    adata.uns["study"] = {
+        "seed": int(seed),
+        "samples": np.array(SAMPLES, dtype=object),
+        "reference_condition": "Normal",
+    }
     adata.uns["log"] = "generated by make_study_data.py"
     h5ad = out / "study.h5ad"
     adata.write_h5ad(h5ad)
@@ -323,8 +346,12 @@ def load_tables(data_dir):
 
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("out_dir", nargs="?", default=str(DEFAULT_OUT),
-                    help="folder to write the study into (default: examples/out/data)")
+    ap.add_argument(
+        "out_dir",
+        nargs="?",
+        default=str(DEFAULT_OUT),
+        help="folder to write the study into (default: examples/out/data)",
+    )
     ap.add_argument("--seed", type=int, default=SEED)
     args = ap.parse_args(argv)
     info = generate(args.out_dir, seed=args.seed)

@@ -91,6 +91,7 @@ def safe_name(text):
 
 # -- local mirror ---------------------------------------------------------------------------
 
+
 class _MirrorHandler(http.server.BaseHTTPRequestHandler):
     files = {}
 
@@ -175,6 +176,7 @@ def load_from_mirror(h5ad):
 
 # -- figures drawn by the study itself -------------------------------------------------------
 
+
 def plot_population(pct, abbrev, conditions_of):
     fig, ax = plt.subplots(figsize=(7, 4))
     bottom = np.zeros(len(pct))
@@ -240,8 +242,14 @@ def plot_interactions(tables, interactions, n_total):
 
     for x, s in enumerate(samples):
         t = tables[s].loc[interactions]
-        sc = ax.scatter(np.full(len(t), x), np.arange(len(t)), s=size(_neglog10(t["pval"].astype(float).to_numpy())),
-                        c=t["mean"].astype(float).to_numpy(), cmap="magma_r", vmin=0)
+        sc = ax.scatter(
+            np.full(len(t), x),
+            np.arange(len(t)),
+            s=size(_neglog10(t["pval"].astype(float).to_numpy())),
+            c=t["mean"].astype(float).to_numpy(),
+            cmap="magma_r",
+            vmin=0,
+        )
     ax.set_xticks(range(len(samples)))
     ax.set_xticklabels(samples)
     ax.set_xlabel("sample")
@@ -250,14 +258,25 @@ def plot_interactions(tables, interactions, n_total):
     ax.set_ylabel("interaction")
     ax.set_xlim(-0.5, len(samples) - 0.5)
     ax.invert_yaxis()
-    ax.set_title("Top %i of %i interactions with epithelial cells,\nby spread of the mean across samples"
-                 % (len(interactions), n_total), fontsize=10)
+    ax.set_title(
+        "Top %i of %i interactions with epithelial cells,\nby spread of the mean across samples"
+        % (len(interactions), n_total),
+        fontsize=10,
+    )
     # Colour bar low on the right, the legend of dot sizes (-log10 p) above it.
     bar = fig.colorbar(sc, ax=ax, fraction=0.04, pad=0.02, shrink=0.6, anchor=(0.0, 0.0))
     bar.set_label("mean interaction strength")
     handles = [ax.scatter([], [], s=size(_neglog10(p)), color="grey") for p in (0.5, 0.05, 0.001)]
-    ax.legend(handles, ["0.5", "0.05", "<= 0.001"], title="dot size: p-value", loc="upper left",
-              bbox_to_anchor=(1.01, 1), fontsize=8, labelspacing=1.2, frameon=False)
+    ax.legend(
+        handles,
+        ["0.5", "0.05", "<= 0.001"],
+        title="dot size: p-value",
+        loc="upper left",
+        bbox_to_anchor=(1.01, 1),
+        fontsize=8,
+        labelspacing=1.2,
+        frameon=False,
+    )
 
 
 def plot_pca(X_pca, obs, abbrev):
@@ -279,6 +298,7 @@ def plot_pca(X_pca, obs, abbrev):
 
 
 # -- the study -------------------------------------------------------------------------------
+
 
 def run(out_dir):
     t0 = time.time()
@@ -308,44 +328,75 @@ def run(out_dir):
     # 4. Differential expression on a pseudo-bulk table (mean log expression per sample).
     pseudo = deg.get_gene_expression_mean(adata, nz_pct=False)
     sample_conditions = pseudo["Group"].astype(str).tolist()
-    expr = pseudo.drop(columns="Group").T           # genes by samples
+    expr = pseudo.drop(columns="Group").T  # genes by samples
     out.table("pseudobulk_genes_by_samples", expr)
     print("-- DEG, one-vs-reference")
     sig_ref, all_ref = deg.simple_DEG(expr, sample_conditions, ref_condition=REFERENCE)
     print("-- DEG, one-vs-rest")
     sig_rest, all_rest = deg.simple_DEG(expr, sample_conditions)
-    for mode, dct in (("vs_reference_significant", sig_ref), ("vs_reference_all", all_ref),
-                      ("vs_rest_significant", sig_rest), ("vs_rest_all", all_rest)):
+    for mode, dct in (
+        ("vs_reference_significant", sig_ref),
+        ("vs_reference_all", all_ref),
+        ("vs_rest_significant", sig_rest),
+        ("vs_rest_all", all_rest),
+    ):
         for key, df in dct.items():
             out.table("deg_%s_%s" % (mode, safe_name(key)), df)
     summary = deg.get_deg_summary(all_rest).sort_index()
     out.table("deg_summary_pval_adj", summary)
 
-    counts_by_key = {k: {"UP": int((t["log2_FC"] > 0).sum()), "DOWN": int((t["log2_FC"] < 0).sum())}
-                     for k, t in sig_rest.items()}
+    counts_by_key = {
+        k: {"UP": int((t["log2_FC"] > 0).sum()), "DOWN": int((t["log2_FC"] < 0).sum())} for k, t in sig_rest.items()
+    }
     # DEG tables name the fold-change column log2_FC; the plots are told so.
     deg.plot_deg(sig_rest, reference="log2_FC", n_genes_to_show=25, deg_stat_dct=counts_by_key)
-    plt.gcf().suptitle("The 25 genes with the largest log2 fold change in each comparison "
-                       "(pseudo-bulk of 6 samples); in brackets: -log10 adjusted p", y=1.1)
+    plt.gcf().suptitle(
+        "The 25 genes with the largest log2 fold change in each comparison "
+        "(pseudo-bulk of 6 samples); in brackets: -log10 adjusted p",
+        y=1.1,
+    )
     out.figure("deg_panels")
     test_key = next(iter(all_ref))
-    deg.plot_volcano(all_ref[test_key], logFC_col="log2_FC", pval_col="pval_adj", logFC_cutoff=0.5,
-                     title="Tumor vs %s: adjusted p-value against fold change, pseudo-bulk of 6 samples" % REFERENCE)
+    deg.plot_volcano(
+        all_ref[test_key],
+        logFC_col="log2_FC",
+        pval_col="pval_adj",
+        logFC_cutoff=0.5,
+        title="Tumor vs %s: adjusted p-value against fold change, pseudo-bulk of 6 samples" % REFERENCE,
+    )
     out.figure("volcano")
 
     planted = pd.read_csv(data_dir / "planted_degs.csv").set_index("gene")
     found = sig_ref[test_key]
     hit = planted.index.intersection(found.index)
-    same_sign = (np.sign(found.loc[hit, "log2_FC"]) == np.where(planted.loc[hit, "direction"] == "up", 1, -1))
+    same_sign = np.sign(found.loc[hit, "log2_FC"]) == np.where(planted.loc[hit, "direction"] == "up", 1, -1)
     n_up = int((planted.loc[hit, "direction"] == "up").sum())
-    say("orvalen example study: %i cells x %i genes, %i samples (%s)" % (
-        adata.n_obs, adata.n_vars, len(conditions_of),
-        ", ".join("%s %i" % (c, n) for c, n in pd.Series(list(conditions_of.values())).value_counts(sort=False).items())))
-    say("Planted DEGs recovered (Tumor vs %s, pval_adj <= 0.05, |log2_FC| >= 0.5): %i/%i "
-        "(up %i/%i, down %i/%i), direction right for %i; other significant genes: %i" % (
-            REFERENCE, len(hit), len(planted), n_up, int((planted["direction"] == "up").sum()),
-            len(hit) - n_up, int((planted["direction"] == "down").sum()), int(same_sign.sum()),
-            len(found) - len(hit)))
+    say(
+        "orvalen example study: %i cells x %i genes, %i samples (%s)"
+        % (
+            adata.n_obs,
+            adata.n_vars,
+            len(conditions_of),
+            ", ".join(
+                "%s %i" % (c, n) for c, n in pd.Series(list(conditions_of.values())).value_counts(sort=False).items()
+            ),
+        )
+    )
+    say(
+        "Planted DEGs recovered (Tumor vs %s, pval_adj <= 0.05, |log2_FC| >= 0.5): %i/%i "
+        "(up %i/%i, down %i/%i), direction right for %i; other significant genes: %i"
+        % (
+            REFERENCE,
+            len(hit),
+            len(planted),
+            n_up,
+            int((planted["direction"] == "up").sum()),
+            len(hit) - n_up,
+            int((planted["direction"] == "down").sum()),
+            int(same_sign.sum()),
+            len(found) - len(hit),
+        )
+    )
 
     # 5. Detection fractions.
     planted_markers = pd.read_csv(data_dir / "planted_markers.csv")
@@ -363,11 +414,15 @@ def run(out_dir):
     sdi2 = tolvar.compute_sample_div_index_v2(adata)
     out.table("cluster_diversity_index", sdi2)
     is_tumour = sdi["Tumor"].astype(bool)
-    say("CNV clusters called tumour (Tumor_pct >= 50): %s with sample diversity index %s; "
-        "other clusters: %s" % (
+    say(
+        "CNV clusters called tumour (Tumor_pct >= 50): %s with sample diversity index %s; "
+        "other clusters: %s"
+        % (
             ", ".join(str(c) for c in sdi.index[is_tumour]),
             ", ".join("%.2f" % v for v in sdi.loc[is_tumour, "sample_diversity_index"]),
-            ", ".join("%s %.2f" % (c, v) for c, v in sdi.loc[~is_tumour, "sample_diversity_index"].items())))
+            ", ".join("%s %.2f" % (c, v) for c, v in sdi.loc[~is_tumour, "sample_diversity_index"].items()),
+        )
+    )
     predicted = np.where(obs["ploidy_dec"].astype(str).to_numpy() == "Aneuploid", "Tumor", "Normal")
     perf = tolvar.evaluate_performance(obs["malignancy"].astype(str).to_numpy(), predicted)
     out.table("tumour_call_performance", pd.DataFrame([perf], index=["ploidy_dec"]))
@@ -380,14 +435,25 @@ def run(out_dir):
     diff = tolvar.cci_get_diff_interactions(means, conditions_of, ref_group=REFERENCE)
     out.table("cci_diff_interactions", diff)
     planted_cci = pd.read_csv(data_dir / "planted_interactions.csv")["interaction"]
-    top = diff.index[:len(planted_cci)]
-    say("Planted interactions among the %i differential ones (p <= 0.05): %i/%i; among the top %i: %i" % (
-        len(diff), int(planted_cci.isin(diff.index).sum()), len(planted_cci), len(top),
-        int(planted_cci.isin(top).sum())))
+    top = diff.index[: len(planted_cci)]
+    say(
+        "Planted interactions among the %i differential ones (p <= 0.05): %i/%i; among the top %i: %i"
+        % (
+            len(diff),
+            int(planted_cci.isin(diff.index).sum()),
+            len(planted_cci),
+            len(top),
+            int(planted_cci.isin(top).sum()),
+        )
+    )
     reduced = tolvar.cci_remove_common(cci)
-    out.table("cci_rows_after_removing_common", pd.DataFrame(
-        {"rows": [len(cci[s]) for s in cci], "rows_without_common": [len(reduced[s]) for s in reduced]},
-        index=pd.Index(list(cci), name="sample")))
+    out.table(
+        "cci_rows_after_removing_common",
+        pd.DataFrame(
+            {"rows": [len(cci[s]) for s in cci], "rows_without_common": [len(reduced[s]) for s in reduced]},
+            index=pd.Index(list(cci), name="sample"),
+        ),
+    )
     ni = tolvar.cci_get_ni_mat(cci, remove_common=True)
     for sample, mat in ni.items():
         out.table("cci_interaction_counts_%s" % sample, mat)
@@ -406,12 +472,20 @@ def run(out_dir):
 
     # 8. Markers and gene sets.
     markers = tolvar.get_markers_from_deg(marker_tables)
-    out.table("markers", pd.DataFrame([(g, i + 1, m) for g, lst in markers.items() for i, m in enumerate(lst)],
-                                      columns=["cell_type", "rank", "gene"]), index=False)
+    out.table(
+        "markers",
+        pd.DataFrame(
+            [(g, i + 1, m) for g, lst in markers.items() for i, m in enumerate(lst)],
+            columns=["cell_type", "rank", "gene"],
+        ),
+        index=False,
+    )
     truth = planted_markers.groupby("cell_type", sort=False)["gene"].apply(set)
     n_marker_hits = sum(len(truth.get(g, set()) & set(lst)) for g, lst in markers.items())
-    say("Planted marker genes recovered by get_markers_from_deg: %i/%i over %i cell types" % (
-        n_marker_hits, len(planted_markers), len(markers)))
+    say(
+        "Planted marker genes recovered by get_markers_from_deg: %i/%i over %i cell types"
+        % (n_marker_hits, len(planted_markers), len(markers))
+    )
     gsa = tolvar.filter_gsa_result(gsa_tables, 2.0)
     for kind, df in gsa.items():
         out.table("gsa_%s" % safe_name(kind), df)
@@ -427,8 +501,10 @@ def run(out_dir):
     print(tree)
     (out.root / "anndata_tree.txt").write_text(tree, encoding="utf-8")
 
-    say("Wrote %i figures to %s and %i tables to %s in %.1f s" % (
-        out.n_figures, out.figures, out.n_tables, out.tables, time.time() - t0))
+    say(
+        "Wrote %i figures to %s and %i tables to %s in %.1f s"
+        % (out.n_figures, out.figures, out.n_tables, out.tables, time.time() - t0)
+    )
     (out.root / "report.txt").write_text("\n".join(report) + "\n", encoding="utf-8")
     return {"planted_recovered": len(hit), "planted_total": len(planted)}
 

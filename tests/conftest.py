@@ -23,9 +23,10 @@ def scale_adata():
     samples = pd.Series(rng.choice(["s4", "s1", "s12", "s2"], n_cells)).astype(object)
     cond = samples.map({"s4": "ctl", "s1": "trt", "s12": "ctl", "s2": "trt"})
     cluster = pd.Series(rng.choice(["b", "a", None], n_cells))
-    obs = pd.DataFrame({"sample": pd.Categorical(samples), "condition": cond.to_numpy(),
-                        "cluster": pd.Categorical(cluster)},
-                       index=[f"c{i}" for i in range(n_cells)])
+    obs = pd.DataFrame(
+        {"sample": pd.Categorical(samples), "condition": cond.to_numpy(), "cluster": pd.Categorical(cluster)},
+        index=[f"c{i}" for i in range(n_cells)],
+    )
     return ad.AnnData(X=sp.csr_matrix(x), obs=obs, var=pd.DataFrame(index=[f"G{j}" for j in range(n_genes)]))
 
 
@@ -64,6 +65,10 @@ def same_results():
 def dask_client():
     """Two single-threaded worker processes on the loopback interface."""
     distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         yield client

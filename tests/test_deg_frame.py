@@ -63,4 +63,5 @@ def test_adjust_text_flag_with_the_library():
     pytest.importorskip("adjustText")
     assert _load_flag("pass") == ["True", "True"]
     import adjustText
+
     assert deg.ADJUST_TEXT is True and deg.adjust_text is adjustText.adjust_text

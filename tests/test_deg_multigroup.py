@@ -10,7 +10,7 @@ def make_expr(rng, groups, n_genes=150, nan_frac=0.05):
     x = rng.normal(5.0, 1.0, (n_genes, len(groups)))
     for k, g in enumerate(pd.unique(pd.Series(groups))):
         cols = [j for j, h in enumerate(groups) if h == g]
-        x[k * 10:(k + 1) * 10, cols] += 2.5
+        x[k * 10 : (k + 1) * 10, cols] += 2.5
     x[rng.random(x.shape) < nan_frac] = np.nan
     return pd.DataFrame(x, index=[f"g{i}" for i in range(n_genes)], columns=[f"s{j}" for j in range(len(groups))])
 
@@ -30,7 +30,10 @@ def test_one_vs_rest_matches_reference_per_group(capsys):
     out = capsys.readouterr().out.splitlines()
     assert out[0] == "### MODE: one-vs-rest ###"
     assert [line.split(" = ")[0] for line in out[1:]] == [
-        "Significant DEGs (A vs others)", "Significant DEGs (B vs others)", "Significant DEGs (C vs others)"]
+        "Significant DEGs (A vs others)",
+        "Significant DEGs (B vs others)",
+        "Significant DEGs (C vs others)",
+    ]
     for g in "ABC":
         want = reference_pair(df, [h if h == g else "others" for h in groups], "others", corr_method="holm")
         assert_frames(sig[g + "_vs_others"], want["deg"])
@@ -95,8 +98,15 @@ def test_argument_types_and_late_binding(monkeypatch):
     args, kwargs = calls[0]
     assert len(args) == 2 and args[0] is df
     assert args[1] == ["A", "A", "others", "others", "others", "others"]
-    assert list(kwargs) == ["ref_condition", "pval_cutoff", "logFC_cutoff", "test_method", "corr_method",
-                            "pval_ref_col", "verbose"]
+    assert list(kwargs) == [
+        "ref_condition",
+        "pval_cutoff",
+        "logFC_cutoff",
+        "test_method",
+        "corr_method",
+        "pval_ref_col",
+        "verbose",
+    ]
     assert kwargs["ref_condition"] == "others"
     assert kwargs["pval_cutoff"] == 1.0 and type(kwargs["pval_cutoff"]) is float
     assert kwargs["verbose"] == 0 and type(kwargs["verbose"]) is int

@@ -27,8 +27,7 @@ def make_expr(rng, n_genes=400, n_ref=6, n_test=5, nan_frac=0.0):
     x[: n_genes // 4, n_ref:] += rng.normal(0, 3, (n_genes // 4, 1))
     if nan_frac:
         x[rng.random(x.shape) < nan_frac] = np.nan
-    return pd.DataFrame(x, index=[f"g{i}" for i in range(n_genes)],
-                        columns=[f"s{j}" for j in range(n_ref + n_test)])
+    return pd.DataFrame(x, index=[f"g{i}" for i in range(n_genes)], columns=[f"s{j}" for j in range(n_ref + n_test)])
 
 
 def test_pvalues_agree_with_scipy_welch_on_hard_rows():
@@ -108,7 +107,10 @@ def test_printed_lines(capsys):
     up = int((res["deg"]["log2_FC"] > 0).sum())
     down = int((res["deg"]["log2_FC"] < 0).sum())
     assert out == "INFO: reference condition = 'B'Significant DEGs (A vs B) = %d (up %d, down %d) genes.\n" % (
-        n, up, down)
+        n,
+        up,
+        down,
+    )
     deg.simple_DEG_pair(df, ["B", "B", "A", "A"], ref_condition="A", pval_cutoff=1.0)
     assert capsys.readouterr().out.startswith("Significant DEGs (B vs A) = ")
     deg.simple_DEG_pair(df, ["B", "B", "A", "A"], verbose=0)
@@ -119,9 +121,10 @@ def test_printed_lines(capsys):
 def test_error_results():
     df = make_expr(np.random.default_rng(2), n_genes=20, n_ref=3, n_test=3)
     res = deg.simple_DEG_pair(df, ["A", "B", "C", "A", "B", "C"])
-    assert res == {"error": True,
-                   "error_message": "simple_DEG_pair supports ***exactly 2 groups***. Received groups: "
-                                    "['A', 'B', 'C']"}
+    assert res == {
+        "error": True,
+        "error_message": "simple_DEG_pair supports ***exactly 2 groups***. Received groups: ['A', 'B', 'C']",
+    }
     assert list(res) == ["error", "error_message"]
     res = deg.simple_DEG_pair(df, ["A"] * 3 + ["B"] * 3, ref_condition="WT")
     assert res["error_message"] == "simple_DEG_pair ref_condition 'WT' must be in ['A', 'B']"
@@ -129,8 +132,7 @@ def test_error_results():
     assert res["error_message"] == "simple_DEG_pair need >=2 samples per group. ref=5, test=1"
     const = pd.DataFrame(np.ones((3, 6)))
     res = deg.simple_DEG_pair(const, ["A"] * 3 + ["B"] * 3, verbose=False)
-    assert res == {"error": True,
-                   "error_message": "No valid p-values in simple_DEG_pair. Returning empty DEG result."}
+    assert res == {"error": True, "error_message": "No valid p-values in simple_DEG_pair. Returning empty DEG result."}
     for empty in (pd.DataFrame(np.empty((0, 4))), pd.DataFrame(columns=list("abcd"), dtype=object)):
         res = deg.simple_DEG_pair(empty, ["A", "A", "B", "B"], verbose=False)
         assert res["error_message"].startswith("No valid p-values")
@@ -176,16 +178,19 @@ def test_non_numeric_values_raise_the_conversion_error():
 
 
 def test_table_contents_and_edge_values():
-    x = np.array([
-        [1.0, 2.0, 0.0, 0.0001],        # tiny test mean: large negative fold change
-        [2.0, 2.0, 5.0, 6.0],           # reference constant: dropped
-        [1.0, np.nan, 5.0, 6.0],        # one reference value: dropped
-        [1.0, 2.0, 3.0, 5.0],
-        [-1.0, -2.0, 3.0, 5.0],         # negative ratio: log2_FC NaN, kept in deg_raw only
-    ])
+    x = np.array(
+        [
+            [1.0, 2.0, 0.0, 0.0001],  # tiny test mean: large negative fold change
+            [2.0, 2.0, 5.0, 6.0],  # reference constant: dropped
+            [1.0, np.nan, 5.0, 6.0],  # one reference value: dropped
+            [1.0, 2.0, 3.0, 5.0],
+            [-1.0, -2.0, 3.0, 5.0],  # negative ratio: log2_FC NaN, kept in deg_raw only
+        ]
+    )
     df = pd.DataFrame(x, index=["z", "c", "n", "u", "neg"], columns=list("abcd"))
-    res = deg.simple_DEG_pair(df, ["R", "R", "T", "T"], pval_cutoff=1.0, logFC_cutoff=0.0, corr_method=None,
-                              verbose=False)
+    res = deg.simple_DEG_pair(
+        df, ["R", "R", "T", "T"], pval_cutoff=1.0, logFC_cutoff=0.0, corr_method=None, verbose=False
+    )
     raw = res["deg_raw"]
     assert set(raw.index) == {"z", "u", "neg"}
     assert list(raw.columns) == COLS
@@ -205,14 +210,16 @@ def test_cutoffs_are_inclusive_and_ref_column_selects():
     conds = ["a"] * 6 + ["b"] * 5
     raw = deg.simple_DEG_pair(df, conds, verbose=False)["deg_raw"]
     row = raw.iloc[len(raw) // 3]
-    sig = deg.simple_DEG_pair(df, conds, pval_cutoff=float(row["pval_adj"]),
-                              logFC_cutoff=float(abs(row["log2_FC"])), verbose=False)["deg"]
+    sig = deg.simple_DEG_pair(
+        df, conds, pval_cutoff=float(row["pval_adj"]), logFC_cutoff=float(abs(row["log2_FC"])), verbose=False
+    )["deg"]
     assert row.name in sig.index
     assert (sig["pval_adj"] <= row["pval_adj"]).all()
     assert (sig["log2_FC"].abs() >= abs(row["log2_FC"])).all()
     assert sig["log2_FC"].abs().is_monotonic_decreasing
-    on_raw = deg.simple_DEG_pair(df, conds, pval_ref_col="pval", pval_cutoff=0.01, logFC_cutoff=0.0,
-                                 verbose=False)["deg"]
+    on_raw = deg.simple_DEG_pair(df, conds, pval_ref_col="pval", pval_cutoff=0.01, logFC_cutoff=0.0, verbose=False)[
+        "deg"
+    ]
     assert set(on_raw.index) == set(raw.index[(raw["pval"] <= 0.01) & raw["log2_FC"].notna()])
     assert "abs_log2_FC" not in on_raw.columns
 

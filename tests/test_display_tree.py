@@ -1,4 +1,5 @@
 """Tree printer for AnnData objects, dictionaries and tables."""
+
 import warnings
 
 import anndata as ad

@@ -43,13 +43,13 @@ def _run_and_check(block, namespace, where):
         if isinstance(node, ast.Expr) and trailing[:1] in ("[", "{", "(", "'"):
             assert repr(value) == trailing, "%s: %s" % (where, last)
         below = []
-        for line in lines[node.end_lineno:]:
+        for line in lines[node.end_lineno :]:
             if not line.startswith("# "):
                 break
             below.append(line[2:])
         printed = out.getvalue().splitlines()
         if printed and below and not below[0].startswith("("):
-            assert printed[:len(below)] == below, "%s: %s" % (where, last)
+            assert printed[: len(below)] == below, "%s: %s" % (where, last)
 
 
 @pytest.mark.parametrize("page", PAGES)
@@ -81,7 +81,10 @@ def test_documented_results_hold(tmp_path, monkeypatch):
     diff = tolvar.cci_get_diff_interactions(means, namespace["groups"], ref_group="Normal")
     assert list(diff.columns) == ["Tumor_vs_Normal"]
     assert list(diff.index) == ["CXCL12_CXCR4--Fibroblast|T cell"]
-    assert tolvar.split_text("The quick brown fox jumps over the lazy dog") == \
-        "The quick brown fox \njumps over the lazy \ndog"
+    assert (
+        tolvar.split_text("The quick brown fox jumps over the lazy dog")
+        == "The quick brown fox \njumps over the lazy \ndog"
+    )
     assert tolvar.show_anndata_tree({"a": 1, "bb": {"c": "x"}}) == (
-        "Dictionary Structure (top-level):\n├── a : 1\n└── bb: (dict)\n     └── c: 'x'\n")
+        "Dictionary Structure (top-level):\n├── a : 1\n└── bb: (dict)\n     └── c: 'x'\n"
+    )

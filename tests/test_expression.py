@@ -1,4 +1,5 @@
 """Per-group expression from AnnData.X: detection fractions and means."""
+
 import anndata as ad
 import numpy as np
 import pandas as pd
@@ -14,8 +15,10 @@ def make_adata(seed=0, n_cells=240, n_genes=25):
     x[rng.random(x.shape) < 0.7] = 0
     samples = rng.choice(["s3", "s10", "s1", "s2", "s7"], n_cells)
     cond = pd.Series(samples).map({"s3": "ctl", "s10": "trt", "s1": "ctl", "s2": "trt", "s7": "ctl"})
-    obs = pd.DataFrame({"sample": samples, "condition": cond.to_numpy(), "cluster": rng.choice(["a", "b"], n_cells)},
-                       index=[f"cell{i}" for i in range(n_cells)])
+    obs = pd.DataFrame(
+        {"sample": samples, "condition": cond.to_numpy(), "cluster": rng.choice(["a", "b"], n_cells)},
+        index=[f"cell{i}" for i in range(n_cells)],
+    )
     var = pd.DataFrame(index=[f"G{j}" for j in range(n_genes)])
     return ad.AnnData(X=x, obs=obs, var=var)
 
@@ -33,8 +36,10 @@ def matrix_forms(x):
         "uint8": np.rint(x).astype(np.uint8),
         "csr_f32": sp.csr_matrix(x),
         "csc_f64_nan": sp.csc_matrix(with_nan),
-        "csr_int64_idx": sp.csr_matrix((x[x != 0], np.nonzero(x)[1].astype(np.int64),
-                                        np.r_[0, np.cumsum((x != 0).sum(1))].astype(np.int64)), shape=x.shape),
+        "csr_int64_idx": sp.csr_matrix(
+            (x[x != 0], np.nonzero(x)[1].astype(np.int64), np.r_[0, np.cumsum((x != 0).sum(1))].astype(np.int64)),
+            shape=x.shape,
+        ),
     }
 
 
@@ -91,7 +96,9 @@ def test_fractions_and_means_match_dense_rendering(adata, form):
     a.X = matrix_forms(adata.X)[form]
     pd.testing.assert_frame_equal(tolvar.get_gene_expression(a), ref_gene_expression(a))
     genes = ["G7", "G2", "G20"]
-    pd.testing.assert_frame_equal(tolvar.get_gene_expression(a, genes, "cluster"), ref_gene_expression(a, genes, "cluster"))
+    pd.testing.assert_frame_equal(
+        tolvar.get_gene_expression(a, genes, "cluster"), ref_gene_expression(a, genes, "cluster")
+    )
     for kw in [{}, {"genes": genes, "min_nz_pct": 0.31}, {"group_col": "cluster", "min_nz_pct": 0.3}]:
         pd.testing.assert_frame_equal(deg.get_gene_expression_mean(a, **kw), ref_expression_mean(a, **kw))
     got = deg.get_gene_expression_mean(a, nz_pct=False)
@@ -112,8 +119,11 @@ def test_detection_threshold_is_inclusive_and_exact():
     x[[0, 10], 1] = 2.0
     x[[1, 2, 3, 6, 7, 8], 2] = -1.0  # negative values are not detected
     x[[1, 2, 3, 6, 7, 8], 2] += 4.0
-    a = ad.AnnData(X=sp.csr_matrix(x), obs=pd.DataFrame({"sample": samples, "condition": cond}),
-                   var=pd.DataFrame(index=["g_edge", "g_low", "g_ctl"]))
+    a = ad.AnnData(
+        X=sp.csr_matrix(x),
+        obs=pd.DataFrame({"sample": samples, "condition": cond}),
+        var=pd.DataFrame(index=["g_edge", "g_low", "g_ctl"]),
+    )
     got = deg.get_gene_expression_mean(a)
     assert list(got.columns) == ["Group", "g_edge", "g_ctl"]
     assert got["Group"].tolist() == ["ctl", "ctl", "trt", "trt"]

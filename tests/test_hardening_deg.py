@@ -1,5 +1,6 @@
 """The two commonest wrong-shape calls of the DEG entry points raise ValueError
 saying which layout is expected."""
+
 import numpy as np
 import pandas as pd
 import pytest

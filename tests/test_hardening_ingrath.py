@@ -1,6 +1,7 @@
 """Hostile archives, extraction limits, name clashes, interrupts and the
 placeholder registry: each case would write outside, delete, fill the disk,
 lose the result or swallow Ctrl-C without the guards."""
+
 import gzip
 import io
 import os
@@ -12,8 +13,10 @@ import pytest
 
 from orvalen import ingrath
 
-NO_HOSTED_IDS = ("This installation has no hosted identifiers (orvalen/ingrath_registry.json holds "
-                 "placeholders); set them as described in docs/deployment.md.\n")
+NO_HOSTED_IDS = (
+    "This installation has no hosted identifiers (orvalen/ingrath_registry.json holds "
+    "placeholders); set them as described in docs/deployment.md.\n"
+)
 
 
 @pytest.fixture(autouse=True)
@@ -54,11 +57,15 @@ def zip_of(path, members):
 # --- links -------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("members", [
-    [("d/downloaded.h5ad", "->../victim.txt")],                     # inside extract_tmp, outside once moved
-    [("d", None), ("d/sub", None), ("d/sub/link", "->../../../victim.txt"), ("d/data.h5ad", b"x")],
-    [("d/data.h5ad", b"x"), ("d/h", "->data.h5ad")],
-], ids=["link-moved-up", "folder-with-link", "inner-link"])
+@pytest.mark.parametrize(
+    "members",
+    [
+        [("d/downloaded.h5ad", "->../victim.txt")],  # inside extract_tmp, outside once moved
+        [("d", None), ("d/sub", None), ("d/sub/link", "->../../../victim.txt"), ("d/data.h5ad", b"x")],
+        [("d/data.h5ad", b"x"), ("d/h", "->data.h5ad")],
+    ],
+    ids=["link-moved-up", "folder-with-link", "inner-link"],
+)
 def test_tar_link_members_are_refused(work, members):
     tar_gz("downloaded", members)
     assert ingrath.decompress_tar_gz("downloaded") is None
@@ -153,15 +160,18 @@ def test_member_named_like_the_archive_is_kept(capsys):
 def raiser(exc):
     def f(*args, **kwargs):
         raise exc
+
     return f
 
 
 @pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
 def test_interrupted_download_propagates(monkeypatch, capsys, exc):
     monkeypatch.setattr(ingrath, "gdown", types.SimpleNamespace(download=raiser(exc)))
-    for call in (lambda: ingrath.load_sample_data("some-id"),
-                 lambda: ingrath.load_velmar_processed_sample_data("some-id"),
-                 lambda: ingrath.load_velmar_processed_anndata("Lung")):
+    for call in (
+        lambda: ingrath.load_sample_data("some-id"),
+        lambda: ingrath.load_velmar_processed_sample_data("some-id"),
+        lambda: ingrath.load_velmar_processed_anndata("Lung"),
+    ):
         with pytest.raises(exc):
             call()
     assert capsys.readouterr().out == ""

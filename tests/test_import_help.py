@@ -1,4 +1,5 @@
 """Importing is cheap (libraries load on first use) and help() documents every function."""
+
 import ast
 import json
 import os
@@ -11,8 +12,14 @@ import pytest
 # name -> module that must not be loaded until the name is read
 HEAVY = {
     "deg": {"sm": "statsmodels.api", "plt": "matplotlib.pyplot", "stats": "scipy.stats", "pd": "pandas"},
-    "tolvar": {"met": "sklearn.metrics", "plt": "matplotlib.pyplot", "anndata": "anndata",
-               "display": "IPython.display", "PCA": "sklearn.decomposition", "pd": "pandas"},
+    "tolvar": {
+        "met": "sklearn.metrics",
+        "plt": "matplotlib.pyplot",
+        "anndata": "anndata",
+        "display": "IPython.display",
+        "PCA": "sklearn.decomposition",
+        "pd": "pandas",
+    },
     "ingrath": {"anndata": "anndata", "gdown": "gdown"},
 }
 
@@ -40,21 +47,69 @@ CHILD = textwrap.dedent(
 
 def run_child(mod, heavy):
     env = dict(os.environ, MPLBACKEND="Agg")
-    proc = subprocess.run([sys.executable, "-c", CHILD, mod, json.dumps(heavy)], capture_output=True, text=True,
-                          env=env, timeout=300)
+    proc = subprocess.run(
+        [sys.executable, "-c", CHILD, mod, json.dumps(heavy)], capture_output=True, text=True, env=env, timeout=300
+    )
     assert proc.returncode == 0, proc.stderr
     return json.loads(proc.stdout.splitlines()[-1][2:])
 
 
 # The names each module binds before its first function, in load order.
 LEADING = {
-    "deg": ["pd", "np", "sm", "multipletests", "ttest_ind", "stats", "plt", "ADJUST_TEXT", "adjust_text",
-            "simple_DEG_pair"],
-    "tolvar": ["time", "os", "copy", "datetime", "math", "random", "warnings", "subprocess", "sys", "np", "pd",
-               "plt", "mpl", "met", "stats", "signal", "cm", "colormaps", "figure", "Rectangle", "cluster",
-               "mixture", "PCA", "IncrementalPCA", "TruncatedSVD", "files", "SCANVPY", "sc", "anndata",
-               "STATANNOT", "Annotator", "SEABORN", "sns", "go", "base64", "_html", "display", "HTML", "Image",
-               "_detect_base64_type"],
+    "deg": [
+        "pd",
+        "np",
+        "sm",
+        "multipletests",
+        "ttest_ind",
+        "stats",
+        "plt",
+        "ADJUST_TEXT",
+        "adjust_text",
+        "simple_DEG_pair",
+    ],
+    "tolvar": [
+        "time",
+        "os",
+        "copy",
+        "datetime",
+        "math",
+        "random",
+        "warnings",
+        "subprocess",
+        "sys",
+        "np",
+        "pd",
+        "plt",
+        "mpl",
+        "met",
+        "stats",
+        "signal",
+        "cm",
+        "colormaps",
+        "figure",
+        "Rectangle",
+        "cluster",
+        "mixture",
+        "PCA",
+        "IncrementalPCA",
+        "TruncatedSVD",
+        "files",
+        "SCANVPY",
+        "sc",
+        "anndata",
+        "STATANNOT",
+        "Annotator",
+        "SEABORN",
+        "sns",
+        "go",
+        "base64",
+        "_html",
+        "display",
+        "HTML",
+        "Image",
+        "_detect_base64_type",
+    ],
     "ingrath": ["gdown", "gzip", "shutil", "os", "tarfile", "anndata", "zipfile", "download_from_google_drive"],
 }
 
@@ -67,7 +122,7 @@ def test_libraries_load_on_first_use(mod):
     # Once read, every name sits where loading everything at once put it.
     names = [n for n in out["order"] if not n.startswith("__")]
     lead = [n for n in LEADING[mod] if n in names]  # optional libraries may be absent
-    assert names[:len(lead)] == lead
+    assert names[: len(lead)] == lead
     assert [n for n in out["first"] if n in names] == [n for n in names if n in out["first"]]
 
 
@@ -110,7 +165,7 @@ def _section(doc, title):
     for i, line in enumerate(lines[:-1]):
         if line.strip() == title and set(lines[i + 1].strip()) == {"-"}:
             body = []
-            for later, nxt in zip(lines[i + 2:], lines[i + 3:] + [""]):
+            for later, nxt in zip(lines[i + 2 :], lines[i + 3 :] + [""]):
                 if later.strip() and set(nxt.strip()) == {"-"}:
                     break
                 body.append(later)

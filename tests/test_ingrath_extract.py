@@ -1,5 +1,6 @@
 """Archive extraction in the working directory: results, printed lines, the
 files left behind, and archives whose members would land outside."""
+
 import gzip
 import io
 import os
@@ -42,8 +43,13 @@ def write_zip(path, members):
 
 def write_tar(path, members):
     """members: (name, kind, payload) with kind file, dir, sym, hard or fifo."""
-    types_ = {"file": tarfile.REGTYPE, "dir": tarfile.DIRTYPE, "sym": tarfile.SYMTYPE,
-              "hard": tarfile.LNKTYPE, "fifo": tarfile.FIFOTYPE}
+    types_ = {
+        "file": tarfile.REGTYPE,
+        "dir": tarfile.DIRTYPE,
+        "sym": tarfile.SYMTYPE,
+        "hard": tarfile.LNKTYPE,
+        "fifo": tarfile.FIFOTYPE,
+    }
     with tarfile.open(path, "w:gz") as t:
         for name, kind, payload in members:
             info = tarfile.TarInfo(name)
@@ -140,7 +146,8 @@ def test_zip_members_escaping_fail_and_write_nothing_outside(work, capsys):
     assert ingrath.decompress_zip_and_move("abs.zip") is None
     assert capsys.readouterr().out == (
         "오류 발생: archive member '../victim' would be written outside 'temp_extract'\n"
-        "오류 발생: archive member %r would be written outside 'temp_extract'\n" % absolute)
+        "오류 발생: archive member %r would be written outside 'temp_extract'\n" % absolute
+    )
     assert ingrath.decompress_zip("up.zip", "sub") is None
     assert ingrath.decompress_zip("abs.zip") is None
     assert capsys.readouterr().out == ""
@@ -203,8 +210,10 @@ def test_tar_gz_members_escaping_fail_and_write_nothing(work, monkeypatch, capsy
         # A tarfile without the interpreter's extraction filters.
         monkeypatch.setattr(ingrath, "tarfile", types.SimpleNamespace(open=tarfile.open))
     outside = str(work / "outside")
-    members = [(n.format(outside=outside), k, p.format(outside=outside) if isinstance(p, str) else p)
-               for n, k, p in ESCAPES[case]]
+    members = [
+        (n.format(outside=outside), k, p.format(outside=outside) if isinstance(p, str) else p)
+        for n, k, p in ESCAPES[case]
+    ]
     write_tar("a.tar.gz", members)
     assert ingrath.decompress_tar_gz("a.tar.gz") is None
     assert capsys.readouterr().out == ""

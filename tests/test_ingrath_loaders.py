@@ -1,5 +1,6 @@
 """Module frame, download through gdown and the data-set loaders, against a
 local HTTP server that stands in for the hosting service."""
+
 import gzip
 import io
 import os
@@ -30,11 +31,12 @@ SAMPLE_TYPE_ERROR = (
     "You can try with one of tar.gz or gz for file_type argument. \n"
     "Or, You can try one of %s for file_id_or_tissue_name. \n" % SAMPLE_KEYS
 )
-NO_HOSTED_IDS = ("This installation has no hosted identifiers (orvalen/ingrath_registry.json holds "
-                 "placeholders); set them as described in docs/deployment.md.\n")
+NO_HOSTED_IDS = (
+    "This installation has no hosted identifiers (orvalen/ingrath_registry.json holds "
+    "placeholders); set them as described in docs/deployment.md.\n"
+)
 PROCESSED_TYPE_ERROR = (
-    "ERROR: The file_type might be a wrong one.\n"
-    "You can try with one of tar.gz, zip, or gz for file_type argument. \n"
+    "ERROR: The file_type might be a wrong one.\nYou can try with one of tar.gz, zip, or gz for file_type argument. \n"
 )
 
 
@@ -146,8 +148,11 @@ def tar_gz_of(name, data):
 
 
 def archive(kind, data, name="data.h5ad"):
-    return {"zip": lambda: zip_of(name, data), "gz": lambda: gzip.compress(data),
-            "tar.gz": lambda: tar_gz_of(name, data)}[kind]()
+    return {
+        "zip": lambda: zip_of(name, data),
+        "gz": lambda: gzip.compress(data),
+        "tar.gz": lambda: tar_gz_of(name, data),
+    }[kind]()
 
 
 def remaining():
@@ -169,11 +174,26 @@ def assert_same(adata, ref):
 def test_namespace_order_and_signatures():
     names = [n for n in vars(ingrath) if not n.startswith("_")]
     assert names == [
-        "gdown", "gzip", "shutil", "os", "tarfile", "anndata", "zipfile",
-        "download_from_google_drive", "decompress_gz", "decompress_zip", "decompress_zip_and_move",
-        "decompress_tar_gz", "sample_data_fid_dict_gz", "sample_data_fid_dict",
-        "load_h5ad", "load_anndata", "load_sample_data", "processed_sample_data_fid_dict",
-        "load_velmar_processed_anndata", "load_velmar_processed_sample_data",
+        "gdown",
+        "gzip",
+        "shutil",
+        "os",
+        "tarfile",
+        "anndata",
+        "zipfile",
+        "download_from_google_drive",
+        "decompress_gz",
+        "decompress_zip",
+        "decompress_zip_and_move",
+        "decompress_tar_gz",
+        "sample_data_fid_dict_gz",
+        "sample_data_fid_dict",
+        "load_h5ad",
+        "load_anndata",
+        "load_sample_data",
+        "processed_sample_data_fid_dict",
+        "load_velmar_processed_anndata",
+        "load_velmar_processed_sample_data",
     ]
     firsts = {n: getattr(ingrath, n).__doc__.splitlines()[0] for n in names[7:] if callable(getattr(ingrath, n))}
     assert firsts == {
@@ -186,8 +206,7 @@ def test_namespace_order_and_signatures():
         "load_anndata": "load_anndata(tissue, file_type='zip')",
         "load_sample_data": "load_sample_data(file_id_or_tissue_name, file_type='zip')",
         "load_velmar_processed_anndata": "load_velmar_processed_anndata(tissue=None, file_type='tar.gz')",
-        "load_velmar_processed_sample_data":
-            "load_velmar_processed_sample_data(file_id_or_tissue_name=None, file_type='tar.gz')",
+        "load_velmar_processed_sample_data": "load_velmar_processed_sample_data(file_id_or_tissue_name=None, file_type='tar.gz')",  # noqa: E501
     }
     with pytest.raises(TypeError):
         ingrath.load_h5ad()
@@ -201,12 +220,31 @@ def test_registry_tables():
     processed = ingrath.processed_sample_data_fid_dict
     assert ", ".join(sample) == SAMPLE_KEYS and list(sample_gz) == list(sample)
     assert ", ".join(processed) == PROCESSED_KEYS
-    assert groups(sample) == groups(sample_gz) == [
-        ["BC", "BRCA", "Breast"], ["Colitis-hs"], ["Colitis-mm"], ["CRC", "Colon", "Intestine"],
-        ["Lung", "NSCLC"], ["Melanoma"], ["PDAC", "Pancreas"]]
+    assert (
+        groups(sample)
+        == groups(sample_gz)
+        == [
+            ["BC", "BRCA", "Breast"],
+            ["Colitis-hs"],
+            ["Colitis-mm"],
+            ["CRC", "Colon", "Intestine"],
+            ["Lung", "NSCLC"],
+            ["Melanoma"],
+            ["PDAC", "Pancreas"],
+        ]
+    )
     assert groups(processed) == [
-        ["Lung", "NSCLC"], ["CRC", "Colon"], ["BC", "BRCA", "Breast"], ["PDAC", "Pancreas"], ["Colitis-mm"],
-        ["Colitis-hs"], ["Colitis-mm-full"], ["Brain"], ["Liver(normal)"], ["Kidney(normal)"]]
+        ["Lung", "NSCLC"],
+        ["CRC", "Colon"],
+        ["BC", "BRCA", "Breast"],
+        ["PDAC", "Pancreas"],
+        ["Colitis-mm"],
+        ["Colitis-hs"],
+        ["Colitis-mm-full"],
+        ["Brain"],
+        ["Liver(normal)"],
+        ["Kidney(normal)"],
+    ]
     ids = set(sample.values()) | set(sample_gz.values()) | set(processed.values())
     assert len(ids) == 24 and all(isinstance(i, str) and len(i) == 33 for i in ids)
 
@@ -331,15 +369,17 @@ def test_name_not_in_table(site, capsys):
     assert ingrath.load_velmar_processed_anndata() is None
     assert ingrath.load_velmar_processed_anndata("Melanoma") is None
     out = capsys.readouterr().out
-    assert out == (("tissue must be one of %s. \n" % SAMPLE_KEYS) * 2
-                   + ("tissue must be one of %s. \n" % PROCESSED_KEYS) * 2)
+    assert out == (
+        ("tissue must be one of %s. \n" % SAMPLE_KEYS) * 2 + ("tissue must be one of %s. \n" % PROCESSED_KEYS) * 2
+    )
     assert remaining() == []
 
 
 def test_download_raises(site, capsys):
     cut = Truncated(b"x" * 4096)
-    site.files.update({ingrath.sample_data_fid_dict["Lung"]: cut, "cut": cut,
-                       ingrath.processed_sample_data_fid_dict["Lung"]: cut})
+    site.files.update(
+        {ingrath.sample_data_fid_dict["Lung"]: cut, "cut": cut, ingrath.processed_sample_data_fid_dict["Lung"]: cut}
+    )
     with pytest.raises(Exception):
         ingrath.load_h5ad("Lung")
     with pytest.raises(Exception):
@@ -356,8 +396,13 @@ def test_download_raises(site, capsys):
 
 def test_file_type_matches_no_branch(site, capsys, reference):
     _, blob = reference
-    site.files.update({ingrath.sample_data_fid_dict["Lung"]: archive("zip", blob), "id": archive("zip", blob),
-                       ingrath.processed_sample_data_fid_dict["Lung"]: archive("zip", blob)})
+    site.files.update(
+        {
+            ingrath.sample_data_fid_dict["Lung"]: archive("zip", blob),
+            "id": archive("zip", blob),
+            ingrath.processed_sample_data_fid_dict["Lung"]: archive("zip", blob),
+        }
+    )
     assert ingrath.load_h5ad("Lung", "rar") is None
     assert ingrath.load_anndata("Lung", file_type=None) is None
     assert capsys.readouterr().out == ""
@@ -371,8 +416,13 @@ def test_file_type_matches_no_branch(site, capsys, reference):
 
 
 def test_unpacking_returns_none(site, capsys):
-    site.files.update({ingrath.sample_data_fid_dict["Lung"]: b"garbage", "id": b"garbage",
-                       ingrath.processed_sample_data_fid_dict["Lung"]: b"garbage"})
+    site.files.update(
+        {
+            ingrath.sample_data_fid_dict["Lung"]: b"garbage",
+            "id": b"garbage",
+            ingrath.processed_sample_data_fid_dict["Lung"]: b"garbage",
+        }
+    )
     with pytest.raises(TypeError):
         ingrath.load_h5ad("Lung")
     assert capsys.readouterr().out == "오류 발생: File is not a zip file\n"
@@ -390,16 +440,22 @@ def test_unpacking_returns_none(site, capsys):
 
 def test_h5ad_unreadable(site, capsys):
     junk = b"this is not an h5ad file"
-    site.files.update({ingrath.sample_data_fid_dict["Lung"]: archive("gz", junk), "id": archive("gz", junk),
-                       ingrath.processed_sample_data_fid_dict["Lung"]: archive("tar.gz", junk),
-                       "tid": archive("tar.gz", junk)})
+    site.files.update(
+        {
+            ingrath.sample_data_fid_dict["Lung"]: archive("gz", junk),
+            "id": archive("gz", junk),
+            ingrath.processed_sample_data_fid_dict["Lung"]: archive("tar.gz", junk),
+            "tid": archive("tar.gz", junk),
+        }
+    )
     with pytest.raises(Exception):
         ingrath.load_h5ad("Lung", "gz")
     assert capsys.readouterr().out == "File saved to: Lung.h5ad\n"
     assert ingrath.load_sample_data("id", "gz") is None
     assert capsys.readouterr().out == (
         "File saved to: downloaded.h5ad\nERROR: Cannot read the downloaded file.\n"
-        "You can try one of %s for file_id_or_tissue_name. \n" % SAMPLE_KEYS)
+        "You can try one of %s for file_id_or_tissue_name. \n" % SAMPLE_KEYS
+    )
     with pytest.raises(Exception):
         ingrath.load_velmar_processed_anndata("Lung")
     with pytest.raises(Exception):
@@ -424,9 +480,10 @@ def test_deployment_data_file_is_read_at_import(tmp_path):
     data["download_url"] = "http://mirror.invalid/files/"
     data["processed_sample_data_fid_dict"]["Brain"] = "brain-archive"
     data_file.write_text(json.dumps(data), encoding="utf-8")
-    probe = ("from orvalen import ingrath as m; "
-             "print(m._download_url, m.processed_sample_data_fid_dict['Brain'], m.__file__.startswith(%r))"
-             % str(package))
+    probe = (
+        "from orvalen import ingrath as m; "
+        "print(m._download_url, m.processed_sample_data_fid_dict['Brain'], m.__file__.startswith(%r))" % str(package)
+    )
     env = dict(os.environ, PYTHONPATH=str(tmp_path / "site"))
     run = lambda: subprocess.run([sys.executable, "-c", probe], env=env, capture_output=True, text=True)
     done = run()

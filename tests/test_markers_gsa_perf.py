@@ -1,4 +1,5 @@
 """Markers from DEG tables, gene-set filter, classification scores, PCA subsampling."""
+
 import random
 import warnings
 
@@ -13,9 +14,15 @@ from orvalen import tolvar
 def deg_table(seed, genes):
     rng = np.random.default_rng(seed)
     n = len(genes)
-    return pd.DataFrame({"nz_pct_test": rng.choice([0.3, 0.5, 0.7, 0.9], n),
-                         "nz_pct_ref": rng.choice([0.0, 0.05, 0.1, 0.3], n),
-                         "score": rng.normal(size=n).round(2), "logFC": rng.normal(size=n)}, index=genes)
+    return pd.DataFrame(
+        {
+            "nz_pct_test": rng.choice([0.3, 0.5, 0.7, 0.9], n),
+            "nz_pct_ref": rng.choice([0.0, 0.05, 0.1, 0.3], n),
+            "score": rng.normal(size=n).round(2),
+            "logFC": rng.normal(size=n),
+        },
+        index=genes,
+    )
 
 
 def ref_markers(df_dct, ref_col="score", N_mkrs=30, nz_pct_test_min=0.5, nz_pct_ref_max=0.1):
@@ -31,8 +38,10 @@ def ref_markers(df_dct, ref_col="score", N_mkrs=30, nz_pct_test_min=0.5, nz_pct_
 def tables():
     genes = [f"G{i}" for i in range(120)]
     rng = np.random.default_rng(7)
-    return {f"{ct}_vs_rest": deg_table(i, list(rng.permutation(genes)[:80]))
-            for i, ct in enumerate(["Tcell", "Bcell", "Mono", "NK"])}
+    return {
+        f"{ct}_vs_rest": deg_table(i, list(rng.permutation(genes)[:80]))
+        for i, ct in enumerate(["Tcell", "Bcell", "Mono", "NK"])
+    }
 
 
 def test_markers_ranked_and_common_removed(tables):
@@ -53,8 +62,10 @@ def test_markers_ranked_and_common_removed(tables):
 
 
 def test_marker_filter_edges_and_errors(capsys):
-    t = pd.DataFrame({"nz_pct_test": [0.5, 0.49, 0.9], "nz_pct_ref": [0.1, 0.0, 0.11], "score": [1.0, 2.0, 3.0]},
-                     index=["edge", "low", "leaky"])
+    t = pd.DataFrame(
+        {"nz_pct_test": [0.5, 0.49, 0.9], "nz_pct_ref": [0.1, 0.0, 0.11], "score": [1.0, 2.0, 3.0]},
+        index=["edge", "low", "leaky"],
+    )
     got = tolvar.get_markers_from_deg({"A_1": t, "B": t.iloc[1:], "A_2": t.iloc[[2, 0]]}, rem_common=False)
     assert got == {"A": ["edge"], "B": []}  # later A_ key wins, at A's place
     assert tolvar.get_markers_from_deg({"A": t}, ref_col="logFC") is None
@@ -82,11 +93,30 @@ def test_performance_values_keys_and_nan():
     y = np.array(["Tumor", "Tumor", "Normal", "Normal"])
     p = np.array(["Tumor", "Normal", "Normal", "Normal"])
     got = tolvar.evaluate_performance(y, p)
-    assert list(got) == ["Accuracy", "F1", "F1 (Tumor)", "Precision (Tumor)", "Recall (Tumor)", "FPR (Tumor)",
-                         "F1 (Normal)", "Precision (Normal)", "Recall (Normal)", "FPR (Normal)"]
-    assert got == {"Accuracy": 0.75, "F1": 0.733, "F1 (Tumor)": 0.667, "Precision (Tumor)": 1.0,
-                   "Recall (Tumor)": 0.5, "FPR (Tumor)": 0.0, "F1 (Normal)": 0.8, "Precision (Normal)": 0.667,
-                   "Recall (Normal)": 1.0, "FPR (Normal)": 0.5}
+    assert list(got) == [
+        "Accuracy",
+        "F1",
+        "F1 (Tumor)",
+        "Precision (Tumor)",
+        "Recall (Tumor)",
+        "FPR (Tumor)",
+        "F1 (Normal)",
+        "Precision (Normal)",
+        "Recall (Normal)",
+        "FPR (Normal)",
+    ]
+    assert got == {
+        "Accuracy": 0.75,
+        "F1": 0.733,
+        "F1 (Tumor)": 0.667,
+        "Precision (Tumor)": 1.0,
+        "Recall (Tumor)": 0.5,
+        "FPR (Tumor)": 0.0,
+        "F1 (Normal)": 0.8,
+        "Precision (Normal)": 0.667,
+        "Recall (Normal)": 1.0,
+        "FPR (Normal)": 0.5,
+    }
     perfect = tolvar.evaluate_performance(pd.Series(y), pd.Series(y), labels=["Tumor"])
     assert list(perfect) == ["Accuracy", "F1", "F1 (Tumor)", "Precision (Tumor)", "Recall (Tumor)", "FPR (Tumor)"]
     assert perfect["F1"] == 1.0 and perfect["FPR (Tumor)"] == 0.0
@@ -102,8 +132,7 @@ def test_performance_values_keys_and_nan():
 def test_pca_subsample(kind):
     rng = np.random.default_rng(0)
     x = rng.random((61, 8))
-    data = {"ndarray": x, "csr": sp.csr_matrix(x),
-            "frame": pd.DataFrame(x, index=[f"c{i}" for i in range(61)])}[kind]
+    data = {"ndarray": x, "csr": sp.csr_matrix(x), "frame": pd.DataFrame(x, index=[f"c{i}" for i in range(61)])}[kind]
     assert tolvar.pca_subsample(data, 3.0, 61).shape == (61, 3)  # cap reached: fitted whole
     fitted = []
     real = tolvar.TruncatedSVD

@@ -1,4 +1,5 @@
 """Cells lacking a sample or group label are left out of every table."""
+
 import anndata as ad
 import numpy as np
 import pandas as pd
@@ -21,8 +22,7 @@ def test_missing_labels_are_left_out_everywhere():
         assert list(tolvar.get_sample_to_group_map(labels, conds)) == ["s1", "s2"]
 
     x = np.array([[1, 0], [5, 5], [3, 1], [0, 2], [7, 7], [2, 0]], dtype=np.float32)
-    obs = pd.DataFrame({"sample": samples.to_numpy(), "condition": conds.to_numpy()},
-                       index=[f"c{i}" for i in range(6)])
+    obs = pd.DataFrame({"sample": samples.to_numpy(), "condition": conds.to_numpy()}, index=[f"c{i}" for i in range(6)])
     keep = samples.notna().to_numpy()
     for X in (x, sp.csr_matrix(x)):
         adata = ad.AnnData(X=X, obs=obs, var=pd.DataFrame(index=["g0", "g1"]))
@@ -32,5 +32,5 @@ def test_missing_labels_are_left_out_everywhere():
         frac = deg.get_gene_expression_mean(adata, min_nz_pct=0.0)
         expr = tolvar.get_gene_expression(adata)
         np.testing.assert_allclose(frac[["g0", "g1"]], expr, rtol=0, atol=0)
-        want = (pd.DataFrame(x[keep] > 0, columns=["g0", "g1"]).groupby(samples[keep].to_numpy()).mean())
+        want = pd.DataFrame(x[keep] > 0, columns=["g0", "g1"]).groupby(samples[keep].to_numpy()).mean()
         np.testing.assert_allclose(expr, want)

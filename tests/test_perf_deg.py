@@ -1,4 +1,5 @@
 """simple_DEG's one-pass route gives what one simple_DEG_pair call per comparison gives."""
+
 import numpy as np
 import pandas as pd
 import pytest

@@ -1,4 +1,5 @@
 """DEG panel plot and volcano plot, checked as figure objects under Agg."""
+
 import struct
 
 import matplotlib
@@ -64,8 +65,16 @@ def test_plot_deg_grid_titles_labels_and_png(shown, three_panels, tmp_path):
     before = {k: v.copy() for k, v in three_panels.items()}
     stats = {"A_vs_others": {"UP": 130, "DOWN": 92}, "B_vs_others": {}, "C_vs_others": {"UP": 1}}
     out = deg.plot_deg(
-        three_panels, reference="log2_FC", deg_stat_dct=stats, dpi=50,
-        text_fs=6, title_fs=13, label_fs=9, tick_fs=7, wspace=0.3, hspace=0.4,
+        three_panels,
+        reference="log2_FC",
+        deg_stat_dct=stats,
+        dpi=50,
+        text_fs=6,
+        title_fs=13,
+        label_fs=9,
+        tick_fs=7,
+        wspace=0.3,
+        hspace=0.4,
     )
     assert out is None and len(shown) == 1
     fig = shown[0]
@@ -75,7 +84,10 @@ def test_plot_deg_grid_titles_labels_and_png(shown, three_panels, tmp_path):
     assert len(axes) == 4
     assert [ax.axison for ax in axes] == [True, True, True, False]
     assert [ax.get_title() for ax in axes[:3]] == [
-        "A_vs_others (UP: 130, DOWN: 92)", "B_vs_others)", "C_vs_others (UP: 1)"]
+        "A_vs_others (UP: 130, DOWN: 92)",
+        "B_vs_others)",
+        "C_vs_others (UP: 1)",
+    ]
     assert all(ax.title.get_fontsize() == 13 for ax in axes[:3])
     # Only the first grid column carries the y label.
     assert [ax.get_ylabel() for ax in axes[:3]] == ["log2_FC", "", "log2_FC"]
@@ -177,8 +189,9 @@ def volcano_table():
     # g0: p = 0; g1: p equal to the cut-off; g2: |FC| equal to the cut-off.
     fc = [3.0, 4.0, -1.0, 0.2, -2.5, 0.5]
     p = [0.0, 0.05, 0.001, 0.0001, 0.02, 0.9]
-    return pd.DataFrame({"log2_FC": fc, "pval_adj": p, "gene": ["G0", "G1", "G2", "G3", "G4", "G5"]},
-                        index=[10, 11, 12, 13, 14, 15])
+    return pd.DataFrame(
+        {"log2_FC": fc, "pval_adj": p, "gene": ["G0", "G1", "G2", "G3", "G4", "G5"]}, index=[10, 11, 12, 13, 14, 15]
+    )
 
 
 @pytest.fixture
@@ -206,18 +219,29 @@ def test_volcano_points_lines_labels_and_png(shown, volcano_table, fake_adjust, 
     assert (vplus.get_xdata()[0], vminus.get_xdata()[0]) == (1.0, -1.0)
     assert all(ln.get_linestyle() == "--" and ln.get_linewidth() == 1 for ln in ax.lines)
     assert (ax.get_xlabel(), ax.get_ylabel(), ax.get_title()) == (
-        "log2 Fold Change", "-log10(p-value)", "Volcano plot (no label overlap)")
+        "log2 Fold Change",
+        "-log10(p-value)",
+        "Volcano plot (no label overlap)",
+    )
 
     # Labels: significant genes by p-value, then handed to adjust_text.
     assert [(t.get_text(), t.get_position()) for t in ax.texts] == [
-        ("G0", (3.0, 300.0)), ("G2", (-1.0, 3.0)), ("G4", (-2.5, -np.log10(0.02)))]
+        ("G0", (3.0, 300.0)),
+        ("G2", (-1.0, 3.0)),
+        ("G4", (-2.5, -np.log10(0.02))),
+    ]
     assert all((t.get_fontsize(), t.get_ha(), t.get_va()) == (8, "center", "bottom") for t in ax.texts)
-    (args, kwargs), = fake_adjust
+    ((args, kwargs),) = fake_adjust
     assert args[0] == list(ax.texts) and args[1] == [3.0, -1.0, -2.5]
     np.testing.assert_allclose(args[2], [300.0, 3.0, -np.log10(0.02)])
     assert kwargs == {
-        "ax": ax, "expand_points": (1.2, 1.2), "expand_text": (1.2, 1.4),
-        "arrowprops": {"arrowstyle": "-", "lw": 0.5}, "force_text": 0.5, "force_points": 0.2, "lim": 1000,
+        "ax": ax,
+        "expand_points": (1.2, 1.2),
+        "expand_text": (1.2, 1.4),
+        "arrowprops": {"arrowstyle": "-", "lw": 0.5},
+        "force_text": 0.5,
+        "force_points": 0.2,
+        "lim": 1000,
     }
     pd.testing.assert_frame_equal(volcano_table, before)
 

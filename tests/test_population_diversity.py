@@ -1,4 +1,5 @@
 """Cell-type population tables and the sample diversity index of clusters."""
+
 import anndata as ad
 import numpy as np
 import pandas as pd
@@ -23,8 +24,16 @@ def ref_population(pids, cts, sort_by=[]):
     return cnt, pct
 
 
-def ref_div_index(adata, sample_col="sample", cluster_col="cnv_cluster", tumor_dec="ploidy_dec",
-                  ref_ind_col="cnv_ref_ind", sdi_col="sample_diversity_index", tumor_name="Aneuploid", full=True):
+def ref_div_index(
+    adata,
+    sample_col="sample",
+    cluster_col="cnv_cluster",
+    tumor_dec="ploidy_dec",
+    ref_ind_col="cnv_ref_ind",
+    sdi_col="sample_diversity_index",
+    tumor_name="Aneuploid",
+    full=True,
+):
     obs = adata.obs
     clust_lst = obs[cluster_col].unique().tolist()
     clust_lst.sort()
@@ -60,12 +69,15 @@ def make_obs(seed=0, n=900, n_samples=8, n_clusters=12):
     clusters = rng.integers(0, n_clusters, n)
     # Some clusters patient-specific, others shared.
     samples = np.where(clusters % 3 == 0, clusters % n_samples, rng.integers(0, n_samples, n))
-    return pd.DataFrame({
-        "sample": [f"P{s}" for s in samples],
-        "cnv_cluster": clusters.astype(str),
-        "ploidy_dec": rng.choice(["Aneuploid", "Diploid"], n, p=[0.4, 0.6]),
-        "cnv_ref_ind": rng.random(n) < 0.2,
-    }, index=[f"c{i}" for i in range(n)])
+    return pd.DataFrame(
+        {
+            "sample": [f"P{s}" for s in samples],
+            "cnv_cluster": clusters.astype(str),
+            "ploidy_dec": rng.choice(["Aneuploid", "Diploid"], n, p=[0.4, 0.6]),
+            "cnv_ref_ind": rng.random(n) < 0.2,
+        },
+        index=[f"c{i}" for i in range(n)],
+    )
 
 
 @pytest.mark.parametrize("kind", ["list", "series", "categorical"])
@@ -95,8 +107,7 @@ def test_population_edges():
     # belong to no sample or cell type.
     a1, a2 = "".join(["sa", "mple"]), "".join(["sam", "ple"])
     assert a1 is not a2
-    cnt, pct = tolvar.get_population(np.array([a1, a2, None, "x", np.nan], dtype=object),
-                                     ["T", "T", "T", "B", "T"])
+    cnt, pct = tolvar.get_population(np.array([a1, a2, None, "x", np.nan], dtype=object), ["T", "T", "T", "B", "T"])
     assert cnt.to_dict() == {"B": {"sample": 0, "x": 1}, "T": {"sample": 2, "x": 0}}
     with pytest.raises(IndexError, match="one entry per cell"):
         tolvar.get_population(["a", "b"], ["T"])
@@ -131,10 +142,20 @@ def test_diversity_rounding_tumour_share_and_categories():
     # cluster x: 2:1:1 -> 1.5 -> "2"; y: 2:2:1:1:1:1 -> 2.5 -> "2"; z: one sample.
     samples = ["a", "a", "b", "c"] + ["a", "a", "b", "b", "c", "d", "e", "f"] + ["a"] * 3
     clusters = ["x"] * 4 + ["y"] * 8 + ["z"] * 3
-    ploidy = ["Aneuploid", "Aneuploid", "Diploid", "Diploid"] + ["Aneuploid"] * 4 + ["Diploid"] * 4 + \
-             ["Aneuploid", "Aneuploid", "Diploid"]
-    obs = pd.DataFrame({"sample": pd.Categorical(samples, categories=list("abcdefgh")), "cnv_cluster": clusters,
-                        "ploidy_dec": ploidy, "cnv_ref_ind": [1, 0] * 7 + [1]})
+    ploidy = (
+        ["Aneuploid", "Aneuploid", "Diploid", "Diploid"]
+        + ["Aneuploid"] * 4
+        + ["Diploid"] * 4
+        + ["Aneuploid", "Aneuploid", "Diploid"]
+    )
+    obs = pd.DataFrame(
+        {
+            "sample": pd.Categorical(samples, categories=list("abcdefgh")),
+            "cnv_cluster": clusters,
+            "ploidy_dec": ploidy,
+            "cnv_ref_ind": [1, 0] * 7 + [1],
+        }
+    )
     a = ad.AnnData(obs=obs)
     df = tolvar.compute_sample_div_index(a, sdi_col="sdi")
     assert df["sample_diversity_index"].tolist() == [1.5, 2.5, 0.0]
@@ -153,7 +174,9 @@ def test_numeric_cluster_labels_are_matched():
     a = ad.AnnData(obs=num_obs)
     num = tolvar.compute_sample_div_index(a)
     assert num.index.tolist() == sorted(int(c) for c in text.index)
-    pd.testing.assert_frame_equal(num.reset_index(drop=True), text.loc[[str(c) for c in num.index]].reset_index(drop=True))
+    pd.testing.assert_frame_equal(
+        num.reset_index(drop=True), text.loc[[str(c) for c in num.index]].reset_index(drop=True)
+    )
     assert (num["N_samples"] > 0).all()
     v2 = tolvar.compute_sample_div_index_v2(a)
     assert v2["cluster_diversity_index"].tolist() == num["sample_diversity_index"].tolist()

@@ -1,4 +1,5 @@
 """Per-group statistics and PCA on backed h5ad files, malformed sparse X, unsupported X."""
+
 import random
 
 import anndata as ad
@@ -46,8 +47,11 @@ def test_pca_subsample_backed_same_draw(tmp_path, small_blocks):
 
 
 def malformed(fmt, bad):
-    m = sp.csr_matrix(np.arange(12, dtype=np.float32).reshape(4, 3)) if fmt == "csr" else \
-        sp.csc_matrix(np.arange(12, dtype=np.float32).reshape(4, 3))
+    m = (
+        sp.csr_matrix(np.arange(12, dtype=np.float32).reshape(4, 3))
+        if fmt == "csr"
+        else sp.csc_matrix(np.arange(12, dtype=np.float32).reshape(4, 3))
+    )
     m.indices[2] = bad
     return m
 

@@ -1,4 +1,5 @@
 """Per-group statistics and PCA with X a Dask array, computed on a local two-process cluster."""
+
 import random
 import subprocess
 import sys
@@ -36,8 +37,9 @@ def test_malformed_chunk_raises(dask_client, scale_adata):
     bad = a.X[48:].copy()
     bad.indices[-1] = 50
     # Chunks handed over as they are stored (slicing would drop the bad index).
-    chunks = [da.from_delayed(dask.delayed(part), part.shape, dtype=part.dtype, meta=part[:0])
-              for part in (a.X[:48], bad)]
+    chunks = [
+        da.from_delayed(dask.delayed(part), part.shape, dtype=part.dtype, meta=part[:0]) for part in (a.X[:48], bad)
+    ]
     a.X = da.concatenate(chunks)
     with pytest.raises(ValueError, match="out of range"):
         tolvar.get_gene_expression(a)

@@ -16,6 +16,7 @@ import orvalen
 MODULES = ("deg", "tolvar", "ingrath")
 PKG = Path(orvalen.__file__).resolve().parent
 
+
 def _stub(mod):
     return ast.parse((PKG / ("%s.pyi" % mod)).read_text(encoding="utf-8"))
 
@@ -49,8 +50,10 @@ def _params(fn):
     a = fn.args
     positional = list(a.posonlyargs) + list(a.args)
     defaults = [None] * (len(positional) - len(a.defaults)) + list(a.defaults)
-    out = [("positional-only" if i < len(a.posonlyargs) else "positional", p.arg, _default(d))
-           for i, (p, d) in enumerate(zip(positional, defaults))]
+    out = [
+        ("positional-only" if i < len(a.posonlyargs) else "positional", p.arg, _default(d))
+        for i, (p, d) in enumerate(zip(positional, defaults))
+    ]
     if a.vararg:
         out.append(("*args", a.vararg.arg, None))
     out += [("keyword-only", p.arg, _default(d)) for p, d in zip(a.kwonlyargs, a.kw_defaults)]

@@ -35,8 +35,13 @@ def test_same_seed_same_study(study, tmp_path):
     again = anndata.read_h5ad(tmp_path / "study.h5ad")
     assert (adata.X != again.X).nnz == 0
     pd.testing.assert_frame_equal(adata.obs, again.obs)
-    for name in ("planted_degs.csv", "planted_interactions.csv", "cci/T02.csv", "markers/T_cell.csv",
-                 "gsa/Tumor_up.csv"):
+    for name in (
+        "planted_degs.csv",
+        "planted_interactions.csv",
+        "cci/T02.csv",
+        "markers/T_cell.csv",
+        "gsa/Tumor_up.csv",
+    ):
         assert (out / name).read_bytes() == (tmp_path / name).read_bytes(), name
 
 

@@ -24,8 +24,15 @@ def test_example_study(tmp_path, monkeypatch, capsys):
 
     assert result["planted_recovered"] >= 0.9 * result["planted_total"]
     out = tmp_path / "out"
-    for name in ("population", "deg_panels", "volcano", "marker_detection", "cci_interaction_counts",
-                 "cci_top_interactions", "pca"):
+    for name in (
+        "population",
+        "deg_panels",
+        "volcano",
+        "marker_detection",
+        "cci_interaction_counts",
+        "cci_top_interactions",
+        "pca",
+    ):
         assert (out / "figures" / ("%s.png" % name)).stat().st_size > 0
     assert (out / "tables" / "deg_vs_reference_all_Tumor_vs_others.csv").is_file()
     assert (out / "anndata_tree.txt").read_text(encoding="utf-8").startswith("AnnData object with n_obs")

@@ -1,4 +1,5 @@
 """Cell-cell interaction tables: means, group tests, common removal, counts, plot layout."""
+
 import copy
 import warnings
 
@@ -164,8 +165,13 @@ def ref_plot(d, pval_cutoff=0.01, mean_cutoff=1, target_cells=None):
 
 @pytest.mark.parametrize(
     "kwargs",
-    [{}, {"cells": ["NK cell", "CD14 Mono"]}, {"genes": ["CCL5", "CD74"]}, {"cells": ["T cell"], "genes": ["TNF"]},
-     {"pval_cutoff": 0.2}],
+    [
+        {},
+        {"cells": ["NK cell", "CD14 Mono"]},
+        {"genes": ["CCL5", "CD74"]},
+        {"cells": ["T cell"], "genes": ["TNF"]},
+        {"pval_cutoff": 0.2},
+    ],
 )
 def test_means_match_reference(kwargs):
     d = make_cci()
@@ -236,12 +242,13 @@ def sample_table(n_per_group=(15, 15, 15, 15), n_items=400, nan_frac=0.05, seed=
         x[i] += shift[["ctrl", "mild", "severe", "recovered"].index(g)]
     x[rng.random(x.shape) < nan_frac] = np.nan
     x[: n_per_group[0], 7] = np.nan  # one group has no value at all for item 7
-    x[n_per_group[0]:n_per_group[0] + n_per_group[1], 8] = np.nan
+    x[n_per_group[0] : n_per_group[0] + n_per_group[1], 8] = np.nan
     x[n_per_group[0], 8] = 1.0  # ... and a single value here
     samples = [f"S{i:02d}" for i in range(len(groups))]
     order = rng.permutation(len(samples))  # samples of a group are not contiguous
-    df = pd.DataFrame(x[order], index=[samples[i] for i in order],
-                      columns=[f"L{i}_R{i}--T cell|NK cell" for i in range(n_items)])
+    df = pd.DataFrame(
+        x[order], index=[samples[i] for i in order], columns=[f"L{i}_R{i}--T cell|NK cell" for i in range(n_items)]
+    )
     return df, dict(zip(samples, groups))
 
 
@@ -294,8 +301,9 @@ def test_diff_group_layouts():
 def test_diff_cutoff_inclusive_and_count_before_product():
     # Two groups of three; p-values known from scipy.
     base = np.array([[0.0, 1.0, 2.0, 10.0, 11.0, 12.0]]).T
-    df = pd.DataFrame(np.hstack([base, base * [[1], [1], [1], [1.3], [1.3], [1.3]]]),
-                      index=list("abcdef"), columns=["x", "y"])
+    df = pd.DataFrame(
+        np.hstack([base, base * [[1], [1], [1], [1.3], [1.3], [1.3]]]), index=list("abcdef"), columns=["x", "y"]
+    )
     mapping = dict(zip("abcdef", "AAABBB"))
     p = ref_diff(df, mapping, pc=1.0)["B_vs_A"]
     got = tolvar.cci_get_diff_interactions(df, mapping, pval_cutoff=p["x"])
@@ -376,8 +384,13 @@ def test_remove_common_edges():
     one = tolvar.cci_remove_common({"x": t})
     assert list(one) == ["x"] and one["x"].empty and list(one["x"].columns) == list(t.columns)
     # repeated private labels keep all their rows, in table order
-    a = make_table([("A", "B", "T cell", "T cell", 1.0, 0.1), ("C", "D", "B cell", "T cell", 2.0, 0.1),
-                    ("A", "B", "T cell", "T cell", 3.0, 0.1)])
+    a = make_table(
+        [
+            ("A", "B", "T cell", "T cell", 1.0, 0.1),
+            ("C", "D", "B cell", "T cell", 2.0, 0.1),
+            ("A", "B", "T cell", "T cell", 3.0, 0.1),
+        ]
+    )
     b = make_table([("C", "D", "B cell", "T cell", 2.0, 0.1)])
     got = tolvar.cci_remove_common({"a": a, "b": b})
     assert got["a"]["mean"].tolist() == [1.0, 3.0]
@@ -400,8 +413,13 @@ def test_ni_mat_matches_reference_and_aliases():
 
 
 def test_ni_mat_small_cases():
-    t = make_table([("G1", "G2", "T cell", "B cell", 1.0, 0.1), ("G3", "G4", "T cell", "B cell", 1.0, 0.1),
-                    ("G5", "G6", "B cell", "T cell", 1.0, 0.1)])
+    t = make_table(
+        [
+            ("G1", "G2", "T cell", "B cell", 1.0, 0.1),
+            ("G3", "G4", "T cell", "B cell", 1.0, 0.1),
+            ("G5", "G6", "B cell", "T cell", 1.0, 0.1),
+        ]
+    )
     m = tolvar.cci_get_ni_mat({"s": t}, remove_common=False)["s"]
     assert list(m.index) == list(m.columns) == ["B cell", "T cell"]
     assert m.loc["T cell", "B cell"] == 2 and m.loc["B cell", "T cell"] == 1
@@ -420,7 +438,13 @@ def test_ni_mat_small_cases():
 def test_cpdb_get_gp_n_cp():
     assert tolvar.cpdb_get_gp_n_cp("G1_G2--C1|C2") == ("G1_G2", "C1|C2", "G1", "G2", "C1", "C2")
     assert tolvar.cpdb_get_gp_n_cp("HLA_A_B--CD4 T cell|NK cell--x") == (
-        "HLA_A_B", "CD4 T cell|NK cell", "HLA", "A", "CD4 T cell", "NK cell")
+        "HLA_A_B",
+        "CD4 T cell|NK cell",
+        "HLA",
+        "A",
+        "CD4 T cell",
+        "NK cell",
+    )
     assert tolvar.cpdb_get_gp_n_cp("Ä_ß--Zelle 1|Zelle 2") == ("Ä_ß", "Zelle 1|Zelle 2", "Ä", "ß", "Zelle 1", "Zelle 2")
     for odd in ["x_y---a|b", "x_--|", "_y--a|b|c"]:
         assert tolvar.cpdb_get_gp_n_cp(odd) == ref_cpdb(odd)
@@ -435,8 +459,9 @@ def test_cpdb_get_gp_n_cp():
 # ---------------------------------------------------------------- plot table
 
 
-@pytest.mark.parametrize("kwargs", [{}, {"pval_cutoff": 0.05, "mean_cutoff": 0.5},
-                                    {"target_cells": ["NK cell", "Plasma cell"]}])
+@pytest.mark.parametrize(
+    "kwargs", [{}, {"pval_cutoff": 0.05, "mean_cutoff": 0.5}, {"target_cells": ["NK cell", "Plasma cell"]}]
+)
 def test_plot_table_matches_reference(kwargs, capsys):
     d = make_cci(5, seed=6)
     before = copy.deepcopy(d)
@@ -454,8 +479,13 @@ def test_plot_table_matches_reference(kwargs, capsys):
 
 
 def test_plot_table_rules(capsys):
-    a = make_table([("G1", "G2", "T cell", "B cell", 1.0, 0.01), ("G3", "G4", "NK cell", "B cell", 0.5, 0.001),
-                    ("G5", "G6", "B cell", "B cell", 2.0, 0.5)])
+    a = make_table(
+        [
+            ("G1", "G2", "T cell", "B cell", 1.0, 0.01),
+            ("G3", "G4", "NK cell", "B cell", 0.5, 0.001),
+            ("G5", "G6", "B cell", "B cell", 2.0, 0.5),
+        ]
+    )
     b = make_table([("G5", "G6", "B cell", "B cell", 2.0, 0.001)])
     b["gene_A"] = "WRONG"
     b = b.drop(columns=["gene_B", "rank"])
@@ -474,8 +504,13 @@ def test_plot_table_rules(capsys):
     none = tolvar.cci_get_df_to_plot({"a": a, "b": b}, pval_cutoff=0)
     assert all(t.empty for t in none.values())
     lines = capsys.readouterr().out.splitlines()
-    assert lines == ["Union of Interactions: 2", "Union of Interactions: 2", "Union of Interactions: 2",
-                     "Union of Interactions: 1", "Union of Interactions: 0"]
+    assert lines == [
+        "Union of Interactions: 2",
+        "Union of Interactions: 2",
+        "Union of Interactions: 2",
+        "Union of Interactions: 1",
+        "Union of Interactions: 0",
+    ]
 
 
 def test_plot_table_bad_input(capsys, monkeypatch):

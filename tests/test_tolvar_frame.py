@@ -1,4 +1,5 @@
 """What orvalen.tolvar binds when it loads, and its second public names."""
+
 import json
 import os
 import subprocess
@@ -45,8 +46,14 @@ CHILD = textwrap.dedent(
 
 def load(tmp_path, block=(), fail_with="import", setup="none"):
     env = dict(os.environ, MPLBACKEND="Agg")
-    proc = subprocess.run([sys.executable, "-c", CHILD, ",".join(block), fail_with, setup], cwd=tmp_path,
-                          env=env, capture_output=True, text=True, timeout=300)
+    proc = subprocess.run(
+        [sys.executable, "-c", CHILD, ",".join(block), fail_with, setup],
+        cwd=tmp_path,
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     return proc
 
 
@@ -78,15 +85,29 @@ def test_load_with_everything_present_is_silent(tmp_path):
 @pytest.mark.parametrize(
     "block, setup, flag, unbound, lines",
     [
-        (["scanpy"], "none", "SCANVPY", "sc",
-         ["WARNING: scanpy not installed.", "WARNING: Cannot install scanpy."]),
-        (["statannotations"], "none", "STATANNOT", "Annotator",
-         ["WARNING: statannotations not installed or not available. ", "WARNING: Cannot install statannotations."]),
-        (["seaborn"], "stub-annotator", "SEABORN", "sns",
-         ["WARNING: seaborn not installed or not available. ", "WARNING: Cannot install seaborn."]),
+        (["scanpy"], "none", "SCANVPY", "sc", ["WARNING: scanpy not installed.", "WARNING: Cannot install scanpy."]),
+        (
+            ["statannotations"],
+            "none",
+            "STATANNOT",
+            "Annotator",
+            ["WARNING: statannotations not installed or not available. ", "WARNING: Cannot install statannotations."],
+        ),
+        (
+            ["seaborn"],
+            "stub-annotator",
+            "SEABORN",
+            "sns",
+            ["WARNING: seaborn not installed or not available. ", "WARNING: Cannot install seaborn."],
+        ),
         (["plotly"], "none", None, "go", ["WARNING: plotly not installed.", "WARNING: Cannot install plotly."]),
-        ([], "annotator-missing", "STATANNOT", "Annotator",
-         ["WARNING: statannotations not installed or not available. ", "WARNING: Cannot install statannotations."]),
+        (
+            [],
+            "annotator-missing",
+            "STATANNOT",
+            "Annotator",
+            ["WARNING: statannotations not installed or not available. ", "WARNING: Cannot install statannotations."],
+        ),
     ],
 )
 def test_one_optional_library_missing(tmp_path, block, setup, flag, unbound, lines):
@@ -96,8 +117,11 @@ def test_one_optional_library_missing(tmp_path, block, setup, flag, unbound, lin
         assert names[flag] is False
     assert names[unbound] is False
     others = {"SCANVPY", "STATANNOT", "SEABORN"} - {flag}
-    assert all(names[o] is True for o in others if have({"SCANVPY": "scanpy", "STATANNOT": "statannotations",
-                                                         "SEABORN": "seaborn"}[o]))
+    assert all(
+        names[o] is True
+        for o in others
+        if have({"SCANVPY": "scanpy", "STATANNOT": "statannotations", "SEABORN": "seaborn"}[o])
+    )
     assert names["anndata"] and names["display"]  # bound regardless of scanpy
 
 
@@ -112,9 +136,11 @@ def test_other_errors_abort_the_load(tmp_path):
 def test_show_tree_alias_and_signatures():
     assert tolvar.show_tree is tolvar.show_anndata_tree
     assert tolvar.cci_get_means.__doc__.startswith(
-        "cci_get_means(cci_df_dct, cci_idx_lst=None, cells=[], genes=[], pval_cutoff=0.05)")
+        "cci_get_means(cci_df_dct, cci_idx_lst=None, cells=[], genes=[], pval_cutoff=0.05)"
+    )
     assert tolvar.test_group_diff.__doc__.startswith(
-        "test_group_diff(df_sample_by_items, sample_group_map, ref_group=None, pval_cutoff=0.05)")
+        "test_group_diff(df_sample_by_items, sample_group_map, ref_group=None, pval_cutoff=0.05)"
+    )
 
 
 @pytest.mark.parametrize(

@@ -29,9 +29,15 @@ def kernel_of_this_interpreter(tmp_path, monkeypatch):
     # very interpreter, whatever kernels the user has installed.
     spec = tmp_path / "jupyter" / "kernels" / KERNEL
     spec.mkdir(parents=True)
-    (spec / "kernel.json").write_text(json.dumps({
-        "argv": [sys.executable, "-m", "ipykernel_launcher", "-f", "{connection_file}"],
-        "display_name": "orvalen tests", "language": "python"}))
+    (spec / "kernel.json").write_text(
+        json.dumps(
+            {
+                "argv": [sys.executable, "-m", "ipykernel_launcher", "-f", "{connection_file}"],
+                "display_name": "orvalen tests",
+                "language": "python",
+            }
+        )
+    )
     monkeypatch.setenv("JUPYTER_PATH", str(tmp_path / "jupyter"))
     # The test run's off-screen backend would hide the inline figures.
     monkeypatch.delenv("MPLBACKEND", raising=False)
@@ -42,15 +48,15 @@ def run_tour(workdir, kernel):
     for name in ("tour.ipynb", "make_study_data.py"):
         shutil.copy(EXAMPLES / name, workdir / name)
     nb = nbformat.read(str(workdir / "tour.ipynb"), as_version=4)
-    client = nbclient.NotebookClient(nb, kernel_name=kernel, timeout=600,
-                                     resources={"metadata": {"path": str(workdir)}})
+    client = nbclient.NotebookClient(
+        nb, kernel_name=kernel, timeout=600, resources={"metadata": {"path": str(workdir)}}
+    )
     client.execute()
     return nb
 
 
 def outputs(nb, kind):
-    return [o for c in nb.cells if c.cell_type == "code" for o in c.get("outputs", [])
-            if o.get("output_type") == kind]
+    return [o for c in nb.cells if c.cell_type == "code" for o in c.get("outputs", []) if o.get("output_type") == kind]
 
 
 def test_tour_runs_and_shows_what_it_says(tmp_path, kernel_of_this_interpreter):
@@ -58,11 +64,13 @@ def test_tour_runs_and_shows_what_it_says(tmp_path, kernel_of_this_interpreter):
 
     assert outputs(nb, "error") == []
     printed = "".join(o["text"] for o in outputs(nb, "stream") if o["name"] == "stdout")
-    for line in ("Study: 5000 cells x 2000 genes",
-                 "Comparison Tumor_vs_others: ",
-                 "Interactions that differ between the conditions (p <= 0.05): ",
-                 "AnnData object with n_obs × n_vars = 5000 × 2000",
-                 "Saved figure: tour_out/volcano.png"):
+    for line in (
+        "Study: 5000 cells x 2000 genes",
+        "Comparison Tumor_vs_others: ",
+        "Interactions that differ between the conditions (p <= 0.05): ",
+        "AnnData object with n_obs × n_vars = 5000 × 2000",
+        "Saved figure: tour_out/volcano.png",
+    ):
         assert line in printed
     assert "Unknown base64 type" not in printed
     assert "FancyArrowPatch" not in "".join(o["text"] for o in outputs(nb, "stream"))

@@ -1,6 +1,6 @@
 """Differential expression between sample groups."""
 
-from typing import Any, Dict, Hashable, List, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Hashable, Optional, Sequence, Tuple, Union
 
 import anndata
 import pandas as pd
@@ -17,9 +17,9 @@ def simple_DEG_pair(
     ref_condition: Optional[str] = None,
     pval_cutoff: float = 0.05,
     logFC_cutoff: float = 0.5,
-    test_method: str = 'ols',
-    corr_method: Optional[str] = 'fdr_bh',
-    pval_ref_col: str = 'pval_adj',
+    test_method: str = "ols",
+    corr_method: Optional[str] = "fdr_bh",
+    pval_ref_col: str = "pval_adj",
     verbose: bool = True,
 ) -> Dict[str, Any]: ...
 def simple_DEG(
@@ -28,24 +28,24 @@ def simple_DEG(
     ref_condition: Optional[str] = None,
     pval_cutoff: float = 0.05,
     logFC_cutoff: float = 0.5,
-    test_method: str = 'ols',
-    corr_method: Optional[str] = 'fdr_bh',
-    pval_ref_col: str = 'pval_adj',
+    test_method: str = "ols",
+    corr_method: Optional[str] = "fdr_bh",
+    pval_ref_col: str = "pval_adj",
     verbose: bool = True,
 ) -> Tuple[DegTables, DegTables]: ...
-def get_deg_summary(dct_deg: DegTables, col: str = 'pval_adj') -> pd.DataFrame: ...
+def get_deg_summary(dct_deg: DegTables, col: str = "pval_adj") -> pd.DataFrame: ...
 def get_sample_to_group_dict(samples: Labels, conditions: Labels) -> Dict[Hashable, Any]: ...
 def get_sample_to_group_map(samples: Labels, conditions: Labels) -> Dict[Hashable, Any]: ...
 def get_gene_expression_mean(
     adata: anndata.AnnData,
     genes: Optional[Sequence[str]] = [],
-    group_col: str = 'sample',
+    group_col: str = "sample",
     nz_pct: bool = True,
     min_nz_pct: float = 0.2,
 ) -> pd.DataFrame: ...
 def plot_deg(
     df_deg_dct: DegTables,
-    reference: str = 'logFC',
+    reference: str = "logFC",
     n_genes_to_show: int = 30,
     pval_cutoff: float = 0.05,
     figsize: Tuple[float, float] = (6, 4),
@@ -62,8 +62,8 @@ def plot_deg(
 ) -> None: ...
 def plot_volcano(
     df_deg: pd.DataFrame,
-    logFC_col: str = 'logFC',
-    pval_col: str = 'pval_adj',
+    logFC_col: str = "logFC",
+    pval_col: str = "pval_adj",
     gene_col: Optional[str] = None,
     pval_cutoff: float = 0.05,
     logFC_cutoff: float = 1.0,
@@ -71,5 +71,5 @@ def plot_volcano(
     figsize: Tuple[float, float] = (8, 7),
     xlim: Optional[Tuple[float, float]] = None,
     ylim: Optional[Tuple[float, float]] = None,
-    title: str = 'Volcano plot (no label overlap)',
+    title: str = "Volcano plot (no label overlap)",
 ) -> None: ...

@@ -23,9 +23,9 @@ def display_base64_auto(
 def pca_subsample(Xx: Any, N_components_pca: int, N_cells_max_for_pca: int = 100000) -> np.ndarray: ...
 def compute_sample_div_index_v2(
     adata: anndata.AnnData,
-    sample_col: str = 'sample',
-    cluster_col: str = 'cnv_cluster',
-    sdi_col: str = 'cluster_diversity_index',
+    sample_col: str = "sample",
+    cluster_col: str = "cnv_cluster",
+    sdi_col: str = "cluster_diversity_index",
 ) -> pd.DataFrame: ...
 def get_sample_to_group_dict(samples: Labels, conditions: Labels) -> Dict[Hashable, Any]: ...
 def get_sample_to_group_map(samples: Labels, conditions: Labels) -> Dict[Hashable, Any]: ...
@@ -33,7 +33,7 @@ def get_population(
     pids: Labels, cts: Labels, sort_by: Union[str, List[str]] = []
 ) -> Tuple[pd.DataFrame, pd.DataFrame]: ...
 def get_gene_expression(
-    adata: anndata.AnnData, items_to_plot: Optional[Sequence[str]] = [], group_col: str = 'sample'
+    adata: anndata.AnnData, items_to_plot: Optional[Sequence[str]] = [], group_col: str = "sample"
 ) -> pd.DataFrame: ...
 def cci_get_means(
     cci_df_dct: CciTables,
@@ -73,27 +73,25 @@ def cci_get_df_to_plot(
 ) -> CciTables: ...
 def get_markers_from_deg(
     df_dct: Dict[str, pd.DataFrame],
-    ref_col: str = 'score',
+    ref_col: str = "score",
     N_mkrs: int = 30,
     nz_pct_test_min: float = 0.5,
     nz_pct_ref_max: float = 0.1,
     rem_common: bool = True,
 ) -> Optional[Dict[str, List[str]]]: ...
-def filter_gsa_result(
-    dct: Dict[Hashable, pd.DataFrame], neg_log_p_cutoff: float
-) -> Dict[Hashable, pd.DataFrame]: ...
+def filter_gsa_result(dct: Dict[Hashable, pd.DataFrame], neg_log_p_cutoff: float) -> Dict[Hashable, pd.DataFrame]: ...
 def get_abbreviations() -> Dict[str, Dict[str, str]]: ...
 def get_abbreviations_uni() -> Dict[str, str]: ...
 def split_text(s: str, N_max: int = 20) -> str: ...
-def evaluate_performance(y: Any, y_pred: Any, labels: Sequence[Any] = ['Tumor', 'Normal']) -> Dict[str, float]: ...
+def evaluate_performance(y: Any, y_pred: Any, labels: Sequence[Any] = ["Tumor", "Normal"]) -> Dict[str, float]: ...
 def compute_sample_div_index(
     adata: anndata.AnnData,
-    sample_col: str = 'sample',
-    cluster_col: str = 'cnv_cluster',
-    tumor_dec: str = 'ploidy_dec',
-    ref_ind_col: str = 'cnv_ref_ind',
-    sdi_col: str = 'sample_diversity_index',
-    tumor_name: str = 'Aneuploid',
+    sample_col: str = "sample",
+    cluster_col: str = "cnv_cluster",
+    tumor_dec: str = "ploidy_dec",
+    ref_ind_col: str = "cnv_ref_ind",
+    sdi_col: str = "sample_diversity_index",
+    tumor_name: str = "Aneuploid",
 ) -> pd.DataFrame: ...
 def get_axes(axes: Any, nr: int, nc: int, j: int) -> Any: ...
 def _get_value_info(
@@ -120,11 +118,12 @@ def show_anndata_tree(
     n_to_show: int = 3,
     limited_keys: Optional[List[str]] = None,
     _current_depth: int = 0,
-    _parent_prefix: str = '',
+    _parent_prefix: str = "",
     ss: Optional[str] = None,
 ) -> str: ...
 
 show_tree = show_anndata_tree
+
 def _chunk_tallies(
     chunk: Any,
     codes: np.ndarray,

@@ -15,13 +15,13 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 TEST(DegPair, TestableRuleMeansAndFoldChange) {
     // samples 0,1 reference; 2,3 test
     std::vector<double> rows = {
-        1.0, 2.0, 4.0, 6.0,          // 0 testable
-        2.0, 2.0, 4.0, 6.0,          // 1 reference constant
-        1.0, kNaN, 4.0, 6.0,         // 2 one reference value
-        1.0, 1.0 + 2e-8, 4.0, 6.0,   // 3 reference spread just above 1e-08
-        1.0, 1.0 + 1e-8, 4.0, 6.0,   // 4 reference spread below 1e-08
-        kNaN, kNaN, 0.0, 1.0,        // 5 no reference value: mean NaN
-        -1.0, -2.0, 4.0, 6.0,        // 6 negative ratio
+        1.0,  2.0,        4.0, 6.0,  // 0 testable
+        2.0,  2.0,        4.0, 6.0,  // 1 reference constant
+        1.0,  kNaN,       4.0, 6.0,  // 2 one reference value
+        1.0,  1.0 + 2e-8, 4.0, 6.0,  // 3 reference spread just above 1e-08
+        1.0,  1.0 + 1e-8, 4.0, 6.0,  // 4 reference spread below 1e-08
+        kNaN, kNaN,       0.0, 1.0,  // 5 no reference value: mean NaN
+        -1.0, -2.0,       4.0, 6.0,  // 6 negative ratio
     };
     StridedMatrix m{rows.data(), 7, 4, 4, 1};
     const auto s = quend::pair_stats(m, {0, 1}, {2, 3});

@@ -72,7 +72,8 @@ TEST(RestStats, GroupsFromTheSamePassEqualDirectStatistics) {
             const GroupStats direct = quend::group_stats(m, members);
             for (std::size_t i = 0; i < m.n_items; ++i) {
                 EXPECT_EQ(own[g].count[i], direct.count[i]);
-                EXPECT_TRUE(own[g].mean[i] == direct.mean[i] || (std::isnan(own[g].mean[i]) && std::isnan(direct.mean[i])));
+                EXPECT_TRUE(own[g].mean[i] == direct.mean[i] ||
+                            (std::isnan(own[g].mean[i]) && std::isnan(direct.mean[i])));
                 EXPECT_TRUE(own[g].var[i] == direct.var[i] || (std::isnan(own[g].var[i]) && std::isnan(direct.var[i])));
             }
         }

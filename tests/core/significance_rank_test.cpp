@@ -27,9 +27,9 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 TEST(SignificanceRank, CountFirstThenProduct) {
     // rows: one hit (tiny p), two hits, no hit, two hits with smaller product
     const std::vector<double> p = {1e-30, 0.9,   //
-                                   0.04, 0.03,   //
-                                   0.2, 0.5,     //
-                                   0.01, 0.02};
+                                   0.04,  0.03,  //
+                                   0.2,   0.5,   //
+                                   0.01,  0.02};
     const auto order = quend::rank_by_significance(row_major(p, 4, 2), 0.05);
     EXPECT_EQ(order, (std::vector<std::size_t>{3, 1, 0}));
 }
@@ -42,8 +42,8 @@ TEST(SignificanceRank, CutoffIsInclusiveAndNaNCountsAsOne) {
 }
 
 TEST(SignificanceRank, TiesKeepItemOrder) {
-    const std::vector<double> p = {0.01, 0.5,  //
-                                   0.5, 0.01,  //
+    const std::vector<double> p = {0.01, 0.5,   //
+                                   0.5,  0.01,  //
                                    0.01, 0.5};
     const auto order = quend::rank_by_significance(row_major(p, 3, 2), 0.05);
     EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2}));
@@ -53,7 +53,7 @@ TEST(SignificanceRank, UnderflowingProductsStayDistinct) {
     // Both plain products underflow to zero; the exact products differ.
     const std::vector<double> p = {1e-200, 1e-200, 1e-100,  //
                                    1e-200, 1e-200, 1e-150,  //
-                                   1e-300, 1e-10, 0.01};
+                                   1e-300, 1e-10,  0.01};
     const auto order = quend::rank_by_significance(row_major(p, 3, 3), 0.05);
     EXPECT_EQ(order, (std::vector<std::size_t>{1, 0, 2}));
 }
@@ -61,14 +61,14 @@ TEST(SignificanceRank, UnderflowingProductsStayDistinct) {
 TEST(SignificanceRank, ExactZeroRanksFirstAndTies) {
     // one significant comparison each; row 0's product is subnormal
     const std::vector<double> p = {1e-320, 0.5,  //
-                                   0.0, 0.5,     //
-                                   0.3, 0.0};
+                                   0.0,    0.5,  //
+                                   0.3,    0.0};
     const auto order = quend::rank_by_significance(row_major(p, 3, 2), 0.05);
     EXPECT_EQ(order, (std::vector<std::size_t>{1, 2, 0}));
 }
 
 TEST(SignificanceRank, ColumnMajorViewGivesSameOrder) {
-    const std::vector<double> rows = {0.04, 0.2, 0.001,  //
+    const std::vector<double> rows = {0.04, 0.2,  0.001,  //
                                       0.01, 0.01, 0.9};
     // same 3 items x 2 comparisons laid out comparison-major
     StridedMatrix m;

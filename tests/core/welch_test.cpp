@@ -30,9 +30,9 @@ TEST(Welch, NearlyConstantItemsKeepTheirDifference) {
 
 TEST(Welch, RowMajorAndColumnMajorViewsAgree) {
     // 3 items x 6 samples; samples 0-2 group a, 3-5 group b; NaN omitted.
-    std::vector<double> rows = {1, 2, 3, 7, 8, 10,      //
-                                5, kNaN, 6, 1, 1.5, 2,  //
-                                0, 0, 0, 1, 1, 1};
+    std::vector<double> rows = {1, 2,    3, 7, 8,   10,  //
+                                5, kNaN, 6, 1, 1.5, 2,   //
+                                0, 0,    0, 1, 1,   1};
     StridedMatrix rm{rows.data(), 3, 6, 6, 1};
     std::vector<double> cols(18);
     for (int i = 0; i < 3; ++i)

@@ -13,7 +13,8 @@
 NAMESPACE_BEGIN(NB_NAMESPACE)
 NAMESPACE_BEGIN(detail)
 
-template <typename Impl> struct safe_accessor_caster {
+template <typename Impl>
+struct safe_accessor_caster {
     static constexpr auto Name = const_name("object");
 
     static handle from_cpp(const accessor<Impl>& src, rv_policy, cleanup_list*) noexcept {
@@ -28,7 +29,8 @@ template <typename Impl> struct safe_accessor_caster {
 
 // Full specializations: they win over the library's generic one.
 #define QUEND_SAFE_ACCESSOR(IMPL) \
-    template <> struct type_caster<accessor<IMPL>, int> : safe_accessor_caster<IMPL> {};
+    template <>                   \
+    struct type_caster<accessor<IMPL>, int> : safe_accessor_caster<IMPL> {};
 QUEND_SAFE_ACCESSOR(str_attr)
 QUEND_SAFE_ACCESSOR(obj_attr)
 QUEND_SAFE_ACCESSOR(str_item)

@@ -18,9 +18,7 @@ nb::object filled(const std::vector<T>& values, NewArray<T> out) {
 
 }  // namespace
 
-nb::object numpy_vector(const std::vector<double>& values) {
-    return filled(values, new_vector<double>(values.size()));
-}
+nb::object numpy_vector(const std::vector<double>& values) { return filled(values, new_vector<double>(values.size())); }
 
 nb::object numpy_int_vector(const std::vector<std::int64_t>& values) {
     return filled(values, new_vector<std::int64_t>(values.size()));

@@ -35,9 +35,12 @@ using MutMat = nb::ndarray<T, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
 // numpy's name for the element type T.
 template <typename T>
 constexpr const char* dtype_name() {
-    if constexpr (std::is_same_v<T, double>) return "float64";
-    else if constexpr (std::is_same_v<T, float>) return "float32";
-    else if constexpr (std::is_same_v<T, bool>) return "bool";
+    if constexpr (std::is_same_v<T, double>)
+        return "float64";
+    else if constexpr (std::is_same_v<T, float>)
+        return "float32";
+    else if constexpr (std::is_same_v<T, bool>)
+        return "bool";
     else {
         static_assert(std::is_integral_v<T> && sizeof(T) == 8, "add the numpy name of this element type");
         return std::is_signed_v<T> ? "int64" : "uint64";

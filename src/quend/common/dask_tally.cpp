@@ -66,16 +66,15 @@ std::vector<std::size_t> chunk_sizes(nb::handle axis_chunks) {
 }  // namespace
 
 nb::object chunk_tallies(nb::handle chunk, nb::handle codes, std::size_t r0, std::size_t r1, std::size_t n_groups,
-                         nb::handle cols, std::size_t n_matrix_cols, std::size_t c0, bool count_sizes,
-                         bool with_sums) {
+                         nb::handle cols, std::size_t n_matrix_cols, std::size_t c0, bool count_sizes, bool with_sums) {
     auto all_codes = nb::cast<Int64Array>(codes);
     if (r1 < r0 || r1 > all_codes.size()) raise(PyExc_ValueError, "chunk rows outside the cell labels");
     ColumnSelection sel{n_matrix_cols, {}};
     if (!cols.is_none()) sel.cols = int64_vector(cols);
     nb::tuple shape = nb::cast<nb::tuple>(chunk.attr("shape"));
     const std::size_t width = nb::cast<std::size_t>(shape[1]);
-    return to_python(tally_window(chunk, all_codes.data() + r0, r1 - r0, n_groups, sel, c0, width, count_sizes,
-                                  with_sums));
+    return to_python(
+        tally_window(chunk, all_codes.data() + r0, r1 - r0, n_groups, sel, c0, width, count_sizes, with_sums));
 }
 
 nb::object merge_tallies(nb::handle parts) {
@@ -104,15 +103,13 @@ MatrixTallies tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSel
     std::size_t n_rows = 0;
     for (std::size_t r : rows) n_rows += r;
     if (n_rows != groups.n)
-        raise(PyExc_ValueError, "adata.X has " + std::to_string(n_rows) + " rows but obs has " +
-                                    std::to_string(groups.n) + " cells");
+        raise(PyExc_ValueError,
+              "adata.X has " + std::to_string(n_rows) + " rows but obs has " + std::to_string(groups.n) + " cells");
 
     // Labels and the column selection travel once, as their own graph keys.
     nb::object codes = delayed(groups.codes, nb::arg("pure") = true);
-    nb::object cols = sel.cols.empty()
-                          ? nb::none()
-                          : nb::object(delayed(numpy_int_vector(sel.cols),
-                                               nb::arg("pure") = true));
+    nb::object cols =
+        sel.cols.empty() ? nb::none() : nb::object(delayed(numpy_int_vector(sel.cols), nb::arg("pure") = true));
     nb::object chunk_task = delayed(tasks.attr("chunk_tallies"), nb::arg("pure") = true);
     nb::object merge_task = delayed(tasks.attr("merge_tallies"), nb::arg("pure") = true);
     nb::object blocks = X.attr("to_delayed")();
@@ -149,8 +146,8 @@ MatrixTallies tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSel
 
 void def_dask_tasks(nb::module_& m) {
     m.def("_chunk_tallies", &chunk_tallies, nb::arg("chunk"), nb::arg("codes"), nb::arg("r0"), nb::arg("r1"),
-          nb::arg("n_groups"), nb::arg("cols").none(), nb::arg("n_matrix_cols"), nb::arg("c0"),
-          nb::arg("count_sizes"), nb::arg("with_sums"), "Partial per-group tallies of one chunk of X.");
+          nb::arg("n_groups"), nb::arg("cols").none(), nb::arg("n_matrix_cols"), nb::arg("c0"), nb::arg("count_sizes"),
+          nb::arg("with_sums"), "Partial per-group tallies of one chunk of X.");
     m.def("_merge_tallies", &merge_tallies, nb::arg("parts"), "Sum of partial per-group tallies.");
 }
 

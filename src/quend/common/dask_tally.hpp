@@ -21,8 +21,7 @@ MatrixTallies tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSel
 // sum and missing None without sums. `cols` is the int64 array of selected
 // columns or None for all of them.
 nb::object chunk_tallies(nb::handle chunk, nb::handle codes, std::size_t r0, std::size_t r1, std::size_t n_groups,
-                         nb::handle cols, std::size_t n_matrix_cols, std::size_t c0, bool count_sizes,
-                         bool with_sums);
+                         nb::handle cols, std::size_t n_matrix_cols, std::size_t c0, bool count_sizes, bool with_sums);
 
 // Sum of partial tallies.
 nb::object merge_tallies(nb::handle parts);

@@ -8,8 +8,7 @@ bool all_genes(nb::handle genes) { return genes.is_none() || nb::len(genes) == 0
 
 std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes) {
     nb::object np = ns("np");
-    nb::object wanted = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes))
-                                                     : builtin("list")(genes);
+    nb::object wanted = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : builtin("list")(genes);
     nb::object pos = np.attr("asarray")(var_names.attr("get_indexer")(wanted), nb::arg("dtype") = np.attr("int64"));
     auto arr = nb::cast<StridedVec<std::int64_t>>(pos);
     std::vector<std::int64_t> out(arr.shape(0));
@@ -19,8 +18,7 @@ std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes)
         if (out[k] < 0) missing.append(nb::borrow(wanted[k]));
     }
     if (nb::len(missing) > 0) {
-        PyErr_SetObject(PyExc_KeyError,
-                        nb::str("{} not found in the gene names (var_names)").format(missing).ptr());
+        PyErr_SetObject(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing).ptr());
         throw nb::python_error();
     }
     return out;

@@ -23,9 +23,7 @@ struct Factorized {
     nb::list uniques;  // first-appearance order
 };
 
-std::int64_t* int64_data(nb::handle arr) {
-    return nb::cast<quend::glue::MutVec<std::int64_t>>(arr, false).data();
-}
+std::int64_t* int64_data(nb::handle arr) { return nb::cast<quend::glue::MutVec<std::int64_t>>(arr, false).data(); }
 
 // Categorical: its codes are already integers; only observed categories are
 // labels, as unique() would report them.

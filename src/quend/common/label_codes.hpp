@@ -11,8 +11,8 @@ namespace quend::glue {
 namespace nb = nanobind;
 
 struct LabelCodes {
-    nb::object codes;   // int64 numpy array, one code per position (-1: missing label)
-    nb::list labels;    // distinct labels, ascending by their own ordering
+    nb::object codes;  // int64 numpy array, one code per position (-1: missing label)
+    nb::list labels;   // distinct labels, ascending by their own ordering
     const std::int64_t* data = nullptr;
     std::size_t n = 0;
     std::size_t n_labels() const { return nb::len(labels); }

@@ -89,11 +89,10 @@ bool findable(const char* module) {
         if (contains(modules, key)) {
             locations = nb::getattr(nb::object(modules[key]), "__path__", nb::none());
         } else {
-            nb::object spec = locations.is_none()
-                                  ? nb::module_::import_("importlib.util").attr("find_spec")(key)
-                                  : nb::module_::import_("importlib.machinery")
-                                        .attr("PathFinder")
-                                        .attr("find_spec")(key, locations);
+            nb::object spec =
+                locations.is_none()
+                    ? nb::module_::import_("importlib.util").attr("find_spec")(key)
+                    : nb::module_::import_("importlib.machinery").attr("PathFinder").attr("find_spec")(key, locations);
             if (spec.is_none()) return false;
             locations = spec.attr("submodule_search_locations");
         }

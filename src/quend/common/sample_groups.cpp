@@ -75,11 +75,9 @@ nb::object sample_to_group_map(nb::handle samples, nb::handle conditions) {
 
 void def_sample_to_group(nb::module_& m) {
     m.def("get_sample_to_group_dict", &sample_to_group_dict, nb::arg("samples").none(), nb::arg("conditions").none(),
-          nb::sig("def get_sample_to_group_dict(samples, conditions)"),
-          doc::get_sample_to_group_dict);
+          nb::sig("def get_sample_to_group_dict(samples, conditions)"), doc::get_sample_to_group_dict);
     m.def("get_sample_to_group_map", &sample_to_group_map, nb::arg("samples").none(), nb::arg("conditions").none(),
-          nb::sig("def get_sample_to_group_map(samples, conditions)"),
-          doc::get_sample_to_group_map);
+          nb::sig("def get_sample_to_group_map(samples, conditions)"), doc::get_sample_to_group_map);
 }
 
 }  // namespace quend::glue

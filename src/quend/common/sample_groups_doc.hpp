@@ -2,7 +2,8 @@
 // Reference text of the two sample-to-group functions that deg and tolvar share.
 namespace quend::glue::doc {
 
-inline constexpr const char* get_sample_to_group_dict = R"doc(Map each distinct sample (ascending) to the condition of its first occurrence.
+inline constexpr const char* get_sample_to_group_dict =
+    R"doc(Map each distinct sample (ascending) to the condition of its first occurrence.
 
 Parameters
 ----------

@@ -23,8 +23,8 @@ PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test) {
     const WelchResult w = welch_from_stats(test, ref);
     for (std::size_t i = 0; i < n; ++i) {
         // NaN deviations fail the comparison, so such genes are not testable.
-        const bool testable = test.count[i] > 1 && ref.count[i] > 1 && std::sqrt(test.var[i]) >= 1e-08 &&
-                              std::sqrt(ref.var[i]) >= 1e-08;
+        const bool testable =
+            test.count[i] > 1 && ref.count[i] > 1 && std::sqrt(test.var[i]) >= 1e-08 && std::sqrt(ref.var[i]) >= 1e-08;
         if (testable && !std::isnan(w.pvalue[i])) {
             s.kept.push_back(i);
             s.pval.push_back(w.pvalue[i]);
@@ -45,14 +45,13 @@ double pair_value(const PairStats& s, const std::vector<double>& pval_adj, std::
     }
 }
 
-SortedTables sort_and_select(const PairStats& s, const std::vector<double>& pval_adj, int ref_col,
-                             double pval_cutoff, double logFC_cutoff) {
+SortedTables sort_and_select(const PairStats& s, const std::vector<double>& pval_adj, int ref_col, double pval_cutoff,
+                             double logFC_cutoff) {
     const std::size_t n = s.kept.size();
     SortedTables t;
     t.full.resize(n);
     std::iota(t.full.begin(), t.full.end(), std::size_t{0});
-    std::stable_sort(t.full.begin(), t.full.end(),
-                     [&](std::size_t a, std::size_t b) { return s.pval[a] < s.pval[b]; });
+    std::stable_sort(t.full.begin(), t.full.end(), [&](std::size_t a, std::size_t b) { return s.pval[a] < s.pval[b]; });
     for (std::size_t k : t.full) {
         const double fc = s.log2_fc[s.kept[k]];
         if (pair_value(s, pval_adj, k, ref_col) <= pval_cutoff && std::fabs(fc) >= logFC_cutoff) {

@@ -11,7 +11,7 @@
 namespace quend {
 
 struct PairStats {
-    std::vector<double> mean_ref;   // every gene, NaN omitted (NaN if none left)
+    std::vector<double> mean_ref;  // every gene, NaN omitted (NaN if none left)
     std::vector<double> mean_test;
     std::vector<double> log2_fc;    // log2(mean_test / (mean_ref + 1e-10) + 1e-10)
     std::vector<std::size_t> kept;  // testable genes with a valid p-value, in gene order
@@ -36,7 +36,7 @@ struct SortedTables {
 // 4 pval_adj, 5 |log2_FC|. Significant: column `ref_col` <= pval_cutoff and
 // |log2_FC| >= logFC_cutoff (both inclusive). Sorts are stable.
 double pair_value(const PairStats& s, const std::vector<double>& pval_adj, std::size_t k, int column);
-SortedTables sort_and_select(const PairStats& s, const std::vector<double>& pval_adj, int ref_col,
-                             double pval_cutoff, double logFC_cutoff);
+SortedTables sort_and_select(const PairStats& s, const std::vector<double>& pval_adj, int ref_col, double pval_cutoff,
+                             double logFC_cutoff);
 
 }  // namespace quend

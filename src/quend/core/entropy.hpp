@@ -8,7 +8,7 @@
 namespace quend {
 
 struct EntropyResult {
-    double bits = 0.0;          // sum of -p log2 p over the non-zero shares
+    double bits = 0.0;  // sum of -p log2 p over the non-zero shares
     std::int64_t n_nonzero = 0;
 };
 

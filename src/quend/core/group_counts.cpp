@@ -9,8 +9,8 @@ void remap_codes(std::int64_t* codes, std::size_t n, const std::vector<std::int6
         if (codes[i] >= 0) codes[i] = rank[static_cast<std::size_t>(codes[i])];
 }
 
-std::vector<std::int64_t> cross_counts(const std::int64_t* a, const std::int64_t* b, std::size_t n,
-                                       std::size_t n_a, std::size_t n_b) {
+std::vector<std::int64_t> cross_counts(const std::int64_t* a, const std::int64_t* b, std::size_t n, std::size_t n_a,
+                                       std::size_t n_b) {
     std::vector<std::int64_t> out(n_a * n_b, 0);
     for (std::size_t i = 0; i < n; ++i) {
         if (a[i] < 0 || b[i] < 0) continue;

@@ -11,8 +11,8 @@ void remap_codes(std::int64_t* codes, std::size_t n, const std::vector<std::int6
 
 // n_a x n_b table (row-major) of the number of positions with (a[i], b[i]);
 // positions where either code is negative are skipped.
-std::vector<std::int64_t> cross_counts(const std::int64_t* a, const std::int64_t* b, std::size_t n,
-                                       std::size_t n_a, std::size_t n_b);
+std::vector<std::int64_t> cross_counts(const std::int64_t* a, const std::int64_t* b, std::size_t n, std::size_t n_a,
+                                       std::size_t n_b);
 
 // Number of positions per code (negative codes skipped).
 std::vector<std::int64_t> code_counts(const std::int64_t* codes, std::size_t n, std::size_t n_codes);

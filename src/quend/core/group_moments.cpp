@@ -37,8 +37,8 @@ void set_moments(GroupStats& o, std::size_t i, const double* vals, std::size_t c
 
 }  // namespace
 
-std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std::int64_t>& code,
-                                   std::size_t n_groups, std::vector<GroupStats>* groups) {
+std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std::int64_t>& code, std::size_t n_groups,
+                                   std::vector<GroupStats>* groups) {
     const std::size_t n = m.n_items, s = m.n_samples;
     std::vector<GroupStats> out = empty_stats(n_groups, n);
     if (groups) *groups = empty_stats(n_groups, n);

@@ -19,7 +19,7 @@ namespace quend {
 // test where two means nearly cancel.
 // When `groups` is given, it receives each group's own statistics from the
 // same pass, equal bit for bit to group_stats over the group's samples.
-std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std::int64_t>& code,
-                                   std::size_t n_groups, std::vector<GroupStats>* groups = nullptr);
+std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std::int64_t>& code, std::size_t n_groups,
+                                   std::vector<GroupStats>* groups = nullptr);
 
 }  // namespace quend

@@ -36,8 +36,8 @@ void gather_rows(const T* data, const I* indices, const P* indptr, const std::ve
     }
 }
 
-#define QUEND_GATHER_IP(T, I, P)                                                                              \
-    template void gather_rows<T, I, P>(const T*, const I*, const P*, const std::vector<std::int64_t>&,        \
+#define QUEND_GATHER_IP(T, I, P)                                                                       \
+    template void gather_rows<T, I, P>(const T*, const I*, const P*, const std::vector<std::int64_t>&, \
                                        std::vector<T>&, std::vector<I>&, std::vector<std::int64_t>&);
 #define QUEND_GATHER(T)                            \
     QUEND_GATHER_IP(T, std::int32_t, std::int32_t) \

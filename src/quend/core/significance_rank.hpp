@@ -14,7 +14,7 @@ struct PProduct {
     bool zero = false;
     double mantissa = 1.0;  // in [0.5, 1) once normalised
     long exponent = 0;
-    double value = 1.0;     // the plain double product, as a sequential multiply gives it
+    double value = 1.0;  // the plain double product, as a sequential multiply gives it
 };
 
 PProduct p_product(const double* p, std::size_t n, std::ptrdiff_t stride);

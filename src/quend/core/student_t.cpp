@@ -93,9 +93,8 @@ double continued_fraction(double a, double b, double x) {
 // accurate to ~1e-18 for x >= 15.
 double stirling_remainder(double x) {
     const double r = 1.0 / x, r2 = r * r;
-    return r * (1.0 / 12 +
-                r2 * (-1.0 / 360 +
-                      r2 * (1.0 / 1260 + r2 * (-1.0 / 1680 + r2 * (1.0 / 1188 + r2 * (-691.0 / 360360))))));
+    return r * (1.0 / 12 + r2 * (-1.0 / 360 +
+                                 r2 * (1.0 / 1260 + r2 * (-1.0 / 1680 + r2 * (1.0 / 1188 + r2 * (-691.0 / 360360))))));
 }
 
 // log(Gamma(a + b) / (Gamma(a) Gamma(b))). For a large, the difference of

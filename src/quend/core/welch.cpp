@@ -59,7 +59,8 @@ GroupStats group_stats(const StridedMatrix& m, const std::vector<std::size_t>& s
         const std::size_t i1 = std::min(n, i0 + tile);
         for (std::size_t k = 0; k < g; ++k) {
             const double* col = m.data + static_cast<std::ptrdiff_t>(samples[k]) * m.sample_stride;
-            for (std::size_t i = i0; i < i1; ++i) buf[(i - i0) * g + k] = col[static_cast<std::ptrdiff_t>(i) * m.item_stride];
+            for (std::size_t i = i0; i < i1; ++i)
+                buf[(i - i0) * g + k] = col[static_cast<std::ptrdiff_t>(i) * m.item_stride];
         }
         for (std::size_t i = i0; i < i1; ++i) {
             const double* src = &buf[(i - i0) * g];

@@ -53,8 +53,6 @@ nb::object float_frame(const nb::object& df);
 nb::object condition_series(const nb::object& condition_list, const nb::object& expr);
 
 // Distinct labels in order of first appearance.
-inline nb::list unique_labels(const nb::object& cond) {
-    return as_list(glue::ns("pd").attr("unique")(cond));
-}
+inline nb::list unique_labels(const nb::object& cond) { return as_list(glue::ns("pd").attr("unique")(cond)); }
 
 }  // namespace quend::deg

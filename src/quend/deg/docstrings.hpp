@@ -84,7 +84,8 @@ Significant DEGs (KO vs WT) = 10 (up 10, down 0) genes.
 >>> res["deg"].head()
 )doc";
 
-inline constexpr const char* simple_DEG = R"doc(Run simple_DEG_pair for every group of a study with any number of groups.
+inline constexpr const char* simple_DEG =
+    R"doc(Run simple_DEG_pair for every group of a study with any number of groups.
 
 With ref_condition=None each group is tested against all other samples pooled
 (one-vs-rest, relabelled 'others'); with a reference, each other group against
@@ -169,7 +170,8 @@ Examples
 >>> deg.get_deg_summary(full, col="pval")
 )doc";
 
-inline constexpr const char* get_gene_expression_mean = R"doc(Condense a cells-by-genes AnnData into one row per sample (or other obs group).
+inline constexpr const char* get_gene_expression_mean =
+    R"doc(Condense a cells-by-genes AnnData into one row per sample (or other obs group).
 
 Parameters
 ----------

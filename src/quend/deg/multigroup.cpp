@@ -113,10 +113,10 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
 }  // namespace
 
 nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object condition_list, nb::object ref_condition,
-                      nb::object pval_cutoff, nb::object logFC_cutoff, nb::object test_method,
-                      nb::object corr_method, nb::object pval_ref_col, nb::object verbose) {
-    const DegArgs args = check_deg_args(ref_condition, pval_cutoff, logFC_cutoff, test_method, corr_method,
-                                        pval_ref_col, verbose);
+                      nb::object pval_cutoff, nb::object logFC_cutoff, nb::object test_method, nb::object corr_method,
+                      nb::object pval_ref_col, nb::object verbose) {
+    const DegArgs args =
+        check_deg_args(ref_condition, pval_cutoff, logFC_cutoff, test_method, corr_method, pval_ref_col, verbose);
     nb::object np = ns("np");
     nb::object df_expr = float_frame(df_gene_by_sample_log_expr);
     nb::object ps_cond = condition_series(condition_list, df_expr);
@@ -146,7 +146,6 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
         return glue::is_own_function(ns("simple_DEG_pair"), "simple_DEG_pair") &&
                one_pass(df_expr, labels, unique_groups, ref_condition, args, corr_method, pval_ref_col, store);
     };
-
 
     if (ref_condition.is_none()) {
         if (args.verbose) glue::print(std::string("### MODE: one-vs-rest ###"));
@@ -179,7 +178,8 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
             pair_groups.append(ref_condition);
             nb::object mask = ps_cond.attr("isin")(pair_groups).attr("to_numpy")(nb::arg("dtype") = np.attr("bool_"));
             nb::object conds = ps_cond.attr("__getitem__")(mask).attr("tolist")();
-            nb::object table = df_expr.attr("iloc").attr("__getitem__")(nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), mask));
+            nb::object table = df_expr.attr("iloc").attr("__getitem__")(
+                nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), mask));
             run_pair(table, conds, ref_condition, g);
         }
     }
@@ -209,8 +209,10 @@ nb::object get_deg_summary(nb::object dct_deg, nb::object col) {
     for (std::size_t j = 0; j < n_keys; ++j) {
         nb::object table = dct_deg[keys[j]];
         nb::object column = table.attr("__getitem__")(col).attr("astype")(quend::glue::builtin("float"));
-        nb::object column_values = np.attr("ascontiguousarray")(column.attr("to_numpy")(), nb::arg("dtype") = np.attr("float64"));
-        nb::object rows = np.attr("ascontiguousarray")(genes.attr("get_indexer")(indexes[j]), nb::arg("dtype") = np.attr("int64"));
+        nb::object column_values =
+            np.attr("ascontiguousarray")(column.attr("to_numpy")(), nb::arg("dtype") = np.attr("float64"));
+        nb::object rows =
+            np.attr("ascontiguousarray")(genes.attr("get_indexer")(indexes[j]), nb::arg("dtype") = np.attr("int64"));
         auto cv = nb::cast<quend::glue::ConstVec<double>>(column_values);
         auto rv = nb::cast<quend::glue::ConstVec<std::int64_t>>(rows);
         const std::size_t m = std::min(cv.shape(0), rv.shape(0));

@@ -64,8 +64,8 @@ PairGroups choose_reference(const nb::list& unique_conds, const nb::object& ref_
     } else {
         g.ref = ref_condition;
         if (!glue::contains(unique_conds, g.ref)) {
-            g.error = error_result(concat({nb::str("simple_DEG_pair ref_condition '"), g.ref,
-                                           nb::str("' must be in "), nb::str(unique_conds)}));
+            g.error = error_result(concat(
+                {nb::str("simple_DEG_pair ref_condition '"), g.ref, nb::str("' must be in "), nb::str(unique_conds)}));
         }
     }
     return g;
@@ -75,8 +75,8 @@ PairGroups pair_groups(const nb::object& cond, const nb::object& ref_condition, 
     nb::list unique_conds = unique_labels(cond);
     if (nb::len(unique_conds) != 2) {
         PairGroups g;
-        g.error = error_result(concat({nb::str("simple_DEG_pair supports ***exactly 2 groups***. Received groups: "),
-                                       nb::str(unique_conds)}));
+        g.error = error_result(concat(
+            {nb::str("simple_DEG_pair supports ***exactly 2 groups***. Received groups: "), nb::str(unique_conds)}));
         return g;
     }
     PairGroups g = choose_reference(unique_conds, ref_condition, verbose);
@@ -180,20 +180,19 @@ nb::dict deg_tables(const PairStats& st, const std::vector<double>& pval_adj, co
 
 }  // namespace
 
-nb::object simple_DEG_pair(nb::object df_gene_by_sample_log_expr, nb::object condition_list,
-                           nb::object ref_condition, nb::object pval_cutoff, nb::object logFC_cutoff,
-                           nb::object test_method, nb::object corr_method, nb::object pval_ref_col,
-                           nb::object verbose) {
-    const DegArgs args = check_deg_args(ref_condition, pval_cutoff, logFC_cutoff, test_method, corr_method,
-                                        pval_ref_col, verbose);
+nb::object simple_DEG_pair(nb::object df_gene_by_sample_log_expr, nb::object condition_list, nb::object ref_condition,
+                           nb::object pval_cutoff, nb::object logFC_cutoff, nb::object test_method,
+                           nb::object corr_method, nb::object pval_ref_col, nb::object verbose) {
+    const DegArgs args =
+        check_deg_args(ref_condition, pval_cutoff, logFC_cutoff, test_method, corr_method, pval_ref_col, verbose);
     nb::object expr = float_frame(df_gene_by_sample_log_expr);
     nb::object cond = condition_series(condition_list, expr);
 
     const PairGroups groups = pair_groups(cond, ref_condition, args.verbose);
     if (groups.error.is_valid()) return groups.error;
 
-    return pair_outcome(pair_statistics(expr, groups), expr.attr("index"), args, corr_method, pval_ref_col,
-                        groups.test, groups.ref);
+    return pair_outcome(pair_statistics(expr, groups), expr.attr("index"), args, corr_method, pval_ref_col, groups.test,
+                        groups.ref);
 }
 
 nb::object pair_outcome(const PairStats& st, const nb::object& index, const DegArgs& args,

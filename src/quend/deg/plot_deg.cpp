@@ -30,8 +30,8 @@ nb::object title_suffix(const nb::handle& counts) {
 
 nb::object plot_deg(nb::object df_deg_dct, nb::object reference, nb::object n_genes_to_show, nb::object pval_cutoff,
                     nb::object figsize, nb::object dpi, nb::object text_fs, nb::object title_fs, nb::object label_fs,
-                    nb::object tick_fs, nb::object ncols, nb::object wspace, nb::object hspace,
-                    nb::object deg_stat_dct, nb::object show_log_pv) {
+                    nb::object tick_fs, nb::object ncols, nb::object wspace, nb::object hspace, nb::object deg_stat_dct,
+                    nb::object show_log_pv) {
     nb::object plt = ns("plt");
     nb::object np = ns("np");
     nb::object to_int = builtin("int");
@@ -44,9 +44,8 @@ nb::object plot_deg(nb::object df_deg_dct, nb::object reference, nb::object n_ge
     nb::list one;
     one.append(1);
     gridspec_kw["width_ratios"] = one * nc;
-    plt.attr("subplots")(nb::arg("figsize") = nb::make_tuple(figsize[0] * nc, figsize[1] * nr),
-                         nb::arg("nrows") = nr, nb::arg("ncols") = nc, nb::arg("gridspec_kw") = gridspec_kw,
-                         nb::arg("dpi") = dpi);
+    plt.attr("subplots")(nb::arg("figsize") = nb::make_tuple(figsize[0] * nc, figsize[1] * nr), nb::arg("nrows") = nr,
+                         nb::arg("ncols") = nc, nb::arg("gridspec_kw") = gridspec_kw, nb::arg("dpi") = dpi);
     plt.attr("tight_layout")();
     plt.attr("subplots_adjust")(nb::arg("left") = 0.05, nb::arg("bottom") = 0.05, nb::arg("right") = 0.95,
                                 nb::arg("top") = 0.95, nb::arg("wspace") = wspace, nb::arg("hspace") = hspace);
@@ -97,8 +96,8 @@ nb::object plot_deg(nb::object df_deg_dct, nb::object reference, nb::object n_ge
             plt.attr("text")(xk, yk, nb::str("  %s") % nb::make_tuple(nb::object(genes[k])), nb::arg("rotation") = 90,
                              nb::arg("fontsize") = text_fs);
             if (truthy(show_log_pv))
-                plt.attr("text")(xk, yk, nb::str("(%3.1f) ") % nb::make_tuple(nb::object(lpvs[k])), nb::arg("rotation") = 90,
-                                 nb::arg("va") = "top", nb::arg("fontsize") = text_fs);
+                plt.attr("text")(xk, yk, nb::str("(%3.1f) ") % nb::make_tuple(nb::object(lpvs[k])),
+                                 nb::arg("rotation") = 90, nb::arg("va") = "top", nb::arg("fontsize") = text_fs);
         }
 
         if (deg_stat_dct.is_none())

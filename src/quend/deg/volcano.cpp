@@ -56,8 +56,7 @@ nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval
         df["gene_tmp"] = df[gene_col].attr("astype")(nb::str("str"));
     df["pval_plot"] = df[pval_col].attr("clip")(nb::arg("lower") = 1e-300);
     df["neglog10p"] = -np.attr("log10")(df["pval_plot"]);
-    df["sig"] = compare(df[pval_col], pval_cutoff, Py_LT) &
-                compare(df[logFC_col].attr("abs")(), logFC_cutoff, Py_GE);
+    df["sig"] = compare(df[pval_col], pval_cutoff, Py_LT) & compare(df[logFC_col].attr("abs")(), logFC_cutoff, Py_GE);
 
     df_ref.reset();
 
@@ -90,8 +89,8 @@ nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval
         const size_t n = nb::len(names);
         for (size_t k = 0; k < n; ++k) {
             nb::object x = lx[k], y = ly[k];
-            texts.append(ax.attr("text")(x, y, nb::object(names[k]), nb::arg("fontsize") = 8,
-                                         nb::arg("ha") = "center", nb::arg("va") = "bottom"));
+            texts.append(ax.attr("text")(x, y, nb::object(names[k]), nb::arg("fontsize") = 8, nb::arg("ha") = "center",
+                                         nb::arg("va") = "bottom"));
             xs.append(x);
             ys.append(y);
         }

@@ -19,7 +19,8 @@ gdown and anndata are imported on first use. Use help(ingrath.<function>) for
 each function's reference.)doc";
 
 // Shared by the loaders that print the names they accept.
-#define QUEND_INGRATH_FILE_TYPE "file_type : str\n    'tar.gz', 'gz' or 'zip': how the downloaded archive is unpacked.\n"
+#define QUEND_INGRATH_FILE_TYPE \
+    "file_type : str\n    'tar.gz', 'gz' or 'zip': how the downloaded archive is unpacked.\n"
 
 inline constexpr const char* download_from_google_drive = R"doc(Download one hosted file by its identifier.
 
@@ -112,7 +113,8 @@ Files extracted to: unpacked
 'unpacked'
 )doc";
 
-inline constexpr const char* decompress_zip_and_move = R"doc(Extract a one-member zip archive and move the member into the working directory.
+inline constexpr const char* decompress_zip_and_move =
+    R"doc(Extract a one-member zip archive and move the member into the working directory.
 
 Parameters
 ----------
@@ -142,7 +144,8 @@ Examples
 'data.h5ad'
 )doc";
 
-inline constexpr const char* decompress_tar_gz = R"doc(Extract the one file of a tar.gz archive into the working directory.
+inline constexpr const char* decompress_tar_gz =
+    R"doc(Extract the one file of a tar.gz archive into the working directory.
 
 The archive is unpacked into extract_tmp/ (removed first if left over and
 afterwards); its one file, at the top or inside one folder, replaces a file of
@@ -257,7 +260,8 @@ Examples
 >>> adata = ingrath.load_sample_data("Lung")
 )doc";
 
-inline constexpr const char* load_velmar_processed_anndata = R"doc(Load the processed data set of a tissue as an AnnData.
+inline constexpr const char* load_velmar_processed_anndata =
+    R"doc(Load the processed data set of a tissue as an AnnData.
 
 Parameters
 ----------
@@ -281,7 +285,8 @@ Examples
 >>> adata = ingrath.load_velmar_processed_anndata("Breast")
 )doc";
 
-inline constexpr const char* load_velmar_processed_sample_data = R"doc(Load a processed data set by tissue name or hosted file identifier.
+inline constexpr const char* load_velmar_processed_sample_data =
+    R"doc(Load a processed data set by tissue name or hosted file identifier.
 
 A key of processed_sample_data_fid_dict goes through
 load_velmar_processed_anndata; any other value is downloaded as an identifier.

@@ -14,8 +14,8 @@ nb::object download_from_google_drive(nb::object file_id, nb::object out_path) {
     // gdown reports some failures by returning None instead of raising; the
     // caller would otherwise go on with a file that was never written.
     if (saved.is_none())
-        glue::raise(PyExc_RuntimeError, "Download failed: nothing was saved from " + glue::to_str(url) + " to " +
-                                      glue::repr(out_path));
+        glue::raise(PyExc_RuntimeError,
+                    "Download failed: nothing was saved from " + glue::to_str(url) + " to " + glue::repr(out_path));
     return out_path;
 }
 

@@ -165,8 +165,8 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
             if (nb::len(infos) != 1) return nb::none();
             check_zip_members(infos, to_str(extract_dir).c_str());
             if (truthy(infos[0].attr("is_dir")()))
-                glue::raise(PyExc_ValueError, "archive member " + glue::repr(infos[0].attr("filename")) +
-                                                  " is a folder, not a file");
+                glue::raise(PyExc_ValueError,
+                            "archive member " + glue::repr(infos[0].attr("filename")) + " is a folder, not a file");
             zip_ref.attr("extractall")(extract_dir);
             member = infos[0].attr("filename");
             return nb::none();

@@ -14,9 +14,7 @@ using quend::glue::on_ordinary_error;
 
 namespace {
 
-nb::object keys_of(const char* table) {
-    return nb::steal(PySequence_List(ns(table).attr("keys")().ptr()));
-}
+nb::object keys_of(const char* table) { return nb::steal(PySequence_List(ns(table).attr("keys")().ptr())); }
 
 // message % ", ".join(tlst), for messages with one "%s" at the given split.
 void print_with_keys(const char* before, nb::handle tlst, const char* after) {
@@ -38,14 +36,10 @@ Kind kind_of(nb::handle file_type) {
 // The unpacking call that matches the archive type; gz_name names the gz output.
 nb::object unpack(Kind kind, nb::handle file_down, nb::handle gz_name) {
     switch (kind) {
-        case Kind::TarGz:
-            return ns("decompress_tar_gz")(file_down, nb::arg("remove_org") = true);
-        case Kind::Gz:
-            return ns("decompress_gz")(file_down, gz_name, nb::arg("remove_gz") = true);
-        case Kind::Zip:
-            return ns("decompress_zip_and_move")(file_down, nb::arg("remove_zip") = true);
-        case Kind::None:
-            break;
+        case Kind::TarGz: return ns("decompress_tar_gz")(file_down, nb::arg("remove_org") = true);
+        case Kind::Gz: return ns("decompress_gz")(file_down, gz_name, nb::arg("remove_gz") = true);
+        case Kind::Zip: return ns("decompress_zip_and_move")(file_down, nb::arg("remove_zip") = true);
+        case Kind::None: break;
     }
     return nb::none();
 }
@@ -81,12 +75,11 @@ void print_id_not_found(nb::handle tlst) {
 // The download of a raw identifier; an ordinary failure is reported as an
 // unknown identifier (None), an interrupt propagates.
 std::optional<nb::object> download_or_report(nb::handle file_id, nb::handle tlst) {
-    return on_ordinary_error(
-        [&]() -> std::optional<nb::object> { return ns("download_from_google_drive")(file_id); },
-        [&](nb::python_error&) -> std::optional<nb::object> {
-            print_id_not_found(tlst);
-            return std::nullopt;
-        });
+    return on_ordinary_error([&]() -> std::optional<nb::object> { return ns("download_from_google_drive")(file_id); },
+                             [&](nb::python_error&) -> std::optional<nb::object> {
+                                 print_id_not_found(tlst);
+                                 return std::nullopt;
+                             });
 }
 
 }  // namespace
@@ -139,9 +132,9 @@ nb::object load_velmar_processed_anndata(nb::object tissue, nb::object file_type
         print_with_keys("tissue must be one of ", tlst, ". ");
         return nb::none();
     }
-    nb::object file_h5ad = on_ordinary_error(
-        [&] { return fetch_tissue("processed_sample_data_fid_dict", tissue, file_type); },
-        [](nb::python_error&) { return nb::none(); });
+    nb::object file_h5ad =
+        on_ordinary_error([&] { return fetch_tissue("processed_sample_data_fid_dict", tissue, file_type); },
+                          [](nb::python_error&) { return nb::none(); });
     if (file_h5ad.is_none()) return nb::none();
     return read_h5ad(file_h5ad);
 }

@@ -17,26 +17,14 @@ using Groups = std::vector<std::vector<const char*>>;
 // Keys on one line share one identifier; the first key names the group in
 // the data file.
 const Groups kSampleGroups = {
-    {"Breast", "BC", "BRCA"},
-    {"Colitis-hs"},
-    {"Colitis-mm"},
-    {"Colon", "CRC", "Intestine"},
-    {"Lung", "NSCLC"},
-    {"Melanoma"},
-    {"Pancreas", "PDAC"},
+    {"Breast", "BC", "BRCA"}, {"Colitis-hs"}, {"Colitis-mm"},       {"Colon", "CRC", "Intestine"},
+    {"Lung", "NSCLC"},        {"Melanoma"},   {"Pancreas", "PDAC"},
 };
 
 const Groups kProcessedGroups = {
-    {"Lung", "NSCLC"},
-    {"Colon", "CRC"},
-    {"Breast", "BC", "BRCA"},
-    {"Pancreas", "PDAC"},
-    {"Colitis-mm"},
-    {"Colitis-hs"},
-    {"Colitis-mm-full"},
-    {"Brain"},
-    {"Liver(normal)"},
-    {"Kidney(normal)"},
+    {"Lung", "NSCLC"}, {"Colon", "CRC"},   {"Breast", "BC", "BRCA"}, {"Pancreas", "PDAC"},
+    {"Colitis-mm"},    {"Colitis-hs"},     {"Colitis-mm-full"},      {"Brain"},
+    {"Liver(normal)"}, {"Kidney(normal)"},
 };
 
 constexpr const char* kDataFile = "ingrath_registry.json";

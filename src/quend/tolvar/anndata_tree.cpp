@@ -25,12 +25,23 @@ const char* const kLastBranch = "\u2514\u2500\u2500 ";  // "└── "
 const char* const kUnderBranch = "\u2502    ";          // "│    "
 const char* const kUnderLast = "     ";
 
-const char* const kDefaultLimitedKeys[] = {
-    "gene_to_band_map",    "Celltype_marker_DB", "Pathways_DB",       "cnv",
-    "DEG_grouping_vars",   "DEG_stat",           "DEG_vs_ref_stat",   "run summary",
-    "log",                 "quillmark_summary",  "cnv_neighbors_info", "Zenta_summary",
-    "lut_sample_to_cond",  "analysis_parameters", "usr_param",        "quillmark_results",
-    "Zenta_result"};
+const char* const kDefaultLimitedKeys[] = {"gene_to_band_map",
+                                           "Celltype_marker_DB",
+                                           "Pathways_DB",
+                                           "cnv",
+                                           "DEG_grouping_vars",
+                                           "DEG_stat",
+                                           "DEG_vs_ref_stat",
+                                           "run summary",
+                                           "log",
+                                           "quillmark_summary",
+                                           "cnv_neighbors_info",
+                                           "Zenta_summary",
+                                           "lut_sample_to_cond",
+                                           "analysis_parameters",
+                                           "usr_param",
+                                           "quillmark_results",
+                                           "Zenta_result"};
 
 struct Settings {
     nb::object max_depth, n_to_show, limited_keys;
@@ -53,7 +64,6 @@ nb::str from_utf8(const std::string& s) {
 }
 
 std::string str_of(const nb::handle& obj) { return utf8(nb::str(obj)); }
-
 
 std::string value_type_name(const nb::handle& obj) { return utf8(nb::str(obj.type().attr("__name__"))); }
 
@@ -260,8 +270,8 @@ void tree(const nb::handle& obj, const nb::object& depth, const std::string& pre
             shortened.append("...");
             cols = shortened;
         }
-        out += "DataFrame Structure (top-level): shape=" + str_of(obj.attr("shape")) + ", columns=" + str_of(cols) +
-               "\n";
+        out +=
+            "DataFrame Structure (top-level): shape=" + str_of(obj.attr("shape")) + ", columns=" + str_of(cols) + "\n";
         return;
     }
     if (!top) return;
@@ -272,8 +282,8 @@ void tree(const nb::handle& obj, const nb::object& depth, const std::string& pre
 
 }  // namespace
 
-O _get_value_info(O value, O key_name, O /*is_top_level_anndata_component*/, O level_of_value, O max_depth,
-                  O n_to_show, O limited_keys) {
+O _get_value_info(O value, O key_name, O /*is_top_level_anndata_component*/, O level_of_value, O max_depth, O n_to_show,
+                  O limited_keys) {
     return from_utf8(value_info(value, key_name, level_of_value, Settings{max_depth, n_to_show, limited_keys}));
 }
 

@@ -24,7 +24,6 @@ struct Comparison {
     std::string name;
 };
 
-
 // pd.NA and the like, whose comparison has no truth value, count as unequal.
 bool equals_itself(const nb::handle& g) {
     PyObject* r = PyObject_RichCompare(g.ptr(), g.ptr(), Py_EQ);

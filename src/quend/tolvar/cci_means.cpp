@@ -46,7 +46,7 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
     for (const auto& s : samples) keys.append(s.key);
 
     nb::object columns = cci_idx_lst.is_none() ? selected_interactions(samples, cells, genes, pval_cutoff)
-                                                : pd.attr("Index")(cci_idx_lst);
+                                               : pd.attr("Index")(cci_idx_lst);
     // Repeated column labels all receive the value of their identifier.
     const bool unique_cols = nb::cast<bool>(columns.attr("is_unique"));
     nb::object uniq = unique_cols ? columns : columns.attr("unique")();
@@ -80,9 +80,8 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
         // Only the rows that are used are converted, as float.
         const bool is_f64 = mean.attr("dtype").equal(f64);
         auto vals = is_f64 ? cci::vec<double>(mean.attr("to_numpy")())
-                           : cci::vec<double>(mean.attr("iloc")[cci::intp_array(rows)]
-                                                  .attr("astype")("float64")
-                                                  .attr("to_numpy")());
+                           : cci::vec<double>(
+                                 mean.attr("iloc")[cci::intp_array(rows)].attr("astype")("float64").attr("to_numpy")());
         double* row_out = out + k * n;
         for (std::size_t j = 0; j < rows.size(); ++j) {
             const double v = vals[is_f64 ? rows[j] : j];

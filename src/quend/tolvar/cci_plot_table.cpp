@@ -50,14 +50,12 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
     for (const auto& s : samples) {
         const nb::object& t = s.table;
         nb::object mark = cci::compare(t["pval"], pval_cutoff, Py_LE) & cci::compare(t["mean"], mean_cutoff, Py_GE);
-        if (by_cells)
-            mark = mark & (t["cell_A"].attr("isin")(target_cells) | t["cell_B"].attr("isin")(target_cells));
+        if (by_cells) mark = mark & (t["cell_A"].attr("isin")(target_cells) | t["cell_B"].attr("isin")(target_cells));
         picked.append(t.attr("index")[cci::bool_mask(mark)]);
     }
     // Distinct selected identifiers in order of first selection.
-    nb::object uni = samples.empty()
-                         ? pd.attr("Index")(nb::list(), nb::arg("dtype") = "object")
-                         : cci::union_in_order(picked);
+    nb::object uni =
+        samples.empty() ? pd.attr("Index")(nb::list(), nb::arg("dtype") = "object") : cci::union_in_order(picked);
     const std::size_t n = nb::len(uni);
     quend::glue::print("Union of Interactions: " + std::to_string(n));
 
@@ -100,13 +98,12 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
                 nb::object series =
                     t.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), nb::int_(j))];
                 // numpy-backed columns as their ndarray, extension types as themselves
-                nb::object values = nb::isinstance(series.attr("dtype"), np_dtype) ? series.attr("to_numpy")()
-                                                                                    : series.attr("array");
+                nb::object values =
+                    nb::isinstance(series.attr("dtype"), np_dtype) ? series.attr("to_numpy")() : series.attr("array");
                 const bool is_mean = label.equal(nb::str("mean")), is_pval = label.equal(nb::str("pval"));
-                col = is_mean || is_pval
-                          ? take(values, indexer, nb::arg("allow_fill") = true,
-                                 nb::arg("fill_value") = is_mean ? zero : one)
-                          : take(values, indexer, nb::arg("allow_fill") = true);
+                col = is_mean || is_pval ? take(values, indexer, nb::arg("allow_fill") = true,
+                                                nb::arg("fill_value") = is_mean ? zero : one)
+                                         : take(values, indexer, nb::arg("allow_fill") = true);
             }
             arrays[nb::int_(j)] = col;
         }

@@ -88,12 +88,11 @@ void write_obs(nb::handle obs, nb::handle sdi_col, const ClusterStats& s, const 
 nb::object ref_values(nb::handle obs, nb::handle col) {
     nb::object np = quend::glue::ns("np");
     return quend::glue::obs_column(obs, col).attr("to_numpy")(nb::arg("dtype") = np.attr("float64"),
-                                                                 nb::arg("na_value") = np.attr("nan"));
+                                                              nb::arg("na_value") = np.attr("nan"));
 }
 
 std::vector<double> per_row_sums(const ClusterStats& s, nb::handle flags_f64) {
-    auto a = nb::cast<quend::glue::ConstVec<double>>(
-        quend::glue::ns("np").attr("ascontiguousarray")(flags_f64));
+    auto a = nb::cast<quend::glue::ConstVec<double>>(quend::glue::ns("np").attr("ascontiguousarray")(flags_f64));
     return code_sums(s.clusters.data, a.data(), s.clusters.n, s.source.size());
 }
 
@@ -121,8 +120,7 @@ O compute_sample_div_index_v2(O adata, O sample_col, O cluster_col, O sdi_col) {
     return df;
 }
 
-O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O ref_ind_col, O sdi_col,
-                           O tumor_name) {
+O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O ref_ind_col, O sdi_col, O tumor_name) {
     nb::object pd = quend::glue::ns("pd");
     nb::object np = quend::glue::ns("np");
     nb::object obs = adata.attr("obs");

@@ -3,7 +3,8 @@
 // first line of each docstring, the call signature, comes from the binding.
 namespace quend::tolvar::doc {
 
-inline constexpr const char* module = R"doc(Toolbox: cell-cell interactions, markers, cohort metrics and display helpers.
+inline constexpr const char* module =
+    R"doc(Toolbox: cell-cell interactions, markers, cohort metrics and display helpers.
 
 Cell-cell interactions (CCI): cci_get_means, cci_get_diff_interactions,
 cci_remove_common, cci_get_ni_mat, cpdb_get_gp_n_cp, cci_get_df_to_plot.
@@ -43,7 +44,8 @@ TypeError
     b64 is not text.
 )doc";
 
-inline constexpr const char* display_base64_auto = R"doc(Show base64-encoded images or HTML documents inline in a notebook.
+inline constexpr const char* display_base64_auto =
+    R"doc(Show base64-encoded images or HTML documents inline in a notebook.
 
 PNG, JPEG, GIF and WebP images are shown as an HTML <img> with a data URI or
 as an IPython Image; HTML documents in an <iframe>.
@@ -78,7 +80,8 @@ Examples
 >>> tolvar.display_base64_auto(b64)
 )doc";
 
-inline constexpr const char* pca_subsample = R"doc(Project rows onto the components of a truncated SVD fitted on a subsample.
+inline constexpr const char* pca_subsample =
+    R"doc(Project rows onto the components of a truncated SVD fitted on a subsample.
 
 No centring. With more rows than N_cells_max_for_pca the SVD is fitted on a
 random subset of exactly that many rows (drawn with Python's random; call
@@ -110,7 +113,8 @@ Examples
 >>> X_pca = tolvar.pca_subsample(adata.X, 5, N_cells_max_for_pca=100)
 )doc";
 
-inline constexpr const char* compute_sample_div_index_v2 = R"doc(Sample diversity index of each cluster, reduced version.
+inline constexpr const char* compute_sample_div_index_v2 =
+    R"doc(Sample diversity index of each cluster, reduced version.
 
 The index is the Shannon entropy, in bits, of a cluster's cells over samples.
 
@@ -202,7 +206,8 @@ Examples
 >>> tolvar.get_gene_expression(adata, items_to_plot=["g2", "g0"], group_col="cell_type")
 )doc";
 
-inline constexpr const char* cci_get_means = R"doc(Sample-by-interaction table of mean values from per-sample CCI tables.
+inline constexpr const char* cci_get_means =
+    R"doc(Sample-by-interaction table of mean values from per-sample CCI tables.
 
 Parameters
 ----------
@@ -240,7 +245,8 @@ Examples
 >>> means = tolvar.cci_get_means(cci)
 )doc";
 
-inline constexpr const char* get_cci_means = R"doc(Second name of cci_get_means: calls the module's current cci_get_means.
+inline constexpr const char* get_cci_means =
+    R"doc(Second name of cci_get_means: calls the module's current cci_get_means.
 
 Parameters
 ----------
@@ -263,7 +269,8 @@ Examples
 >>> means = tolvar.get_cci_means(cci)
 )doc";
 
-inline constexpr const char* cci_get_diff_interactions = R"doc(Welch's two-sided t-test of every column between sample groups, ranked.
+inline constexpr const char* cci_get_diff_interactions =
+    R"doc(Welch's two-sided t-test of every column between sample groups, ranked.
 
 Parameters
 ----------
@@ -304,7 +311,8 @@ Examples
 ['Tumor_vs_Normal']
 )doc";
 
-inline constexpr const char* test_group_diff = R"doc(Second name of cci_get_diff_interactions: calls the module's current one.
+inline constexpr const char* test_group_diff =
+    R"doc(Second name of cci_get_diff_interactions: calls the module's current one.
 
 Parameters
 ----------
@@ -346,7 +354,8 @@ Examples
 >>> specific = tolvar.cci_remove_common(cci)
 )doc";
 
-inline constexpr const char* cci_get_ni_mat = R"doc(Per-sample counts of interactions between sender and receiver cell types.
+inline constexpr const char* cci_get_ni_mat =
+    R"doc(Per-sample counts of interactions between sender and receiver cell types.
 
 Parameters
 ----------
@@ -372,7 +381,8 @@ Examples
 >>> counts = tolvar.cci_get_ni_mat(cci, remove_common=False)
 )doc";
 
-inline constexpr const char* get_cci_ni_mat = R"doc(Second name of cci_get_ni_mat: calls the module's current cci_get_ni_mat.
+inline constexpr const char* get_cci_ni_mat =
+    R"doc(Second name of cci_get_ni_mat: calls the module's current cci_get_ni_mat.
 
 Parameters
 ----------
@@ -391,7 +401,8 @@ Examples
 >>> counts = tolvar.get_cci_ni_mat(cci)
 )doc";
 
-inline constexpr const char* cpdb_get_gp_n_cp = R"doc(Split an interaction identifier into gene pair, cell pair and their parts.
+inline constexpr const char* cpdb_get_gp_n_cp =
+    R"doc(Split an interaction identifier into gene pair, cell pair and their parts.
 
 Parameters
 ----------
@@ -416,7 +427,8 @@ Examples
 ('G1_G2', 'C1|C2', 'G1', 'G2', 'C1', 'C2')
 )doc";
 
-inline constexpr const char* cci_get_df_to_plot = R"doc(Significant interactions of all samples laid out over their union.
+inline constexpr const char* cci_get_df_to_plot =
+    R"doc(Significant interactions of all samples laid out over their union.
 
 Parameters
 ----------

@@ -15,8 +15,7 @@ using quend::glue::lazy;
 // A missing optional library is reported and flagged; loading never runs the
 // package installer, so importing stays free of side effects on the system.
 template <typename BindFn>
-void bind_optional(nb::module_& m, const char* flag, const char* missing_msg, const char* cannot_msg,
-                   BindFn bind) {
+void bind_optional(nb::module_& m, const char* flag, const char* missing_msg, const char* cannot_msg, BindFn bind) {
     if (flag) m.attr(flag) = true;
     try {
         bind();
@@ -59,8 +58,8 @@ void bind_libraries(nb::module_& m) {
     bind_optional(m, "STATANNOT", "WARNING: statannotations not installed or not available. ",
                   "WARNING: Cannot install statannotations.",
                   [&] { lazy(m, "Annotator", "statannotations.Annotator", "Annotator"); });
-    bind_optional(m, "SEABORN", "WARNING: seaborn not installed or not available. ",
-                  "WARNING: Cannot install seaborn.", [&] { lazy(m, "sns", "seaborn"); });
+    bind_optional(m, "SEABORN", "WARNING: seaborn not installed or not available. ", "WARNING: Cannot install seaborn.",
+                  [&] { lazy(m, "sns", "seaborn"); });
     bind_optional(m, nullptr, "WARNING: plotly not installed.", "WARNING: Cannot install plotly.",
                   [&] { lazy(m, "go", "plotly.graph_objects"); });
 

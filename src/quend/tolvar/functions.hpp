@@ -13,8 +13,7 @@ O display_base64_auto(O imgs, O use_html_img, O iframe_size);
 O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca);
 // diversity.cpp
 O compute_sample_div_index_v2(O adata, O sample_col, O cluster_col, O sdi_col);
-O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O ref_ind_col, O sdi_col,
-                           O tumor_name);
+O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O ref_ind_col, O sdi_col, O tumor_name);
 // population.cpp
 O get_population(O pids, O cts, O sort_by);
 // gene_expression.cpp
@@ -41,8 +40,8 @@ O get_axes(O axes, O nr, O nc, O j);
 // performance.cpp
 O evaluate_performance(O y, O y_pred, O labels);
 // anndata_tree.cpp
-O _get_value_info(O value, O key_name, O is_top_level_anndata_component, O level_of_value, O max_depth,
-                  O n_to_show, O limited_keys);
+O _get_value_info(O value, O key_name, O is_top_level_anndata_component, O level_of_value, O max_depth, O n_to_show,
+                  O limited_keys);
 O _display_dict_or_dataframe_recursive(O current_obj, O current_depth, O parent_prefix, O max_depth, O n_to_show,
                                        O limited_keys, O ss);
 O show_anndata_tree(O obj, O max_depth, O n_to_show, O limited_keys, O _current_depth, O _parent_prefix, O ss);

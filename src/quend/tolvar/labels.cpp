@@ -120,25 +120,65 @@ constexpr Abbrev kMaster[] = {
 };
 static_assert(sizeof(kMaster) / sizeof(kMaster[0]) == 97, "the flat table holds 97 pairs");
 
-const char* const kMajor[] = {"Epithelial cell", "T cell",           "Smooth muscle cell", "Fibroblast",
-                              "Myeloid cell",    "Endothelial cell", "B cell"};
+const char* const kMajor[] = {"Epithelial cell",  "T cell", "Smooth muscle cell", "Fibroblast", "Myeloid cell",
+                              "Endothelial cell", "B cell"};
 
-const char* const kMinor[] = {"Epithelial cell",  "T cell CD4+", "T cell CD8+",  "Smooth muscle cell",
-                              "Fibroblast",       "ILC",         "Dendritic cell", "Monocyte",
-                              "Endothelial cell", "Macrophage",  "B cell",       "Plasma cell",
-                              "NK cell",          "Aneuploid Epithelial cell", "Diploid Epithelial cell"};
+const char* const kMinor[] = {"Epithelial cell",
+                              "T cell CD4+",
+                              "T cell CD8+",
+                              "Smooth muscle cell",
+                              "Fibroblast",
+                              "ILC",
+                              "Dendritic cell",
+                              "Monocyte",
+                              "Endothelial cell",
+                              "Macrophage",
+                              "B cell",
+                              "Plasma cell",
+                              "NK cell",
+                              "Aneuploid Epithelial cell",
+                              "Diploid Epithelial cell"};
 
-const char* const kSubset[] = {
-    "B cell (Breg)",      "B cell (Follicular)",  "B cell (MZ)",          "B cell(Memory)",
-    "DC (Classical)",     "DC (Inflammatory)",    "DC (Plasmacytoid)",    "Monocyte",
-    "Endothelial cell",   "Epithelial cell",      "Fibroblast",           "ILC1",
-    "ILC2",               "ILC3 (NCR+)",          "ILC3 (NCR-)",          "ILCreg",
-    "LTI",                "Macrophage (M1)",      "Macrophage (M2A)",     "Macrophage (M2B)",
-    "Macrophage (M2C)",   "Macrophage (M2D)",     "NK cell",              "Plasma cell",
-    "Smooth muscle cell", "T cell (Cytotoxic)",   "T cell (Naive)",       "T cell (Tfh)",
-    "T cell (Th1)",       "T cell (Th17)",        "T cell (Th2)",         "T cell (Th22)",
-    "T cell (Th9)",       "T cell (Treg)",        "MDSC (Granulocytic)",  "MDSC (Monocytic)",
-    "Endothelial tip cell", "Lymphatic Endothelial cell", "Luminal epithelial cell", "Mammary epithelial cell"};
+const char* const kSubset[] = {"B cell (Breg)",
+                               "B cell (Follicular)",
+                               "B cell (MZ)",
+                               "B cell(Memory)",
+                               "DC (Classical)",
+                               "DC (Inflammatory)",
+                               "DC (Plasmacytoid)",
+                               "Monocyte",
+                               "Endothelial cell",
+                               "Epithelial cell",
+                               "Fibroblast",
+                               "ILC1",
+                               "ILC2",
+                               "ILC3 (NCR+)",
+                               "ILC3 (NCR-)",
+                               "ILCreg",
+                               "LTI",
+                               "Macrophage (M1)",
+                               "Macrophage (M2A)",
+                               "Macrophage (M2B)",
+                               "Macrophage (M2C)",
+                               "Macrophage (M2D)",
+                               "NK cell",
+                               "Plasma cell",
+                               "Smooth muscle cell",
+                               "T cell (Cytotoxic)",
+                               "T cell (Naive)",
+                               "T cell (Tfh)",
+                               "T cell (Th1)",
+                               "T cell (Th17)",
+                               "T cell (Th2)",
+                               "T cell (Th22)",
+                               "T cell (Th9)",
+                               "T cell (Treg)",
+                               "MDSC (Granulocytic)",
+                               "MDSC (Monocytic)",
+                               "Endothelial tip cell",
+                               "Lymphatic Endothelial cell",
+                               "Luminal epithelial cell",
+                               "Mammary epithelial cell"};
 
 // The subset level keeps its own spelling for these two.
 const Abbrev kSubsetOverrides[] = {{"Luminal epithelial cell", "Epi lum"}, {"Mammary epithelial cell", "Epi mam"}};

@@ -33,8 +33,9 @@ nb::object gather_dask_rows(O X, O rows) {
     const std::size_t n_blocks = nb::len(ends);
     for (std::size_t i = 0; i < n_blocks; ++i) {
         const std::size_t cut = nb::cast<std::size_t>(cuts[nb::int_(i)]);
-        if (cut > lo) parts.append(delayed(tasks.attr("take_rows"))(X.attr("blocks")[nb::int_(i)],
-                                                                    rows[span(lo, cut)] - nb::int_(start)));
+        if (cut > lo)
+            parts.append(
+                delayed(tasks.attr("take_rows"))(X.attr("blocks")[nb::int_(i)], rows[span(lo, cut)] - nb::int_(start)));
         lo = cut;
         start = nb::cast<std::size_t>(ends[nb::int_(i)]);
     }
@@ -46,7 +47,8 @@ nb::object gather_dask_rows(O X, O rows) {
 nb::object gather_rows(O X, MatrixKind kind, O rows) {
     nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
     if (kind == MatrixKind::dask) return gather_dask_rows(X, rows);
-    if (kind == MatrixKind::backed_dense && nb::hasattr(X, "oindex")) return X.attr("oindex")[nb::make_tuple(rows, all)];
+    if (kind == MatrixKind::backed_dense && nb::hasattr(X, "oindex"))
+        return X.attr("oindex")[nb::make_tuple(rows, all)];
     return X[rows];
 }
 
@@ -67,7 +69,8 @@ nb::object project_backed(O X, MatrixKind kind, O pca, std::size_t n_rows, std::
         const std::size_t r1 = std::min(n_rows, r0 + step);
         nb::object part = pca.attr("transform")(X[span(r0, r1)]);
         if (out.is_none())
-            out = np.attr("empty")(nb::make_tuple(n_rows, part.attr("shape")[1]), nb::arg("dtype") = part.attr("dtype"));
+            out =
+                np.attr("empty")(nb::make_tuple(n_rows, part.attr("shape")[1]), nb::arg("dtype") = part.attr("dtype"));
         out[span(r0, r1)] = part;
     }
     return out;
@@ -122,13 +125,15 @@ O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     const bool out_of_core =
         kind == MatrixKind::backed_sparse || kind == MatrixKind::backed_dense || kind == MatrixKind::dask;
     if (small && out_of_core)
-        return pca_out_of_core(Xx, kind, pca, quend::glue::builtin("range")(n_rows), nb::cast<std::size_t>(n_rows), true);
+        return pca_out_of_core(Xx, kind, pca, quend::glue::builtin("range")(n_rows), nb::cast<std::size_t>(n_rows),
+                               true);
     if (small) return pca.attr("fit_transform")(Xx);
 
     // Row positions drawn from the interpreter's generator: the same draw as
     // sampling the row labels, and exactly the cap's size even when labels
     // repeat.
-    nb::object picked = ns("random").attr("sample")(quend::glue::builtin("range")(n_rows), nb::arg("k") = N_cells_max_for_pca);
+    nb::object picked =
+        ns("random").attr("sample")(quend::glue::builtin("range")(n_rows), nb::arg("k") = N_cells_max_for_pca);
     if (out_of_core) return pca_out_of_core(Xx, kind, pca, picked, nb::cast<std::size_t>(n_rows), false);
     nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
     const int is_frame = PyObject_IsInstance(Xx.ptr(), ns("pd").attr("DataFrame").ptr());

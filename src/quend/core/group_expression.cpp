@@ -88,12 +88,7 @@ GroupTallies expand(GroupTallies t, const Plan& p) {
     out.group_size = t.group_size;
     for (std::size_t g = 0; g < t.n_groups; ++g) {
         for (std::size_t k = 0; k < p.expand.size(); ++k) {
-            const std::size_t from = g * t.n_cols + p.expand[k], to = g * out.n_cols + k;
-            out.positive[to] = t.positive[from];
-            if (t.with_sums) {
-                out.sum[to] = t.sum[from];
-                out.missing[to] = t.missing[from];
-            }
+            copy_cell(t, g * t.n_cols + p.expand[k], out, g * out.n_cols + k);
         }
     }
     return out;

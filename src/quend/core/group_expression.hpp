@@ -25,6 +25,15 @@ struct GroupTallies {
     std::vector<double> mean() const;
 };
 
+// Copies one group x column cell (counts, and sums when kept) between tallies.
+inline void copy_cell(const GroupTallies& from, std::size_t f, GroupTallies& to, std::size_t t) {
+    to.positive[t] = from.positive[f];
+    if (from.with_sums) {
+        to.sum[t] = from.sum[f];
+        to.missing[t] = from.missing[f];
+    }
+}
+
 // Which matrix columns to report, in output order (repeats allowed). Empty
 // `cols` means every column in matrix order.
 struct ColumnSelection {

@@ -42,12 +42,7 @@ GroupTallies widen_tallies(const GroupTallies& part, const std::vector<std::size
     for (std::size_t g = 0; g < part.n_groups; ++g) {
         for (std::size_t k = 0; k < at.size(); ++k) {
             if (at[k] >= n_out) throw std::invalid_argument("output column out of range");
-            const std::size_t from = g * part.n_cols + k, to = g * n_out + at[k];
-            out.positive[to] = part.positive[from];
-            if (part.with_sums) {
-                out.sum[to] = part.sum[from];
-                out.missing[to] = part.missing[from];
-            }
+            copy_cell(part, g * part.n_cols + k, out, g * n_out + at[k]);
         }
     }
     return out;

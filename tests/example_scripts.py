@@ -10,11 +10,11 @@ EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
 def load_example(name):
     """Import examples/<name>.py under the module name `name` (registered in
     sys.modules, as a plain import would do)."""
-    spec = importlib.util.spec_from_file_location(name, EXAMPLES / (name + ".py"))
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_file_location(name, EXAMPLES / (name + ".py"))
+    module = importlib.util.module_from_spec(module_spec)
     sys.modules[name] = module
     try:
-        spec.loader.exec_module(module)
+        module_spec.loader.exec_module(module)
     except BaseException:
         del sys.modules[name]
         raise

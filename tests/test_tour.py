@@ -25,11 +25,11 @@ def non_white_share(png):
 
 @pytest.fixture
 def kernel_of_this_interpreter(tmp_path, monkeypatch):
-    # A kernel spec of our own, first on JUPYTER_PATH: the kernel runs this
+    # A kernel description of our own, first on JUPYTER_PATH: the kernel runs this
     # very interpreter, whatever kernels the user has installed.
-    spec = tmp_path / "jupyter" / "kernels" / KERNEL
-    spec.mkdir(parents=True)
-    (spec / "kernel.json").write_text(
+    kernel_dir = tmp_path / "jupyter" / "kernels" / KERNEL
+    kernel_dir.mkdir(parents=True)
+    (kernel_dir / "kernel.json").write_text(
         json.dumps(
             {
                 "argv": [sys.executable, "-m", "ipykernel_launcher", "-f", "{connection_file}"],

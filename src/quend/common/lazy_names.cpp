@@ -89,12 +89,12 @@ bool findable(const char* module) {
         if (contains(modules, key)) {
             locations = nb::getattr(nb::object(modules[key]), "__path__", nb::none());
         } else {
-            nb::object spec =
+            nb::object found =
                 locations.is_none()
                     ? nb::module_::import_("importlib.util").attr("find_spec")(key)
                     : nb::module_::import_("importlib.machinery").attr("PathFinder").attr("find_spec")(key, locations);
-            if (spec.is_none()) return false;
-            locations = spec.attr("submodule_search_locations");
+            if (found.is_none()) return false;
+            locations = found.attr("submodule_search_locations");
         }
         if (end == std::string::npos) return true;
         if (locations.is_none()) return false;  // a plain module has no submodules

@@ -8,6 +8,20 @@
 
 namespace quend {
 
+GroupTallies zero_tallies(std::size_t n_groups, std::size_t n_cols, bool with_sums) {
+    GroupTallies t;
+    t.n_groups = n_groups;
+    t.n_cols = n_cols;
+    t.with_sums = with_sums;
+    t.group_size.assign(n_groups, 0);
+    t.positive.assign(n_groups * n_cols, 0);
+    if (with_sums) {
+        t.sum.assign(n_groups * n_cols, 0.0);
+        t.missing.assign(n_groups * n_cols, 0);
+    }
+    return t;
+}
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -50,20 +64,6 @@ Plan make_plan(const ColumnSelection& sel, std::size_t n_cols) {
     return p;
 }
 
-GroupTallies make_tallies(std::size_t n_groups, std::size_t n_cols, bool with_sums) {
-    GroupTallies t;
-    t.n_groups = n_groups;
-    t.n_cols = n_cols;
-    t.with_sums = with_sums;
-    t.group_size.assign(n_groups, 0);
-    t.positive.assign(n_groups * n_cols, 0);
-    if (with_sums) {
-        t.sum.assign(n_groups * n_cols, 0.0);
-        t.missing.assign(n_groups * n_cols, 0);
-    }
-    return t;
-}
-
 template <bool Sums, typename T>
 inline void add_value(GroupTallies& t, std::size_t off, T v) {
     if constexpr (std::is_floating_point_v<T>) {
@@ -84,7 +84,7 @@ void count_groups(GroupTallies& t, const std::int64_t* codes, std::size_t n_rows
 // Output columns in the caller's order (repeated columns copied).
 GroupTallies expand(GroupTallies t, const Plan& p) {
     if (p.expand.empty()) return t;
-    GroupTallies out = make_tallies(t.n_groups, p.expand.size(), t.with_sums);
+    GroupTallies out = zero_tallies(t.n_groups, p.expand.size(), t.with_sums);
     out.group_size = t.group_size;
     for (std::size_t g = 0; g < t.n_groups; ++g) {
         for (std::size_t k = 0; k < p.expand.size(); ++k) {
@@ -220,7 +220,7 @@ template <typename Fill>
 void add_planned(GroupTallies& into, const Plan& p, Fill&& fill) {
     check_target(into, p.expand.empty() ? p.distinct.size() : p.expand.size());
     if (p.expand.empty()) return fill(into);
-    GroupTallies t = make_tallies(into.n_groups, p.distinct.size(), into.with_sums);
+    GroupTallies t = zero_tallies(into.n_groups, p.distinct.size(), into.with_sums);
     fill(t);
     const GroupTallies part = expand(std::move(t), p);
     for (std::size_t g = 0; g < into.n_groups; ++g) into.group_size[g] += part.group_size[g];
@@ -261,7 +261,7 @@ GroupTallies tally_dense(const T* data, std::size_t n_rows, std::size_t n_cols, 
                          std::ptrdiff_t col_stride, const std::int64_t* codes, std::size_t n_groups,
                          const ColumnSelection& sel, bool with_sums) {
     const Plan p = make_plan(sel, n_cols);
-    GroupTallies t = make_tallies(n_groups, p.distinct.size(), with_sums);
+    GroupTallies t = zero_tallies(n_groups, p.distinct.size(), with_sums);
     fill_dense(t, data, n_rows, row_stride, col_stride, codes, p);
     return expand(std::move(t), p);
 }
@@ -271,7 +271,7 @@ GroupTallies tally_compressed(const T* data, const I* indices, const P* indptr, 
                               std::size_t n_cols, const std::int64_t* codes, std::size_t n_groups,
                               const ColumnSelection& sel, bool with_sums) {
     const Plan p = make_plan(sel, n_cols);
-    GroupTallies t = make_tallies(n_groups, p.distinct.size(), with_sums);
+    GroupTallies t = zero_tallies(n_groups, p.distinct.size(), with_sums);
     fill_compressed(t, data, indices, indptr, by_rows, n_rows, codes, p);
     return expand(std::move(t), p);
 }

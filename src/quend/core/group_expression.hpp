@@ -25,6 +25,9 @@ struct GroupTallies {
     std::vector<double> mean() const;
 };
 
+// Tallies of n_groups x n_cols, all zero.
+GroupTallies zero_tallies(std::size_t n_groups, std::size_t n_cols, bool with_sums);
+
 // Copies one group x column cell (counts, and sums when kept) between tallies.
 inline void copy_cell(const GroupTallies& from, std::size_t f, GroupTallies& to, std::size_t t) {
     to.positive[t] = from.positive[f];

@@ -6,16 +6,7 @@ namespace quend {
 
 GroupTallies empty_tallies(std::size_t n_groups, std::size_t n_cols, bool with_sums, const std::int64_t* codes,
                            std::size_t n_rows) {
-    GroupTallies t;
-    t.n_groups = n_groups;
-    t.n_cols = n_cols;
-    t.with_sums = with_sums;
-    t.group_size.assign(n_groups, 0);
-    t.positive.assign(n_groups * n_cols, 0);
-    if (with_sums) {
-        t.sum.assign(n_groups * n_cols, 0.0);
-        t.missing.assign(n_groups * n_cols, 0);
-    }
+    GroupTallies t = zero_tallies(n_groups, n_cols, with_sums);
     if (codes)
         for (std::size_t i = 0; i < n_rows; ++i)
             if (codes[i] >= 0 && static_cast<std::size_t>(codes[i]) < n_groups)

@@ -5,32 +5,21 @@ same input, measured in the same run: `np.nansum` over the table, or
 `pandas.factorize` of one label column. The package column also gives the
 peak extra resident memory of one call.
 
-    python bench/bench_floor.py               # the full sizes
-    python bench/bench_floor.py --small       # a quick run of the script itself
-    python bench/bench_floor.py --no-atlas    # skip the 1,000,000-cell AnnData
+    python -m bench.bench_floor               # the full sizes
+    python -m bench.bench_floor --small       # a quick run of the script itself
+    python -m bench.bench_floor --no-atlas    # skip the 1,000,000-cell AnnData
 """
 
 import argparse
 import gc
-import os
-import sys
 import time
 import warnings
 
 import numpy as np
 import pandas as pd
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-from bench_cci import diff_table  # noqa: E402
-
-
-def _status_kb(field):
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    return 0
+from bench._common import rss_status
+from bench.bench_cci import diff_table
 
 
 def measure(fn, repeats=3):
@@ -39,9 +28,9 @@ def measure(fn, repeats=3):
     gc.collect()
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")  # resets the high-water mark
-    base = _status_kb("VmRSS")
+    base = rss_status()["VmRSS"]
     res = fn()
-    peak = (_status_kb("VmHWM") - base) / 1024
+    peak = (rss_status()["VmHWM"] - base) / 2**20
     del res
     best = float("inf")
     for _ in range(repeats):

@@ -28,7 +28,7 @@ GroupTallies stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_
     GroupTallies acc = empty_tallies(groups.n_labels(), output_width(sel), with_sums);
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
-        add_dense_block(acc, X[span(r0, r1)], groups.data + r0, r1 - r0, sel);
+        add_dense_block(acc, X[py_slice(r0, r1)], groups.data + r0, r1 - r0, sel);
     }
     return acc;
 }
@@ -41,15 +41,16 @@ public:
 
     // Values [p0, p1) of the dataset, a view valid until the next read.
     nb::object read(std::size_t p0, std::size_t p1) {
-        if (!direct_) return ds_[span(p0, p1)];
+        if (!direct_) return ds_[py_slice(p0, p1)];
         const std::size_t n = p1 - p0;
         if (n > cap_ || !buf_.is_valid()) {
             cap_ = std::max(n, cap_);
             buf_ = nb::module_::import_("numpy").attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
         }
         if (n > 0)
-            ds_.attr("read_direct")(buf_, nb::arg("source_sel") = span(p0, p1), nb::arg("dest_sel") = span(0, n));
-        return buf_[span(0, n)];
+            ds_.attr("read_direct")(buf_, nb::arg("source_sel") = py_slice(p0, p1),
+                                    nb::arg("dest_sel") = py_slice(0, n));
+        return buf_[py_slice(0, n)];
     }
 
 private:
@@ -93,8 +94,8 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
         while (e < n_major && ip(e + 1) - ip(s) <= budget) ++e;
         const std::int64_t p0 = ip(s), p1 = ip(e);
         if (p1 < p0) raise(PyExc_ValueError, "malformed sparse X: indptr decreases");
-        nb::slice values = span(static_cast<std::size_t>(p0), static_cast<std::size_t>(p1));
-        nb::object block_ptr = indptr[span(s, e + 1)].attr("__sub__")(p0);
+        nb::slice values = py_slice(static_cast<std::size_t>(p0), static_cast<std::size_t>(p1));
+        nb::object block_ptr = indptr[py_slice(s, e + 1)].attr("__sub__")(p0);
         // Pointers of the indices' width keep the kernel off a widened copy
         // of every block's indices.
         if (narrow_ptr && p1 - p0 <= std::numeric_limits<std::int32_t>::max())

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/errors.hpp"
-#include "common/expression_glue.hpp"
+#include "common/adata_fields.hpp"
 #include "common/matrix_kind.hpp"
 #include "common/pyglue.hpp"
 #include "core/tally_merge.hpp"
@@ -136,7 +136,7 @@ MatrixTallies tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSel
         nb::list next;
         const std::size_t n = nb::len(parts);
         for (std::size_t k = 0; k < n; k += kFanIn)
-            next.append(merge_task(nb::handle(parts)[span(k, std::min(n, k + kFanIn))]));
+            next.append(merge_task(nb::handle(parts)[py_slice(k, std::min(n, k + kFanIn))]));
         parts = next;
     }
     nb::object total = dask.attr("compute")(parts[0]);

@@ -58,6 +58,4 @@ bool holds_float32(nb::handle dtype) {
     return kind == "f" && (size == 2 || (size == 4 && native));
 }
 
-nb::slice span(std::size_t a, std::size_t b) { return nb::slice(nb::int_(a), nb::int_(b), nb::none()); }
-
 }  // namespace quend::glue

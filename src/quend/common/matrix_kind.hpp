@@ -26,7 +26,4 @@ MatrixKind matrix_kind(nb::handle X);
 // to float32, non-native byte orders to float64).
 bool holds_float32(nb::handle dtype);
 
-// The Python slice a:b.
-nb::slice span(std::size_t a, std::size_t b);
-
 }  // namespace quend::glue

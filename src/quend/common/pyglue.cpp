@@ -80,4 +80,6 @@ std::string to_str(const nb::handle& obj) { return nb::cast<std::string>(nb::str
 
 std::string repr(const nb::handle& obj) { return nb::cast<std::string>(nb::repr(obj)); }
 
+nb::slice py_slice(std::size_t a, std::size_t b) { return nb::slice(nb::int_(a), nb::int_(b), nb::none()); }
+
 }  // namespace quend::glue

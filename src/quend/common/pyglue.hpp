@@ -2,6 +2,7 @@
 // Small helpers shared by the three extension modules (compiled into each).
 #include "common/nb.hpp"
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 
@@ -41,6 +42,9 @@ nb::object compare(const nb::handle& a, const nb::handle& b, int op);
 
 // The texts joined into one str (each part must already be a str).
 nb::str concat(std::initializer_list<nb::handle> parts);
+
+// The Python slice a:b.
+nb::slice py_slice(std::size_t a, std::size_t b);
 
 // A built-in by name (float, sorted, ...).
 nb::object builtin(const char* name);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "common/expression_glue.hpp"
+#include "common/adata_fields.hpp"
 #include "common/pyglue.hpp"
 #include "deg/functions.hpp"
 

@@ -14,7 +14,7 @@
 #include "core/welch.hpp"
 #include "deg/deg_args.hpp"
 #include "deg/functions.hpp"
-#include "deg/pair_outcome.hpp"
+#include "deg/pairwise.hpp"
 
 namespace quend::deg {
 

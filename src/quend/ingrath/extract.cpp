@@ -2,7 +2,7 @@
 //
 // Every member list is checked before anything is written (archive_checks),
 // outputs are written under a temporary name or folder that is removed when
-// the call fails or is interrupted (Leftover), and the extracted file is moved
+// the call fails or is interrupted (PartialOutput), and the extracted file is moved
 // into place without following a link at its destination.
 #include <cstdint>
 #include <exception>
@@ -12,7 +12,7 @@
 #include "common/pyglue.hpp"
 #include "ingrath/archive_checks.hpp"
 #include "ingrath/functions.hpp"
-#include "ingrath/leftover.hpp"
+#include "ingrath/partial_output.hpp"
 
 namespace quend::ingrath {
 
@@ -118,7 +118,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
             const std::uint64_t limit = extract_limits().bytes;
             if (lexists(part)) os.attr("remove")(part);  // a stale one, or a planted link
-            Leftover partial(part, Leftover::Kind::File);
+            PartialOutput partial(part, PartialOutput::Kind::File);
             // "x": a fresh file, never a link's target.
             with_context(glue::builtin("open")(part, "xb"), [&](nb::object f_out) {
                 copy_limited(f_in, f_out, limit);
@@ -141,7 +141,7 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
             check_not_over_archive(zip_ref.attr("namelist")(), extract_dir, file_in);
             // A folder made by this call goes again if the extraction fails.
             const bool fresh = !lexists(extract_dir);
-            Leftover made(extract_dir, Leftover::Kind::Tree);
+            PartialOutput made(extract_dir, PartialOutput::Kind::Tree);
             if (!fresh) made.keep();
             zip_ref.attr("extractall")(extract_dir);
             made.keep();
@@ -157,7 +157,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
     try {
         check_extract_dir(extract_dir);
         nb::object member = nb::none();
-        Leftover made(extract_dir, Leftover::Kind::Tree);
+        PartialOutput made(extract_dir, PartialOutput::Kind::Tree);
         if (lexists(extract_dir)) made.keep();  // not ours to remove on failure
         with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
             nb::object infos = zip_ref.attr("infolist")();
@@ -202,7 +202,7 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
             os.attr("remove")(extract_path);
         else if (truthy(os.attr("path").attr("isdir")(extract_path)))
             ns("shutil").attr("rmtree")(extract_path);
-        Leftover tmp(extract_path, Leftover::Kind::Tree);
+        PartialOutput tmp(extract_path, PartialOutput::Kind::Tree);
 
         nb::object tarfile = ns("tarfile");
         std::string member;

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/expression_glue.hpp"
+#include "common/adata_fields.hpp"
 #include "common/pyglue.hpp"
 #include "core/entropy.hpp"
 #include "core/group_counts.hpp"

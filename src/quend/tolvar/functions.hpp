@@ -22,7 +22,7 @@ O get_gene_expression(O adata, O items_to_plot, O group_col);
 O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff);
 // cci_diff.cpp
 O cci_get_diff_interactions(O df_cci_sample, O sample_group_map, O ref_group, O pval_cutoff);
-// cci_common.cpp
+// cci_shared.cpp
 O cci_remove_common(O df_dct);
 O cci_get_ni_mat(O df_dct, O remove_common);
 O cpdb_get_gp_n_cp(O idx);
@@ -46,7 +46,7 @@ O _display_dict_or_dataframe_recursive(O current_obj, O current_depth, O parent_
                                        O limited_keys, O ss);
 O show_anndata_tree(O obj, O max_depth, O n_to_show, O limited_keys, O _current_depth, O _parent_prefix, O ss);
 
-// Load-time binding of libraries and optional-library flags (frame.cpp).
+// Load-time binding of libraries and optional-library flags (libraries.cpp).
 void bind_libraries(nb::module_& m);
 
 }  // namespace quend::tolvar

@@ -1,6 +1,6 @@
 // Share of each group's cells expressing each gene (value > 0), read straight
 // from adata.X without building the dense cells-by-genes table.
-#include "common/expression_glue.hpp"
+#include "common/adata_fields.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/functions.hpp"
 

@@ -12,7 +12,7 @@ namespace quend::tolvar {
 namespace {
 
 using quend::glue::MatrixKind;
-using quend::glue::span;
+using quend::glue::py_slice;
 
 // Rows at the ascending positions `rows` of a Dask X: one task per row chunk
 // that holds some, each taking its rows from its own block. (Older dask
@@ -34,8 +34,8 @@ nb::object gather_dask_rows(O X, O rows) {
     for (std::size_t i = 0; i < n_blocks; ++i) {
         const std::size_t cut = nb::cast<std::size_t>(cuts[nb::int_(i)]);
         if (cut > lo)
-            parts.append(
-                delayed(tasks.attr("take_rows"))(X.attr("blocks")[nb::int_(i)], rows[span(lo, cut)] - nb::int_(start)));
+            parts.append(delayed(tasks.attr("take_rows"))(X.attr("blocks")[nb::int_(i)],
+                                                          rows[py_slice(lo, cut)] - nb::int_(start)));
         lo = cut;
         start = nb::cast<std::size_t>(ends[nb::int_(i)]);
     }
@@ -67,11 +67,11 @@ nb::object project_backed(O X, MatrixKind kind, O pca, std::size_t n_rows, std::
     nb::object out = nb::none();
     for (std::size_t r0 = 0; r0 < n_rows; r0 += step) {
         const std::size_t r1 = std::min(n_rows, r0 + step);
-        nb::object part = pca.attr("transform")(X[span(r0, r1)]);
+        nb::object part = pca.attr("transform")(X[py_slice(r0, r1)]);
         if (out.is_none())
             out =
                 np.attr("empty")(nb::make_tuple(n_rows, part.attr("shape")[1]), nb::arg("dtype") = part.attr("dtype"));
-        out[span(r0, r1)] = part;
+        out[py_slice(r0, r1)] = part;
     }
     return out;
 }
@@ -87,7 +87,7 @@ nb::object project_dask(O X, O pca, O sample) {
         whole_rows[nb::int_(1)] = nb::int_(-1);
         X = X.attr("rechunk")(whole_rows);
     }
-    nb::object probe = pca.attr("transform")(sample[span(0, 1)]);
+    nb::object probe = pca.attr("transform")(sample[py_slice(0, 1)]);
     nb::object width = probe.attr("shape")[1];
     nb::object chunks = nb::make_tuple(nb::cast<nb::tuple>(X.attr("chunks"))[0], nb::make_tuple(width));
     nb::object meta = np.attr("empty")(nb::make_tuple(0, 0), nb::arg("dtype") = probe.attr("dtype"));

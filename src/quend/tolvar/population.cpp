@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "common/expression_glue.hpp"
+#include "common/adata_fields.hpp"
 #include "common/pyglue.hpp"
 #include "core/group_counts.hpp"
 #include "tolvar/functions.hpp"

@@ -1,4 +1,4 @@
-#include "common/expression_glue.hpp"
+#include "common/adata_fields.hpp"
 
 #include "common/pyglue.hpp"
 

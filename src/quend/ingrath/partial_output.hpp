@@ -7,13 +7,13 @@
 
 namespace quend::ingrath {
 
-class Leftover {
+class PartialOutput {
 public:
     enum class Kind { File, Tree };
-    Leftover(nb::object path, Kind kind) : path_(std::move(path)), kind_(kind) {}
-    Leftover(const Leftover&) = delete;
-    Leftover& operator=(const Leftover&) = delete;
-    ~Leftover();
+    PartialOutput(nb::object path, Kind kind) : path_(std::move(path)), kind_(kind) {}
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
+    ~PartialOutput();
     // The call completed: the path stays (or is already gone).
     void keep() { kept_ = true; }
 

@@ -1,4 +1,4 @@
-#include "ingrath/leftover.hpp"
+#include "ingrath/partial_output.hpp"
 
 #include <exception>
 
@@ -10,11 +10,11 @@ namespace {
 
 // The real modules, not the module's names: clean-up must work while a caller
 // has rebound `os` or `shutil` to a stub.
-void remove_path(const nb::object& path, Leftover::Kind kind) {
+void remove_path(const nb::object& path, PartialOutput::Kind kind) {
     nb::object os = nb::module_::import_("os");
     nb::object ospath = os.attr("path");
     if (!glue::truthy(ospath.attr("lexists")(path))) return;
-    if (kind == Leftover::Kind::Tree && !glue::truthy(ospath.attr("islink")(path)) &&
+    if (kind == PartialOutput::Kind::Tree && !glue::truthy(ospath.attr("islink")(path)) &&
         glue::truthy(ospath.attr("isdir")(path)))
         nb::module_::import_("shutil").attr("rmtree")(path, nb::arg("ignore_errors") = true);
     else
@@ -23,7 +23,7 @@ void remove_path(const nb::object& path, Leftover::Kind kind) {
 
 }  // namespace
 
-Leftover::~Leftover() {
+PartialOutput::~PartialOutput() {
     if (kept_) return;
     // The error on its way out stays the one reported; a failing clean-up is
     // dropped.

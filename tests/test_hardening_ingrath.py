@@ -31,11 +31,13 @@ def files(path="."):
     return sorted(os.listdir(path))
 
 
-def tar_gz(path, members):
-    """members: (name, payload) for files, (name, None) for folders, (name, "->target") for links."""
-    with tarfile.open(path, "w:gz") as t:
+def tar_gz(path, members, pax=None):
+    """members: (name, payload) for files, (name, None) for folders, (name, "->target") for links;
+    pax: extended records put on every member."""
+    with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as t:
         for name, payload in members:
             info = tarfile.TarInfo(name)
+            info.pax_headers = pax or {}
             if payload is None:
                 info.type = tarfile.DIRTYPE
                 t.addfile(info)
@@ -48,10 +50,14 @@ def tar_gz(path, members):
                 t.addfile(info, io.BytesIO(payload))
 
 
-def zip_of(path, members):
+def zip_of(path, members, corrupt=b""):
+    """corrupt: stored bytes altered after writing, so that their member fails its CRC check."""
     with zipfile.ZipFile(path, "w") as z:
         for name, data in members:
             z.writestr(name, data)
+    if corrupt:
+        raw = open(path, "rb").read()
+        open(path, "wb").write(raw.replace(corrupt, corrupt.upper()))
 
 
 # --- links -------------------------------------------------------------------------
@@ -227,3 +233,73 @@ def test_placeholder_registry_says_so(monkeypatch, capsys):
     monkeypatch.setattr(ingrath, "_download_url", "http://127.0.0.1:9/")
     assert ingrath.load_velmar_processed_sample_data("Lung") is None
     assert capsys.readouterr().out == ""
+
+
+# --- the caller's files ------------------------------------------------------------
+
+
+def test_zip_and_move_keeps_an_existing_extract_dir():
+    os.mkdir("results")
+    open("results/mine.txt", "w").write("keep")
+    zip_of("a.zip", [("data.h5ad", b"x")])
+    assert ingrath.decompress_zip_and_move("a.zip", "results") == "data.h5ad"
+    assert files() == ["data.h5ad", "results"] and files("results") == ["mine.txt"]
+
+
+@pytest.mark.parametrize("extract_dir", ["./", "out"])
+def test_failed_zip_leaves_existing_files_alone(extract_dir):
+    os.makedirs("out", exist_ok=True)
+    open(os.path.join(extract_dir, "a.txt"), "w").write("mine")
+    zip_of("a.zip", [("a.txt", b"theirs"), ("b.txt", b"damaged")], corrupt=b"damaged")
+    assert ingrath.decompress_zip("a.zip", extract_dir) is None
+    assert open(os.path.join(extract_dir, "a.txt")).read() == "mine"
+    assert sorted(os.listdir(extract_dir)) == (["a.txt", "a.zip", "out"] if extract_dir == "./" else ["a.txt"])
+    # Succeeding, it merges into the folder and replaces files of the same name.
+    zip_of("b.zip", [("a.txt", b"theirs"), ("sub/c.txt", b"c")])
+    assert ingrath.decompress_zip("b.zip", "out") == "out"
+    assert files("out") == ["a.txt", "sub"] and open("out/a.txt").read() == "theirs"
+
+
+def test_gz_leaves_another_calls_partial_file_alone():
+    open("data.h5ad.part", "w").write("another call's output")
+    open("a.gz", "wb").write(gzip.compress(b"mine"))
+    assert ingrath.decompress_gz("a.gz", "data.h5ad") == "data.h5ad"
+    assert open("data.h5ad", "rb").read() == b"mine"
+    assert files() == ["data.h5ad", "data.h5ad.part"] and open("data.h5ad.part").read() == "another call's output"
+
+
+# --- tar headers -------------------------------------------------------------------
+
+
+def test_tar_member_limit_stops_reading(monkeypatch):
+    opened = []
+
+    def spy_open(*args):
+        opened.append(tarfile.open(*args))
+        return opened[-1]
+
+    monkeypatch.setattr(ingrath, "_max_extract_members", 5)
+    monkeypatch.setattr(ingrath, "tarfile", types.SimpleNamespace(open=spy_open))
+    tar_gz("many.tar.gz", [("d%d" % i, None) for i in range(50)])
+    assert ingrath.decompress_tar_gz("many.tar.gz") is None
+    assert len(opened[0].members) <= 6
+
+
+def test_huge_extended_header_is_refused():
+    tar_gz("bomb.tar.gz", [("data.h5ad", b"x")], pax={"comment": "x" * (2 << 20)})
+    assert ingrath.decompress_tar_gz("bomb.tar.gz") is None
+    assert files() == ["bomb.tar.gz"]
+    # Long names in extended records still go through.
+    tar_gz("long.tar.gz", [("d" * 200 + "/data.h5ad", b"x")], pax={"comment": "c" * 1000})
+    assert ingrath.decompress_tar_gz("long.tar.gz") == "data.h5ad"
+
+
+def test_member_names_with_control_characters_are_refused(capsys):
+    name = "evil\nFile saved to: data.h5ad"
+    tar_gz("a.tar.gz", [(name, b"x")])
+    zip_of("a.zip", [(name, b"x")])
+    assert ingrath.decompress_tar_gz("a.tar.gz") is None
+    assert ingrath.decompress_zip("a.zip") is None
+    assert ingrath.decompress_zip_and_move("a.zip") is None
+    assert capsys.readouterr().out == "오류 발생: archive member %r has a control character in its name\n" % name
+    assert files() == ["a.tar.gz", "a.zip"]

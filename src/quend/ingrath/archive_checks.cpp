@@ -30,7 +30,18 @@ std::uint64_t setting(const char* name) {
 // Parts of a relative member name without "." and empty parts; refuses an
 // absolute name, a drive or a ".." part (a backslash counts as a separator
 // there, as some unpackers read it).
+bool has_control_character(const std::string& name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7f) return true;
+        // U+0080..U+009F in UTF-8 (NEL among them)
+        if (c == 0xc2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) <= 0x9f) return true;
+    }
+    return false;
+}
+
 std::vector<std::string> safe_parts(const std::string& name, const char* dest) {
+    if (has_control_character(name)) refuse(name, "has a control character in its name");
     if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':'))
         refuse(name, "would be written outside " + glue::repr(nb::str(dest)));
     std::vector<std::string> parts;
@@ -80,12 +91,16 @@ void check_declared_size(std::uint64_t declared, const ExtractLimits& lim) {
                                           " (ingrath._max_extract_bytes, or the free disk space)");
 }
 
-std::string tar_single_file(nb::handle members, const char* dest) {
+std::string tar_single_file(nb::handle tar, HeaderBudget& headers, const char* dest) {
     const ExtractLimits lim = extract_limits();
     std::uint64_t count = 0, total = 0;
     std::string file;
     std::size_t depth = 0;
-    for (nb::handle m : members) {
+    nb::object next = tar.attr("next");
+    for (;;) {
+        headers.used = 0;
+        nb::object m = next();
+        if (m.is_none()) break;
         count_member(count, lim);
         const std::string name = to_str(m.attr("name"));
         if (truthy(m.attr("issym")()) || truthy(m.attr("islnk")())) refuse(name, "is a link");

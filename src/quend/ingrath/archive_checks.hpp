@@ -2,7 +2,8 @@
 // What an archive may hold before anything of it is written.
 //
 // The archives carry data files, so every member is a regular file or a
-// directory under a relative name without ".." parts; links, devices and pipes
+// directory under a relative name without ".." parts or control characters
+// (a newline in a name would forge a printed line); links, devices and pipes
 // are refused. The member count and the total declared size are bounded by the
 // module's `_max_extract_members` and `_max_extract_bytes` (read at every call)
 // and by the free space of the working directory's disk. A refusal raises
@@ -11,6 +12,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "ingrath/tar_stream.hpp"
 
 namespace quend::ingrath {
 
@@ -23,9 +26,11 @@ ExtractLimits extract_limits();
 // Raises ValueError when `declared` bytes would break the byte limit.
 void check_declared_size(std::uint64_t declared, const ExtractLimits& lim);
 
-// Checks every member of an open tar archive and returns the name (relative,
-// normalised) of its one regular file, at the top or inside one folder.
-std::string tar_single_file(nb::handle members, const char* dest);
+// Reads the members of an open tar archive one at a time, stopping at the
+// member limit, checks each and returns the name (relative, normalised) of
+// its one regular file, at the top or inside one folder. `headers` is reset
+// before each member, so every member's headers have the whole budget.
+std::string tar_single_file(nb::handle tar, HeaderBudget& headers, const char* dest);
 
 // Checks every entry of zipfile.ZipFile.infolist().
 void check_zip_members(nb::handle infos, const char* dest);

@@ -68,7 +68,7 @@ Returns
 -------
 str or None
     file_out, or None (silently) on any failure. The output is written as
-    ``<file_out>.part`` and renamed when complete, so a failed or interrupted
+    ``<file_out>.<random>.part`` and renamed when complete, so a failed or interrupted
     call leaves nothing at file_out; a link at file_out is replaced, never
     written through. The output stops at ``ingrath._max_extract_bytes``.
 
@@ -121,7 +121,7 @@ Parameters
 file_in : str
     The zip archive; it must hold exactly one entry (a folder entry counts).
 extract_dir : str
-    Temporary directory, removed afterwards.
+    Temporary directory, removed afterwards when this call created it.
 remove_zip : bool
     Delete file_in after success.
 

@@ -1,9 +1,10 @@
 // Archive extraction in the working directory: gzip, zip and tar.gz.
 //
 // Every member list is checked before anything is written (archive_checks),
-// outputs are written under a temporary name or folder that is removed when
-// the call fails or is interrupted (PartialOutput), and the extracted file is moved
-// into place without following a link at its destination.
+// outputs are written under a fresh temporary name or folder that is removed
+// when the call fails or is interrupted (PartialOutput, Staging), and the
+// extracted files are moved into place, without following a link at their
+// destination, only once everything is read.
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -40,8 +41,6 @@ nb::object with_context(nb::object manager, Body&& body) {
     manager.attr("__exit__")(nb::none(), nb::none(), nb::none());
     return result;
 }
-
-bool lexists(nb::handle path) { return truthy(ns("os").attr("path").attr("lexists")(path)); }
 
 // Copies in chunks so that a gzip bomb stops at the byte limit instead of
 // filling the disk (a gzip stream declares no reliable size up front).
@@ -114,17 +113,15 @@ nb::object none_on_failure(Body&& body) {
 nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object remove_gz) {
     auto body = [&]() -> nb::object {
         nb::object os = ns("os");
-        nb::object part = glue::concat({nb::str(os.attr("fspath")(file_out)), nb::str(".part")});
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
             const std::uint64_t limit = extract_limits().bytes;
-            if (lexists(part)) os.attr("remove")(part);  // a stale one, or a planted link
-            PartialOutput partial(part, PartialOutput::Kind::File);
-            // "x": a fresh file, never a link's target.
-            with_context(glue::builtin("open")(part, "xb"), [&](nb::object f_out) {
+            PartialFile part = fresh_part_file(file_out);
+            PartialOutput partial(part.path, PartialOutput::Kind::File);
+            with_context(part.file, [&](nb::object f_out) {
                 copy_limited(f_in, f_out, limit);
                 return nb::none();
             });
-            os.attr("replace")(part, file_out);  // replaces a link at file_out, not its target
+            os.attr("replace")(part.path, file_out);  // replaces a link at file_out, not its target
             partial.keep();
             if (truthy(remove_gz)) remove_input(file_in, file_out);
             glue::print(glue::concat({nb::str("File saved to: "), nb::str(file_out)}));
@@ -139,12 +136,14 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
         return with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
             check_zip_members(zip_ref.attr("infolist")(), to_str(extract_dir).c_str());
             check_not_over_archive(zip_ref.attr("namelist")(), extract_dir, file_in);
-            // A folder made by this call goes again if the extraction fails.
-            const bool fresh = !lexists(extract_dir);
-            PartialOutput made(extract_dir, PartialOutput::Kind::Tree);
-            if (!fresh) made.keep();
-            zip_ref.attr("extractall")(extract_dir);
-            made.keep();
+            Staging stage(extract_dir);
+            zip_ref.attr("extractall")(stage.dir());
+            if (stage.fresh()) {
+                stage.keep();
+            } else {
+                move_tree_into(stage.dir(), extract_dir);
+                stage.remove();
+            }
             if (truthy(remove_zip)) ns("os").attr("remove")(file_in);
             glue::print(glue::concat({nb::str("Files extracted to: "), nb::str(extract_dir)}));
             return extract_dir;
@@ -157,8 +156,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
     try {
         check_extract_dir(extract_dir);
         nb::object member = nb::none();
-        PartialOutput made(extract_dir, PartialOutput::Kind::Tree);
-        if (lexists(extract_dir)) made.keep();  // not ours to remove on failure
+        Staging stage(extract_dir);
         with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
             nb::object infos = zip_ref.attr("infolist")();
             // Counted before extracting, so a many-member archive writes nothing.
@@ -167,7 +165,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
             if (truthy(infos[0].attr("is_dir")()))
                 glue::raise(PyExc_ValueError,
                             "archive member " + glue::repr(infos[0].attr("filename")) + " is a folder, not a file");
-            zip_ref.attr("extractall")(extract_dir);
+            zip_ref.attr("extractall")(stage.dir());
             member = infos[0].attr("filename");
             return nb::none();
         });
@@ -176,12 +174,11 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
             return nb::none();
         }
         nb::object os = ns("os");
-        nb::object extracted_path = os.attr("path").attr("join")(extract_dir, member);
+        nb::object extracted_path = os.attr("path").attr("join")(stage.dir(), member);
         nb::object file_out = os.attr("path").attr("basename")(member);
         place_file(extracted_path, file_out);
         if (truthy(remove_zip)) remove_input(file_in, file_out);
-        ns("shutil").attr("rmtree")(extract_dir);
-        made.keep();
+        stage.remove();  // extract_dir itself only when this call made it
         return file_out;
     } catch (nb::python_error& e) {
         // Only the ordinary error family is reported; interrupts go on.
@@ -206,14 +203,21 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
 
         nb::object tarfile = ns("tarfile");
         std::string member;
-        with_context(tarfile.attr("open")(file_in, "r:gz"), [&](nb::object tar) {
-            member = tar_single_file(tar.attr("getmembers")(), "extract_tmp");
-            // The interpreter's own filter as a second line of defence, where it has one.
-            if (nb::hasattr(tarfile, "data_filter"))
-                tar.attr("extractall")(nb::arg("path") = extract_path, nb::arg("filter") = "data");
-            else
-                tar.attr("extractall")(nb::arg("path") = extract_path);
-            return nb::none();
+        // tarfile reads the decompressed stream through a guard that bounds
+        // what one header may take (pax records, GNU long names).
+        nb::object gz = nb::module_::import_("gzip").attr("GzipFile")(file_in, "rb");
+        with_context(gz, [&](nb::object stream) {
+            TarStream guarded = guarded_tar_stream(stream);
+            return with_context(tarfile.attr("open")(nb::none(), "r:", guarded.reader), [&](nb::object tar) {
+                member = tar_single_file(tar, *guarded.headers, "extract_tmp");
+                guarded.headers->armed = false;  // member data from here on
+                // The interpreter's own filter as a second line of defence, where it has one.
+                if (nb::hasattr(tarfile, "data_filter"))
+                    tar.attr("extractall")(nb::arg("path") = extract_path, nb::arg("filter") = "data");
+                else
+                    tar.attr("extractall")(nb::arg("path") = extract_path);
+                return nb::none();
+            });
         });
 
         nb::object file_h5ad = glue::concat({nb::str("extract_tmp/"), nb::str(member.c_str(), member.size())});

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 
 namespace quend::ingrath {
@@ -21,6 +22,13 @@ void remove_path(const nb::object& path, PartialOutput::Kind kind) {
         os.attr("remove")(path);
 }
 
+bool lexists(nb::handle path) { return glue::truthy(glue::ns("os").attr("path").attr("lexists")(path)); }
+
+nb::object staging_dir(const nb::object& target, bool fresh) {
+    if (fresh) return target;
+    return nb::module_::import_("tempfile").attr("mkdtemp")(nb::arg("prefix") = ".unpack-", nb::arg("dir") = target);
+}
+
 }  // namespace
 
 PartialOutput::~PartialOutput() {
@@ -35,6 +43,62 @@ PartialOutput::~PartialOutput() {
     } catch (const std::exception&) {
     }
     PyErr_Restore(type, value, tb);
+}
+
+PartialFile fresh_part_file(nb::handle target) {
+    nb::object stem = glue::ns("os").attr("fspath")(target);
+    nb::object token = nb::module_::import_("secrets").attr("token_hex");
+    for (int attempt = 0;; ++attempt) {
+        nb::object path = nb::str("{}.{}.part").format(stem, token(6));
+        try {
+            return {path, glue::builtin("open")(path, "xb")};  // "x": a fresh file, never a link's target
+        } catch (nb::python_error& e) {
+            if (!e.matches(PyExc_FileExistsError) || attempt == 99) throw;
+        }
+    }
+}
+
+Staging::Staging(nb::object target)
+    : fresh_(!lexists(target)), dir_(staging_dir(target, fresh_)), made_(dir_, PartialOutput::Kind::Tree) {}
+
+void Staging::remove() {
+    glue::ns("shutil").attr("rmtree")(dir_);
+    made_.keep();
+}
+
+void move_tree_into(nb::handle src, nb::handle dst) {
+    nb::object os = glue::ns("os");
+    nb::object path = os.attr("path");
+    nb::object join = path.attr("join"), relpath = path.attr("relpath");
+    auto in_the_way = [&](const nb::object& where, const char* what) {
+        glue::raise(PyExc_ValueError, std::string("a ") + what + " named " + glue::repr(where) + " is in the way");
+    };
+    // Everything is checked before the first move, so a clash leaves the
+    // caller's folder untouched.
+    nb::list walk = nb::steal<nb::list>(PySequence_List(os.attr("walk")(src).ptr()));
+    if (!walk.is_valid()) throw nb::python_error();
+    for (nb::handle step : walk) {
+        nb::object here = join(dst, relpath(step[0], src));
+        for (nb::handle d : step[1]) {
+            nb::object target = join(here, d);
+            if (lexists(target) &&
+                (glue::truthy(path.attr("islink")(target)) || !glue::truthy(path.attr("isdir")(target))))
+                in_the_way(target, "file or link");
+        }
+        for (nb::handle f : step[2]) {
+            nb::object target = join(here, f);
+            if (!glue::truthy(path.attr("islink")(target)) && glue::truthy(path.attr("isdir")(target)))
+                in_the_way(target, "folder");
+        }
+    }
+    for (nb::handle step : walk) {
+        nb::object here = join(dst, relpath(step[0], src));
+        for (nb::handle d : step[1]) {
+            nb::object target = join(here, d);
+            if (!lexists(target)) os.attr("mkdir")(target);
+        }
+        for (nb::handle f : step[2]) os.attr("replace")(join(step[0], f), join(here, f));
+    }
 }
 
 }  // namespace quend::ingrath

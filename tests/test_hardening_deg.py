@@ -1,6 +1,8 @@
 """The two commonest wrong-shape calls of the DEG entry points raise ValueError
-saying which layout is expected."""
+saying which layout is expected; wrong types and repeated gene names say what
+is expected too."""
 
+import anndata as ad
 import numpy as np
 import pandas as pd
 import pytest
@@ -30,3 +32,31 @@ def test_wrong_shape_calls(pseudo_bulk, call):
     for labels in (per_cell, pd.Series(per_cell)):
         with pytest.raises(ValueError, match=LAYOUT + "; got 400 conditions for 8 columns"):
             call(pseudo_bulk, labels)
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda a, df: deg.simple_DEG(a, ["x", "y"]), "df_gene_by_sample_log_expr must be a pandas DataFrame.*AnnData"),
+        (lambda a, df: deg.simple_DEG_pair(df, ["c"] * 4 + ["s"] * 4, pval_cutoff="0.05"), "pval_cutoff.*str '0.05'"),
+        (lambda a, df: deg.simple_DEG(df, ["c"] * 4 + ["s"] * 4, logFC_cutoff=None), "logFC_cutoff.*NoneType"),
+        (lambda a, df: deg.get_gene_expression_mean(a.to_df()), "adata must be an AnnData.*got DataFrame"),
+    ],
+    ids=["table", "pval_cutoff", "logFC_cutoff", "adata"],
+)
+@pytest.mark.filterwarnings("ignore:Variable names are not unique")
+def test_wrong_types_name_the_parameter(pseudo_bulk, call, message):
+    adata = ad.AnnData(np.ones((2, 2), dtype=np.float32), obs=pd.DataFrame(index=["c1", "c2"]))
+    with pytest.raises(TypeError, match=message):
+        call(adata, pseudo_bulk)
+
+
+@pytest.mark.filterwarnings("ignore:Variable names are not unique")
+def test_group_mean_with_repeated_gene_names():
+    obs = pd.DataFrame({"sample": ["A", "B"], "condition": ["x", "y"]}, index=["c1", "c2"])
+    x = np.array([[1, 0, 2], [0, 3, 0]], dtype=np.float32)
+    adata = ad.AnnData(x, obs=obs, var=pd.DataFrame(index=["GENE1", "GENE1", "CD3E"]))
+    got = deg.get_gene_expression_mean(adata, (g for g in ["CD3E"]), nz_pct=False)
+    assert got["CD3E"].tolist() == [2.0, 0.0]
+    with pytest.raises(ValueError, match="'GENE1'"):
+        deg.get_gene_expression_mean(adata, ["GENE1"])

@@ -1,26 +1,69 @@
 #include "common/adata_fields.hpp"
 
+#include <string>
+
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 
 namespace quend::glue {
 
 bool all_genes(nb::handle genes) { return genes.is_none() || nb::len(genes) == 0; }
 
-std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes) {
+nb::object gene_list(nb::handle genes) {
+    if (genes.is_none() || nb::hasattr(genes, "__len__")) return nb::borrow(genes);
+    return builtin("list")(genes);
+}
+
+void require_anndata(nb::handle adata, const char* function, const char* param) {
+    if (nb::hasattr(adata, "obs") && nb::hasattr(adata, "var") && nb::hasattr(adata, "X")) return;
+    raise(PyExc_TypeError, std::string(function) + ": " + param + " must be an AnnData (cells by genes, with obs and " +
+                               "var), got " + to_str(adata.type().attr("__name__")));
+}
+
+namespace {
+
+[[noreturn]] void raise_missing(const nb::list& missing) {
+    PyErr_SetObject(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing).ptr());
+    throw nb::python_error();
+}
+
+std::vector<std::int64_t> int64_vector(nb::handle values) {
     nb::object np = ns("np");
-    nb::object wanted = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : builtin("list")(genes);
-    nb::object pos = np.attr("asarray")(var_names.attr("get_indexer")(wanted), nb::arg("dtype") = np.attr("int64"));
-    auto arr = nb::cast<StridedVec<std::int64_t>>(pos);
+    auto arr = nb::cast<StridedVec<std::int64_t>>(np.attr("asarray")(values, nb::arg("dtype") = np.attr("int64")));
     std::vector<std::int64_t> out(arr.shape(0));
+    for (std::size_t k = 0; k < out.size(); ++k) out[k] = arr(k);
+    return out;
+}
+
+// Positions among repeated names: each name asked for must occur exactly once.
+std::vector<std::int64_t> positions_among_repeats(nb::handle var_names, nb::handle wanted) {
+    nb::object np = ns("np");
+    nb::object repeated = np.attr("asarray")(var_names.attr("duplicated")(nb::arg("keep") = false));
+    nb::object asked = ns("pd").attr("Index")(wanted);
+    nb::object clash = np.attr("flatnonzero")(asked.attr("isin")(var_names[repeated]));
+    if (nb::len(clash) > 0)
+        raise(PyExc_ValueError,
+              "gene names " + to_str(asked.attr("take")(clash).attr("unique")().attr("tolist")()) +
+                  " occur more than once in var_names; make the names unique (AnnData.var_names_make_unique)");
+    nb::object once = np.attr("flatnonzero")(~repeated);
+    const std::vector<std::int64_t> at = int64_vector(var_names.attr("take")(once).attr("get_indexer")(asked));
+    const std::vector<std::int64_t> original = int64_vector(once);
+    std::vector<std::int64_t> out(at.size());
+    for (std::size_t k = 0; k < at.size(); ++k) out[k] = at[k] < 0 ? -1 : original[static_cast<std::size_t>(at[k])];
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes) {
+    nb::object wanted = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : builtin("list")(genes);
+    const std::vector<std::int64_t> out = truthy(var_names.attr("is_unique"))
+                                              ? int64_vector(var_names.attr("get_indexer")(wanted))
+                                              : positions_among_repeats(var_names, wanted);
     nb::list missing;
-    for (std::size_t k = 0; k < out.size(); ++k) {
-        out[k] = arr(k);
+    for (std::size_t k = 0; k < out.size(); ++k)
         if (out[k] < 0) missing.append(nb::borrow(wanted[k]));
-    }
-    if (nb::len(missing) > 0) {
-        PyErr_SetObject(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing).ptr());
-        throw nb::python_error();
-    }
+    if (nb::len(missing) > 0) raise_missing(missing);
     return out;
 }
 

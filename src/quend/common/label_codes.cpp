@@ -1,6 +1,5 @@
 #include "common/label_codes.hpp"
 
-#include <cmath>
 #include <string>
 
 #include "common/pyglue.hpp"
@@ -91,12 +90,11 @@ private:
 };
 
 // Object arrays (text labels): distinct objects that compare equal share a
-// code through a dictionary; the array keeps every object alive meanwhile.
-Factorized factorize_objects(PyObject* const* data, std::size_t n) {
+// code through a dictionary. `data` belongs to an array of our own, which
+// keeps every object alive meanwhile; `missing` marks what pandas.isna
+// treats as missing.
+Factorized factorize_objects(PyObject* const* data, const std::uint8_t* missing, std::size_t n) {
     nb::object np = nb::module_::import_("numpy");
-    nb::object pd = nb::module_::import_("pandas");
-    PyObject* na = pd.attr("NA").ptr();
-    PyObject* nat = pd.attr("NaT").ptr();
     Factorized f;
     f.codes = np.attr("empty")(n, nb::arg("dtype") = np.attr("int64"));
     std::int64_t* c = int64_data(f.codes);
@@ -109,7 +107,7 @@ Factorized factorize_objects(PyObject* const* data, std::size_t n) {
             c[i] = code;
             continue;
         }
-        if (o == Py_None || o == na || o == nat || (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o)))) {
+        if (missing[i]) {
             code = -1;
         } else {
             PyObject* hit = PyDict_GetItemWithError(seen.ptr(), o);
@@ -130,26 +128,51 @@ Factorized factorize_objects(PyObject* const* data, std::size_t n) {
     return f;
 }
 
-Factorized factorize_objects(nb::handle arr) {
-    nb::object contiguous = nb::module_::import_("numpy").attr("ascontiguousarray")(arr);
+PyObject** object_data(nb::handle arr) {
     // numpy exports no buffer for object arrays: read its data pointer.
-    const std::uintptr_t addr = nb::cast<std::uintptr_t>(contiguous.attr("ctypes").attr("data"));
-    return factorize_objects(reinterpret_cast<PyObject* const*>(addr), nb::len(contiguous));
+    return reinterpret_cast<PyObject**>(nb::cast<std::uintptr_t>(arr.attr("ctypes").attr("data")));
+}
+
+// The labels as a contiguous object array that nobody else holds: hashing a
+// label runs its own code, which may change the caller's list or array, and
+// the cells are read through raw pointers meanwhile.
+nb::object own_object_array(nb::handle values, bool is_array) {
+    nb::object np = nb::module_::import_("numpy");
+    if (is_array) return np.attr("array")(values, nb::arg("dtype") = "object", nb::arg("copy") = true);
+    nb::object items = nb::steal(PySequence_Tuple(values.ptr()));
+    if (!items.is_valid()) throw nb::python_error();
+    const Py_ssize_t n = PyTuple_GET_SIZE(items.ptr());
+    nb::object arr = np.attr("empty")(n, nb::arg("dtype") = "object");
+    PyObject** slot = object_data(arr);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyTuple_GET_ITEM(items.ptr(), i);
+        Py_INCREF(item);
+        PyObject* old = slot[i];
+        slot[i] = item;
+        Py_XDECREF(old);
+    }
+    return arr;
+}
+
+Factorized factorize_objects(nb::handle values, bool is_array) {
+    nb::object arr = own_object_array(values, is_array);
+    nb::object np = nb::module_::import_("numpy");
+    nb::object missing = np.attr("ascontiguousarray")(nb::module_::import_("pandas").attr("isna")(arr),
+                                                      nb::arg("dtype") = np.attr("uint8"));
+    auto mask = nb::cast<quend::glue::ConstVec<std::uint8_t>>(missing);
+    return factorize_objects(object_data(arr), mask.data(), nb::len(arr));
 }
 
 Factorized factorize(nb::handle values) {
     nb::object pd = nb::module_::import_("pandas");
     nb::object np = nb::module_::import_("numpy");
     nb::object v = nb::borrow(values);
-    if (!is_array_like(v)) {
-        nb::object seq = PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) ? v : glue::builtin("list")(v);
-        return factorize_objects(PySequence_Fast_ITEMS(seq.ptr()), nb::len(seq));
-    }
+    if (!is_array_like(v)) return factorize_objects(v, false);
     nb::object inner = nb::hasattr(v, "array") ? v.attr("array") : v;
     if (PyObject_IsInstance(inner.ptr(), pd.attr("Categorical").ptr()) == 1) return factorize_categorical(inner);
     nb::object arr = np.attr("asarray")(v);
     if (nb::cast<std::string>(arr.attr("dtype").attr("kind")) == "O" && nb::cast<int>(arr.attr("ndim")) == 1)
-        return factorize_objects(arr);
+        return factorize_objects(arr, true);
     nb::tuple fac = nb::cast<nb::tuple>(pd.attr("factorize")(v));
     Factorized f;
     f.codes = np.attr("array")(fac[0], nb::arg("dtype") = np.attr("int64"));

@@ -1,6 +1,8 @@
 #pragma once
 // Per-cell labels (categorical, object, numeric, plain sequences) to integer
-// codes numbered in ascending label order; missing labels get -1.
+// codes numbered in ascending label order; missing labels get -1. The labels
+// are read from a copy of their own, so a label whose hashing changes the
+// caller's sequence cannot pull cells from under the reader.
 #include "common/nb.hpp"
 
 #include <cstdint>
@@ -19,7 +21,8 @@ struct LabelCodes {
 };
 
 // One vectorised factorisation, then codes renumbered so that code k is the
-// k-th label in ascending order. Missing labels (NaN/None) get -1. Labels that
+// k-th label in ascending order. Missing labels (whatever pandas.isna calls
+// missing: None, NaN of any float type, NA, NaT) get -1. Labels that
 // cannot be ordered raise TypeError, as sorting them would.
 LabelCodes sorted_label_codes(nb::handle values);
 

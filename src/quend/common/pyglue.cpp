@@ -1,5 +1,6 @@
 #include "common/pyglue.hpp"
 
+#include <cmath>
 #include <cstring>
 
 namespace quend::glue {
@@ -27,6 +28,19 @@ void require_str(const nb::handle& value, const char* arg_name, bool allow_none)
     if (PyUnicode_CheckExact(value.ptr())) return;
     PyErr_Format(PyExc_TypeError, "Argument '%s' has incorrect type (expected str, got %.200s)", arg_name,
                  Py_TYPE(value.ptr())->tp_name);
+    throw nb::python_error();
+}
+
+nb::object whole_number(const nb::handle& value, const char* arg_name) {
+    if (PyObject* i = PyNumber_Index(value.ptr())) return nb::steal(i);
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw nb::python_error();
+    PyErr_Clear();
+    if (PyFloat_Check(value.ptr())) {
+        const double d = PyFloat_AS_DOUBLE(value.ptr());
+        if (std::isfinite(d) && d == std::floor(d)) return builtin("int")(value);
+    }
+    PyErr_Format(PyExc_TypeError, "%s must be a whole number, got %.200s %R", arg_name, Py_TYPE(value.ptr())->tp_name,
+                 value.ptr());
     throw nb::python_error();
 }
 

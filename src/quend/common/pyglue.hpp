@@ -28,6 +28,10 @@ void print(const std::string& text, const char* end = "\n");
 // Exactly the built-in str (subclasses rejected); None allowed when asked.
 void require_str(const nb::handle& value, const char* arg_name, bool allow_none);
 
+// `value` as an int: an integer, or a float with a whole value; anything else
+// raises TypeError naming the parameter and what was given.
+nb::object whole_number(const nb::handle& value, const char* arg_name);
+
 // Truth value as `if obj:` sees it; errors propagate.
 bool truthy(const nb::handle& obj);
 

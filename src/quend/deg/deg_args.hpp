@@ -14,24 +14,36 @@ inline nb::list as_list(const nb::handle& iterable) {
     return nb::steal<nb::list>(l);
 }
 
+// A cut-off as a C double; TypeError naming it when it is not a real number
+// (a number passed as text, say).
+inline double real_arg(const nb::handle& value, const char* name) {
+    const double v = PyFloat_AsDouble(value.ptr());
+    if (v == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw nb::python_error();
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "%s must be a real number, got %.200s %R", name, Py_TYPE(value.ptr())->tp_name,
+                     value.ptr());
+        throw nb::python_error();
+    }
+    return v;
+}
+
 struct DegArgs {
     double pval_cutoff = 0.05;
     double logFC_cutoff = 0.5;
     bool verbose = true;
 };
 
-// Converts the cut-offs (TypeError from the float conversion, as for any C
-// double parameter), takes verbose by truth value, then checks the string
+// Converts the cut-offs (TypeError naming the cut-off), takes verbose by
+// truth value, then checks the string
 // parameters in signature order.
 inline DegArgs check_deg_args(const nb::handle& ref_condition, const nb::handle& pval_cutoff,
                               const nb::handle& logFC_cutoff, const nb::handle& test_method,
                               const nb::handle& corr_method, const nb::handle& pval_ref_col,
                               const nb::handle& verbose) {
     DegArgs a;
-    a.pval_cutoff = PyFloat_AsDouble(pval_cutoff.ptr());
-    if (a.pval_cutoff == -1.0 && PyErr_Occurred()) throw nb::python_error();
-    a.logFC_cutoff = PyFloat_AsDouble(logFC_cutoff.ptr());
-    if (a.logFC_cutoff == -1.0 && PyErr_Occurred()) throw nb::python_error();
+    a.pval_cutoff = real_arg(pval_cutoff, "pval_cutoff");
+    a.logFC_cutoff = real_arg(logFC_cutoff, "logFC_cutoff");
     a.verbose = glue::truthy(verbose);
     glue::require_str(ref_condition, "ref_condition", true);
     glue::require_str(test_method, "test_method", false);
@@ -41,7 +53,8 @@ inline DegArgs check_deg_args(const nb::handle& ref_condition, const nb::handle&
 }
 
 // The expression table as float64. astype(float) copies the whole table, so
-// it is skipped when every column already is float64. A value that is not a
+// it is skipped when every column already is float64. Anything but a table
+// (an AnnData, say) raises TypeError. A value that is not a
 // number raises ValueError saying which layout is expected (a table passed
 // samples by genes usually carries its condition labels as text).
 nb::object float_frame(const nb::object& df);

@@ -22,6 +22,8 @@ void insert_condition(nb::object& table, const nb::list& rows, const nb::object&
 nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::object group_col, nb::object nz_pct,
                                     nb::object min_nz_pct) {
     using namespace quend::glue;
+    require_anndata(adata, "get_gene_expression_mean", "adata");
+    genes = gene_list(genes);
     nb::object pd = ns("pd");
     nb::object obs = adata.attr("obs");
     nb::object groups_col = obs_column(obs, group_col);

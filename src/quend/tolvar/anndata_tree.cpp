@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/functions.hpp"
 
@@ -46,6 +47,35 @@ const char* const kDefaultLimitedKeys[] = {"gene_to_band_map",
 struct Settings {
     nb::object max_depth, n_to_show, limited_keys;
 };
+
+// One level of nesting, bounded like the interpreter's own recursion: a dict
+// that holds itself, or one nested thousands deep, raises RecursionError
+// instead of overflowing the C stack. The fixed cap also holds where the
+// interpreter's limit counts C levels generously (3.12 and later).
+class NestingGuard {
+public:
+    NestingGuard() {
+        if (++depth_ > kMaxNesting) {
+            --depth_;
+            glue::raise(PyExc_RecursionError, "maximum recursion depth exceeded while building the tree");
+        }
+        if (Py_EnterRecursiveCall(" while building the tree")) {
+            --depth_;
+            throw nb::python_error();
+        }
+    }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+    ~NestingGuard() {
+        Py_LeaveRecursiveCall();
+        --depth_;
+    }
+
+private:
+    static constexpr int kMaxNesting = 1000;
+    static thread_local int depth_;
+};
+thread_local int NestingGuard::depth_ = 0;
 
 // UTF-8 of a str; lone surrogates survive the round trip.
 std::string utf8(const nb::handle& s) {
@@ -173,6 +203,7 @@ void call_tree(const nb::handle& obj, const nb::object& depth, const std::string
 void listing(const nb::handle& obj, const nb::object& depth, const std::string& prefix, const Settings& s,
              std::string& out) {
     if (depth.operator>=(s.max_depth)) return;
+    NestingGuard nested;
     if (!PyDict_Check(obj.ptr()) && !nb::hasattr(obj, "keys")) return;
     if (!truthy(obj)) {
         out += prefix;

@@ -41,6 +41,11 @@ nb::object selected_interactions(const std::vector<cci::Sample>& samples, const 
 
 O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
     nb::object pd = ns("pd"), np = ns("np");
+    if (!nb::hasattr(cci_df_dct, "keys"))
+        quend::glue::raise(PyExc_TypeError,
+                           "cci_get_means: cci_df_dct must be a dictionary of CCI result tables (sample name -> "
+                           "DataFrame), got " +
+                               quend::glue::to_str(cci_df_dct.type().attr("__name__")));
     const auto samples = cci::samples_of(cci_df_dct);
     nb::list keys;
     for (const auto& s : samples) keys.append(s.key);

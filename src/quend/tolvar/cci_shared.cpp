@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/cci_util.hpp"
 #include "tolvar/functions.hpp"
@@ -24,6 +25,12 @@ nb::object intp_array(const std::vector<std::size_t>& pos) {
 }
 
 std::vector<Sample> samples_of(const nb::handle& df_dct) {
+    // Still the attribute error a non-dictionary always gave, saying what is expected.
+    if (!nb::hasattr(df_dct, "keys"))
+        quend::glue::raise(PyExc_AttributeError,
+                           "expected a dictionary of CCI result tables (sample name -> "
+                           "DataFrame); " +
+                               quend::glue::repr(df_dct.type().attr("__name__")) + " object has no attribute 'keys'");
     std::vector<Sample> out;
     nb::object keys = df_dct.attr("keys")();
     for (nb::handle key : keys) out.push_back({nb::borrow(key), df_dct[key]});

@@ -75,10 +75,14 @@ void show_one(const nb::handle& text, const nb::handle& use_html_img, const nb::
             ns("display")(ns("Image")(nb::arg("data") = data));
         }
     } else if (k == "html") {
+        // Only the head was decoded to sniff the kind: the rest of the text is
+        // arbitrary, so every attribute value is escaped (valid base64 and
+        // plain numbers read the same).
+        nb::object escape = ns("_html").attr("escape");
         nb::str src = concat({nb::str("data:text/html;base64,"), b64});
         auto [w, h] = unpack_pair(iframe_size);
-        nb::str markup = concat({nb::str("\n            <iframe src=\""), src, nb::str("\" width=\""), nb::str(w),
-                                 nb::str("\" height=\""), nb::str(h),
+        nb::str markup = concat({nb::str("\n            <iframe src=\""), nb::str(escape(src)), nb::str("\" width=\""),
+                                 nb::str(escape(nb::str(w))), nb::str("\" height=\""), nb::str(escape(nb::str(h))),
                                  nb::str("\"\n                    frameborder=\"0\"></iframe>\n            ")});
         ns("display")(ns("HTML")(markup));
     } else {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/adata_fields.hpp"
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "core/entropy.hpp"
 #include "core/group_counts.hpp"
@@ -47,13 +48,12 @@ ClusterStats cluster_stats(nb::handle obs, nb::handle sample_col, nb::handle clu
     remap_codes(codes.data(), s.clusters.n, rank);
 
     LabelCodes samples = sorted_label_codes(samples_col);
-    const std::size_t m = samples.n_labels();
-    const std::vector<std::int64_t> counts = cross_counts(s.clusters.data, samples.data, s.clusters.n, k, m);
+    const std::vector<EntropyResult> per_row = grouped_entropy_bits(s.clusters.data, samples.data, s.clusters.n, k);
     s.size = code_counts(s.clusters.data, s.clusters.n, k);
     s.entropy.resize(k);
     s.n_samples.resize(k);
     for (std::size_t r = 0; r < k; ++r) {
-        const EntropyResult e = shannon_entropy_bits(counts.data() + s.source[r] * m, m);
+        const EntropyResult& e = per_row[s.source[r]];
         s.entropy[r] = e.bits;
         s.n_samples[r] = e.n_nonzero;
     }
@@ -89,6 +89,18 @@ nb::object ref_values(nb::handle obs, nb::handle col) {
     nb::object np = quend::glue::ns("np");
     return quend::glue::obs_column(obs, col).attr("to_numpy")(nb::arg("dtype") = np.attr("float64"),
                                                               nb::arg("na_value") = np.attr("nan"));
+}
+
+// A truncated percentage as a whole number; a sum that is infinite (or too
+// large for one) has none, so the column is named instead.
+std::int64_t whole_percent(double part, double n, nb::handle column) {
+    const double pct = std::trunc(100.0 * part / n);
+    if (!(std::fabs(pct) < 9.2e18))
+        quend::glue::raise(PyExc_ValueError, "obs column " + quend::glue::repr(column) +
+                                                 " must hold finite reference flags (0/1 or booleans); its sum over a "
+                                                 "cluster is " +
+                                                 quend::glue::to_str(nb::float_(part)));
+    return static_cast<std::int64_t>(pct);
 }
 
 std::vector<double> per_row_sums(const ClusterStats& s, nb::handle flags_f64) {
@@ -142,7 +154,7 @@ O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O 
         const std::size_t src = s.source[r];
         const double n = static_cast<double>(s.size[src]);
         tumor_pct[r] = static_cast<std::int64_t>(std::trunc(100.0 * n_tumor[src] / n));
-        ref_pct[r] = static_cast<std::int64_t>(std::trunc(100.0 * n_ref[src] / n));
+        ref_pct[r] = whole_percent(n_ref[src], n, ref_ind_col);
         ns_[r] = s.n_samples[src];
         h[r] = s.entropy[src];
         tumor.append(nb::bool_(tumor_pct[r] >= 50));

@@ -8,6 +8,8 @@ namespace quend::tolvar {
 
 O get_gene_expression(O adata, O items_to_plot, O group_col) {
     using namespace quend::glue;
+    require_anndata(adata, "get_gene_expression", "adata");
+    items_to_plot = gene_list(items_to_plot);
     nb::object pd = ns("pd");
     nb::object groups_col = obs_column(adata.attr("obs"), group_col);
     LabelCodes groups = sorted_label_codes(groups_col);

@@ -116,6 +116,7 @@ O pca_out_of_core(O X, MatrixKind kind, O pca, O picked, std::size_t n_rows, boo
 
 O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     using quend::glue::ns;
+    N_cells_max_for_pca = quend::glue::whole_number(N_cells_max_for_pca, "N_cells_max_for_pca");
     nb::object n_comp = quend::glue::builtin("int")(N_components_pca);
     nb::object pca = ns("TruncatedSVD")(nb::arg("n_components") = n_comp);
     nb::object n_rows = nb::cast<nb::tuple>(Xx.attr("shape"))[0];

@@ -113,8 +113,6 @@ def test_diversity_of_one_cell_per_cluster_and_sample_fits_in_little_memory():
         import resource
         import anndata as ad, numpy as np, pandas as pd
         from orvalen import tolvar
-
-pytestmark = pytest.mark.filterwarnings("ignore:Variable names are not unique")
         n = 15000
         obs = pd.DataFrame({"sample": np.arange(n).astype(str), "cnv_cluster": np.arange(n).astype(str),
                             "ploidy_dec": "Aneuploid", "cnv_ref_ind": 0}, index=np.arange(n).astype(str))

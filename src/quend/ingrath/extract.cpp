@@ -203,8 +203,9 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
 
         nb::object tarfile = ns("tarfile");
         std::string member;
-        // tarfile reads the decompressed stream through a guard that bounds
-        // what one header may take (pax records, GNU long names).
+        // tarfile reads the decompressed stream (the interpreter's gzip, as its
+        // own "r:gz" would) through a guard that bounds what one member's
+        // headers may take (pax records, GNU long names).
         nb::object gz = nb::module_::import_("gzip").attr("GzipFile")(file_in, "rb");
         with_context(gz, [&](nb::object stream) {
             TarStream guarded = guarded_tar_stream(stream);

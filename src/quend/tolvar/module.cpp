@@ -33,7 +33,8 @@ NB_MODULE(tolvar, m) {
           nb::sig("def compute_sample_div_index_v2(adata, sample_col='sample', cluster_col='cnv_cluster', "
                   "sdi_col='cluster_diversity_index')"),
           doc::compute_sample_div_index_v2);
-    quend::glue::def_sample_to_group(m);
+    quend::glue::bind_get_sample_to_group_dict(m);
+    quend::glue::bind_get_sample_to_group_map(m);
     m.def("get_population", &get_population, arg("pids").none(), arg("cts").none(), arg("sort_by").none() = nb::list(),
           nb::sig("def get_population(pids, cts, sort_by=[])"), doc::get_population);
     m.def("get_gene_expression", &get_gene_expression, arg("adata").none(), arg("items_to_plot").none() = nb::list(),

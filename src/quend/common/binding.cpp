@@ -93,12 +93,26 @@ nb::object literal(const Reader& r, std::string_view t) {
 
 SigText read_sig(const char* sig, std::size_t n_params) {
     const Reader r{sig};
-    std::string_view s(sig);
+    std::string full, shown;
+    bool stub_only = false;
+    for (const char* c = sig; *c; ++c) {
+        if (*c == '`') {
+            stub_only = !stub_only;
+            continue;
+        }
+        full += *c;
+        if (!stub_only) shown += *c;
+    }
+    if (stub_only) r.fail("an unclosed backtick");
+    const char* flag = std::getenv("ORVALEN_STUB_SIGNATURES");
+    const bool for_stubs = flag && std::string_view(flag) == "1";
+    std::string_view s(full);
     if (s.substr(0, 4) != "def ") r.fail("no leading 'def '");
     const std::size_t open = s.find('(');
     if (open == std::string_view::npos) r.fail("no parameter list");
     SigText out;
     out.name = std::string(trim(s.substr(4, open - 4)));
+    out.line = for_stubs ? full : shown;
     std::size_t close = 0;
     std::vector<std::string_view> params = split_top(r, s.substr(open + 1), ',', &close);
     if (params.size() == 1 && trim(params[0]).empty()) params.clear();

@@ -3,9 +3,12 @@
 // written once.
 //
 // Contract: `def(m, fn, sig, doc)` registers `fn` under the name of `sig`, a
-// Python line `def name(params) -> returns`. help() and the stub generator
-// show that line as written; the parameter names and defaults are read from
-// it, so they exist in one place. Every parameter accepts None (the
+// Python line `def name(params) -> returns`; the parameter names and defaults
+// are read from it, so they exist in one place. Text between backticks is
+// for the type stubs only: help() shows the line without it, which keeps the
+// call signatures users and stored notebooks see as they were, while the stub
+// generator, run with ORVALEN_STUB_SIGNATURES=1 in the environment, sees the
+// whole line without the backticks. Every parameter accepts None (the
 // functions check their arguments themselves). A default is a Python literal:
 // None, True, False, a number, a str, or a tuple or list of those. It is one
 // object, shared between calls as a Python default is. A line that cannot be
@@ -26,6 +29,7 @@ struct SigParam {
 
 struct SigText {
     std::string name;
+    std::string line;  // what the function shows, per the environment
     std::vector<SigParam> params;
 };
 
@@ -39,8 +43,8 @@ using ParamArg = decltype(nb::arg("").none() = std::declval<nb::object>());
 inline ParamArg param_arg(SigParam& p) { return ParamArg(nb::arg(p.name.c_str()).none(), std::move(p.default_value)); }
 
 template <typename F, std::size_t... I>
-void def_with(nb::module_& m, F fn, SigText& s, const char* sig, const char* doc, std::index_sequence<I...>) {
-    m.def(s.name.c_str(), fn, param_arg(s.params[I])..., nb::sig(sig), doc);
+void def_with(nb::module_& m, F fn, SigText& s, const char* doc, std::index_sequence<I...>) {
+    m.def(s.name.c_str(), fn, param_arg(s.params[I])..., nb::sig(s.line.c_str()), doc);
 }
 
 }  // namespace detail
@@ -48,7 +52,7 @@ void def_with(nb::module_& m, F fn, SigText& s, const char* sig, const char* doc
 template <typename R, typename... A>
 void def(nb::module_& m, R (*fn)(A...), const char* sig, const char* doc) {
     SigText s = read_sig(sig, sizeof...(A));
-    detail::def_with(m, fn, s, sig, doc, std::index_sequence_for<A...>{});
+    detail::def_with(m, fn, s, doc, std::index_sequence_for<A...>{});
 }
 
 }  // namespace quend::glue

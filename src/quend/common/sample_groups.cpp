@@ -75,18 +75,18 @@ nb::object sample_to_group_map(nb::handle samples, nb::handle conditions) {
 }
 
 void bind_get_sample_to_group_dict(nb::module_& m) {
-    glue::def(
-        m, &sample_to_group_dict,
-        "def get_sample_to_group_dict(samples: collections.abc.Sequence | pandas.Series | numpy.ndarray, conditions: "
-        "collections.abc.Sequence | pandas.Series | numpy.ndarray) -> dict[collections.abc.Hashable, typing.Any]",
-        doc::get_sample_to_group_dict);
+    glue::def(m, &sample_to_group_dict,
+              "def get_sample_to_group_dict(samples`: collections.abc.Sequence | pandas.Series | numpy.ndarray`, "
+              "conditions`: collections.abc.Sequence | pandas.Series | numpy.ndarray`)` -> "
+              "dict[collections.abc.Hashable, typing.Any]`",
+              doc::get_sample_to_group_dict);
 }
 
 void bind_get_sample_to_group_map(nb::module_& m) {
     glue::def(
         m, &sample_to_group_map,
-        "def get_sample_to_group_map(samples: collections.abc.Sequence | pandas.Series | numpy.ndarray, conditions: "
-        "collections.abc.Sequence | pandas.Series | numpy.ndarray) -> dict[collections.abc.Hashable, typing.Any]",
+        "def get_sample_to_group_map(samples`: collections.abc.Sequence | pandas.Series | numpy.ndarray`, conditions`: "
+        "collections.abc.Sequence | pandas.Series | numpy.ndarray`)` -> dict[collections.abc.Hashable, typing.Any]`",
         doc::get_sample_to_group_map);
 }
 

@@ -85,10 +85,11 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
 namespace quend::deg {
 
 void bind_get_gene_expression_mean(nb::module_& m) {
-    glue::def(m, &get_gene_expression_mean,
-              "def get_gene_expression_mean(adata: anndata.AnnData, genes: collections.abc.Sequence[str] | None = [], "
-              "group_col: str = 'sample', nz_pct: bool = True, min_nz_pct: float = 0.2) -> pandas.DataFrame",
-              doc::get_gene_expression_mean);
+    glue::def(
+        m, &get_gene_expression_mean,
+        "def get_gene_expression_mean(adata`: anndata.AnnData`, genes`: collections.abc.Sequence[str] | None`=[], "
+        "group_col`: str`='sample', nz_pct`: bool`=True, min_nz_pct`: float`=0.2)` -> pandas.DataFrame`",
+        doc::get_gene_expression_mean);
 }
 
 }  // namespace quend::deg

@@ -213,10 +213,10 @@ namespace quend::deg {
 
 void bind_simple_DEG_pair(nb::module_& m) {
     glue::def(m, &simple_DEG_pair,
-              "def simple_DEG_pair(df_gene_by_sample_log_expr: pandas.DataFrame, condition_list: "
-              "collections.abc.Sequence | pandas.Series | numpy.ndarray, ref_condition: str | None = None, "
-              "pval_cutoff: float = 0.05, logFC_cutoff: float = 0.5, test_method: str = 'ols', corr_method: str | None "
-              "= 'fdr_bh', pval_ref_col: str = 'pval_adj', verbose: bool = True) -> dict[str, typing.Any]",
+              "def simple_DEG_pair(df_gene_by_sample_log_expr: pd.DataFrame, condition_list`: collections.abc.Sequence "
+              "| pandas.Series | numpy.ndarray`, ref_condition: str` | None` = None, pval_cutoff: float = 0.05, "
+              "logFC_cutoff: float = 0.5, test_method: str = 'ols', corr_method: str` | None` = 'fdr_bh', "
+              "pval_ref_col: str = 'pval_adj', verbose: bool = True)` -> dict[str, typing.Any]`",
               doc::simple_DEG_pair);
 }
 

@@ -110,10 +110,10 @@ namespace quend::deg {
 
 void bind_plot_volcano(nb::module_& m) {
     glue::def(m, &plot_volcano,
-              "def plot_volcano(df_deg: pandas.DataFrame, logFC_col: str = 'logFC', pval_col: str = 'pval_adj', "
-              "gene_col: str | None = None, pval_cutoff: float = 0.05, logFC_cutoff: float = 1.0, top_n_labels: int = "
-              "20, figsize: tuple[float, float] = (8, 7), xlim: tuple[float, float] | None = None, ylim: tuple[float, "
-              "float] | None = None, title: str = 'Volcano plot (no label overlap)') -> None",
+              "def plot_volcano(df_deg`: pandas.DataFrame`, logFC_col`: str`='logFC', pval_col`: str`='pval_adj', "
+              "gene_col`: str | None`=None, pval_cutoff`: float`=0.05, logFC_cutoff`: float`=1.0, top_n_labels`: "
+              "int`=20, figsize`: tuple[float, float]`=(8, 7), xlim`: tuple[float, float] | None`=None, ylim`: "
+              "tuple[float, float] | None`=None, title`: str`='Volcano plot (no label overlap)')` -> None`",
               doc::plot_volcano);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Reference text of simple_DEG and get_deg_summary; help() puts the binding's signature line above it.
+// Reference text of simple_DEG and get_deg_summary; help() puts the binding's signature line above each.
 namespace quend::deg::doc {
 
 inline constexpr const char* simple_DEG =

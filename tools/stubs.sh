@@ -25,7 +25,7 @@ export ORVALEN_STUB_SIGNATURES=1
 for mod in deg tolvar ingrath; do
   # One process per module, so what one module imports cannot change what
   # the next one binds at load.
-  "$py" -m nanobind.stubgen -q -P -p tools/stub_patterns.txt -m "orvalen.$mod" -o "$out/$mod.pyi"
+  "$py" -m nanobind.stubgen -q -P -D -p tools/stub_patterns.txt -m "orvalen.$mod" -o "$out/$mod.pyi"
   # The generator takes the dotted default 'tar.gz' for a module name.
   sed -i '/^import tar$/d' "$out/$mod.pyi"
 done

@@ -5,14 +5,14 @@
 // Contract: `def(m, fn, sig, doc)` registers `fn` under the name of `sig`, a
 // Python line `def name(params) -> returns`; the parameter names and defaults
 // are read from it, so they exist in one place. Text between backticks is
-// for the type stubs only: help() shows the line without it, which keeps the
-// call signatures users and stored notebooks see as they were, while the stub
-// generator, run with ORVALEN_STUB_SIGNATURES=1 in the environment, sees the
-// whole line without the backticks. Every parameter accepts None (the
-// functions check their arguments themselves). A default is a Python literal:
-// None, True, False, a number, a str, or a tuple or list of those. It is one
-// object, shared between calls as a Python default is. A line that cannot be
-// read, or whose parameter count differs from fn's, fails the import.
+// for the type stubs only: help() shows the line without it, the signature
+// callers have always seen, while the stub generator, run with
+// ORVALEN_STUB_SIGNATURES=1 in the environment, sees the whole line. Every
+// parameter accepts None (the functions check their arguments themselves). A
+// default is a Python literal: None, True, False, a number, a str, or a tuple
+// or list of those; it is one object, shared between calls as a Python
+// default is. A line that cannot be read, or whose parameter count differs
+// from fn's, fails the import.
 #include "common/nb.hpp"
 
 #include <cstddef>

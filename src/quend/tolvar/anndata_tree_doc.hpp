@@ -1,5 +1,6 @@
 #pragma once
-// Reference text of _get_value_info, _display_dict_or_dataframe_recursive and show_anndata_tree; help() puts the binding's signature line above each.
+// Reference text of _get_value_info, _display_dict_or_dataframe_recursive and show_anndata_tree; help() puts the
+// binding's signature line above each.
 namespace quend::tolvar::doc {
 
 inline constexpr const char* _get_value_info = R"doc(One-line description of a value for the tree printer.

@@ -1,5 +1,6 @@
 #pragma once
-// Reference text of cci_remove_common, cci_get_ni_mat, get_cci_ni_mat and cpdb_get_gp_n_cp; help() puts the binding's signature line above each.
+// Reference text of cci_remove_common, cci_get_ni_mat, get_cci_ni_mat and cpdb_get_gp_n_cp; help() puts the binding's
+// signature line above each.
 namespace quend::tolvar::doc {
 
 inline constexpr const char* cci_remove_common = R"doc(Drop the interactions present in every sample.

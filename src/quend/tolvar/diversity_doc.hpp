@@ -1,5 +1,6 @@
 #pragma once
-// Reference text of compute_sample_div_index_v2 and compute_sample_div_index; help() puts the binding's signature line above each.
+// Reference text of compute_sample_div_index_v2 and compute_sample_div_index; help() puts the binding's signature line
+// above each.
 namespace quend::tolvar::doc {
 
 inline constexpr const char* compute_sample_div_index_v2 =

@@ -1,5 +1,6 @@
 #pragma once
-// Reference text of get_abbreviations, get_abbreviations_uni, split_text and get_axes; help() puts the binding's signature line above each.
+// Reference text of get_abbreviations, get_abbreviations_uni, split_text and get_axes; help() puts the binding's
+// signature line above each.
 namespace quend::tolvar::doc {
 
 inline constexpr const char* get_abbreviations = R"doc(Cell-type abbreviations at three levels of detail.

@@ -1,54 +1,55 @@
-"""Differential expression between sample groups."""
-
-from typing import Any, Dict, Hashable, Optional, Sequence, Tuple, Union
+from collections.abc import Hashable, Sequence
+from typing import Any
 
 import anndata
-import pandas as pd
-
-Labels = Union[Sequence[Any], pd.Series]
-DegTables = Dict[str, pd.DataFrame]
+import numpy
+import pandas
 
 # True when the optional adjustText library was found at load (it is imported on first use).
 ADJUST_TEXT: bool
 
 def simple_DEG_pair(
-    df_gene_by_sample_log_expr: pd.DataFrame,
-    condition_list: Labels,
-    ref_condition: Optional[str] = None,
+    df_gene_by_sample_log_expr: pandas.DataFrame,
+    condition_list: Sequence | pandas.Series | numpy.ndarray,
+    ref_condition: str | None = None,
     pval_cutoff: float = 0.05,
     logFC_cutoff: float = 0.5,
     test_method: str = "ols",
-    corr_method: Optional[str] = "fdr_bh",
+    corr_method: str | None = "fdr_bh",
     pval_ref_col: str = "pval_adj",
     verbose: bool = True,
-) -> Dict[str, Any]: ...
+) -> dict[str, Any]: ...
 def simple_DEG(
-    df_gene_by_sample_log_expr: pd.DataFrame,
-    condition_list: Labels,
-    ref_condition: Optional[str] = None,
+    df_gene_by_sample_log_expr: pandas.DataFrame,
+    condition_list: Sequence | pandas.Series | numpy.ndarray,
+    ref_condition: str | None = None,
     pval_cutoff: float = 0.05,
     logFC_cutoff: float = 0.5,
     test_method: str = "ols",
-    corr_method: Optional[str] = "fdr_bh",
+    corr_method: str | None = "fdr_bh",
     pval_ref_col: str = "pval_adj",
     verbose: bool = True,
-) -> Tuple[DegTables, DegTables]: ...
-def get_deg_summary(dct_deg: DegTables, col: str = "pval_adj") -> pd.DataFrame: ...
-def get_sample_to_group_dict(samples: Labels, conditions: Labels) -> Dict[Hashable, Any]: ...
-def get_sample_to_group_map(samples: Labels, conditions: Labels) -> Dict[Hashable, Any]: ...
+) -> tuple[dict[str, pandas.DataFrame], dict[str, pandas.DataFrame]]: ...
+def get_deg_summary(dct_deg: dict[str, pandas.DataFrame], col: str = "pval_adj") -> pandas.DataFrame: ...
+def get_sample_to_group_dict(
+    samples: Sequence | pandas.Series | numpy.ndarray, conditions: Sequence | pandas.Series | numpy.ndarray
+) -> dict[Hashable, Any]: ...
+def get_sample_to_group_map(
+    samples: Sequence | pandas.Series | numpy.ndarray, conditions: Sequence | pandas.Series | numpy.ndarray
+) -> dict[Hashable, Any]: ...
 def get_gene_expression_mean(
     adata: anndata.AnnData,
-    genes: Optional[Sequence[str]] = [],
+    genes: Sequence[str] | None = [],
     group_col: str = "sample",
     nz_pct: bool = True,
     min_nz_pct: float = 0.2,
-) -> pd.DataFrame: ...
+) -> pandas.DataFrame: ...
 def plot_deg(
-    df_deg_dct: DegTables,
+    df_deg_dct: dict[str, pandas.DataFrame],
     reference: str = "logFC",
     n_genes_to_show: int = 30,
     pval_cutoff: float = 0.05,
-    figsize: Tuple[float, float] = (6, 4),
+    figsize: tuple[float, float] = (6, 4),
     dpi: float = 100,
     text_fs: float = 10,
     title_fs: float = 12,
@@ -57,19 +58,19 @@ def plot_deg(
     ncols: int = 2,
     wspace: float = 0.15,
     hspace: float = 0.2,
-    deg_stat_dct: Optional[Dict[str, Dict[str, int]]] = None,
+    deg_stat_dct: dict[str, dict[str, int]] | None = None,
     show_log_pv: bool = True,
 ) -> None: ...
 def plot_volcano(
-    df_deg: pd.DataFrame,
+    df_deg: pandas.DataFrame,
     logFC_col: str = "logFC",
     pval_col: str = "pval_adj",
-    gene_col: Optional[str] = None,
+    gene_col: str | None = None,
     pval_cutoff: float = 0.05,
     logFC_cutoff: float = 1.0,
     top_n_labels: int = 20,
-    figsize: Tuple[float, float] = (8, 7),
-    xlim: Optional[Tuple[float, float]] = None,
-    ylim: Optional[Tuple[float, float]] = None,
+    figsize: tuple[float, float] = (8, 7),
+    xlim: tuple[float, float] | None = None,
+    ylim: tuple[float, float] | None = None,
     title: str = "Volcano plot (no label overlap)",
 ) -> None: ...

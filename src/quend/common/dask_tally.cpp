@@ -147,8 +147,13 @@ MatrixTallies tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSel
 void def_dask_tasks(nb::module_& m) {
     m.def("_chunk_tallies", &chunk_tallies, nb::arg("chunk"), nb::arg("codes"), nb::arg("r0"), nb::arg("r1"),
           nb::arg("n_groups"), nb::arg("cols").none(), nb::arg("n_matrix_cols"), nb::arg("c0"), nb::arg("count_sizes"),
-          nb::arg("with_sums"), "Partial per-group tallies of one chunk of X.");
-    m.def("_merge_tallies", &merge_tallies, nb::arg("parts"), "Sum of partial per-group tallies.");
+          nb::arg("with_sums"),
+          nb::sig(
+              "def _chunk_tallies(chunk: typing.Any, codes: numpy.ndarray, r0: int, r1: int, n_groups: int, "
+              "cols: numpy.ndarray | None, n_matrix_cols: int, c0: int, count_sizes: bool, with_sums: bool) -> tuple"),
+          "Partial per-group tallies of one chunk of X.");
+    m.def("_merge_tallies", &merge_tallies, nb::arg("parts"), nb::sig("def _merge_tallies(parts: typing.Any) -> tuple"),
+          "Sum of partial per-group tallies.");
 }
 
 }  // namespace quend::glue

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/binding.hpp"
 #include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "common/sample_groups_doc.hpp"
@@ -73,11 +74,20 @@ nb::object sample_to_group_map(nb::handle samples, nb::handle conditions) {
     return ns("get_sample_to_group_dict")(samples, conditions);
 }
 
-void def_sample_to_group(nb::module_& m) {
-    m.def("get_sample_to_group_dict", &sample_to_group_dict, nb::arg("samples").none(), nb::arg("conditions").none(),
-          nb::sig("def get_sample_to_group_dict(samples, conditions)"), doc::get_sample_to_group_dict);
-    m.def("get_sample_to_group_map", &sample_to_group_map, nb::arg("samples").none(), nb::arg("conditions").none(),
-          nb::sig("def get_sample_to_group_map(samples, conditions)"), doc::get_sample_to_group_map);
+void bind_get_sample_to_group_dict(nb::module_& m) {
+    glue::def(m, &sample_to_group_dict,
+              "def get_sample_to_group_dict(samples`: collections.abc.Sequence | pandas.Series | numpy.ndarray`, "
+              "conditions`: collections.abc.Sequence | pandas.Series | numpy.ndarray`)` -> "
+              "dict[collections.abc.Hashable, typing.Any]`",
+              doc::get_sample_to_group_dict);
+}
+
+void bind_get_sample_to_group_map(nb::module_& m) {
+    glue::def(
+        m, &sample_to_group_map,
+        "def get_sample_to_group_map(samples`: collections.abc.Sequence | pandas.Series | numpy.ndarray`, conditions`: "
+        "collections.abc.Sequence | pandas.Series | numpy.ndarray`)` -> dict[collections.abc.Hashable, typing.Any]`",
+        doc::get_sample_to_group_map);
 }
 
 }  // namespace quend::glue

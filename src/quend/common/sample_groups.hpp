@@ -9,7 +9,8 @@ nanobind::dict sample_to_group_dict(nanobind::handle samples, nanobind::handle c
 // Calls the module's current `get_sample_to_group_dict`.
 nanobind::object sample_to_group_map(nanobind::handle samples, nanobind::handle conditions);
 
-// Registers both functions on a module (deg and tolvar carry the same pair).
-void def_sample_to_group(nanobind::module_& m);
+// Bind the two functions on a module (deg and tolvar carry the same pair).
+void bind_get_sample_to_group_dict(nanobind::module_& m);
+void bind_get_sample_to_group_map(nanobind::module_& m);
 
 }  // namespace quend::glue

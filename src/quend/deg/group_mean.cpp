@@ -5,7 +5,8 @@
 
 #include "common/adata_fields.hpp"
 #include "common/pyglue.hpp"
-#include "deg/functions.hpp"
+#include "common/binding.hpp"
+#include "deg/group_mean_doc.hpp"
 
 namespace quend::deg {
 
@@ -79,6 +80,18 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     }
     if (nb::len(keep) == n_genes + 1) return table;
     return table.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), keep)];
+}
+
+}  // namespace quend::deg
+
+namespace quend::deg {
+
+void bind_get_gene_expression_mean(nb::module_& m) {
+    glue::def(
+        m, &get_gene_expression_mean,
+        "def get_gene_expression_mean(adata`: anndata.AnnData`, genes`: collections.abc.Sequence[str] | None`=[], "
+        "group_col`: str`='sample', nz_pct`: bool`=True, min_nz_pct`: float`=0.2)` -> pandas.DataFrame`",
+        doc::get_gene_expression_mean);
 }
 
 }  // namespace quend::deg

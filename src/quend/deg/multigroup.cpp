@@ -11,7 +11,8 @@
 #include "core/group_moments.hpp"
 #include "core/welch.hpp"
 #include "deg/deg_args.hpp"
-#include "deg/functions.hpp"
+#include "common/binding.hpp"
+#include "deg/multigroup_doc.hpp"
 #include "deg/pairwise.hpp"
 
 namespace quend::deg {
@@ -223,6 +224,27 @@ nb::object get_deg_summary(nb::object dct_deg, nb::object col) {
         }
     }
     return pd.attr("DataFrame")(values.attr("T"), nb::arg("index") = genes, nb::arg("columns") = keys);
+}
+
+}  // namespace quend::deg
+
+namespace quend::deg {
+
+void bind_simple_DEG(nb::module_& m) {
+    glue::def(
+        m, &simple_DEG,
+        "def simple_DEG(df_gene_by_sample_log_expr: pd.DataFrame, condition_list`: collections.abc.Sequence | "
+        "pandas.Series | numpy.ndarray`, ref_condition: str` | None` = None, pval_cutoff: float = 0.05, logFC_cutoff: "
+        "float = 0.5, test_method: str = 'ols', corr_method: str` | None` = 'fdr_bh', pval_ref_col: str = 'pval_adj', "
+        "verbose`: bool`=True)` -> tuple[dict[str, pandas.DataFrame], dict[str, pandas.DataFrame]]`",
+        doc::simple_DEG);
+}
+
+void bind_get_deg_summary(nb::module_& m) {
+    glue::def(
+        m, &get_deg_summary,
+        "def get_deg_summary(dct_deg`: dict[str, pandas.DataFrame]`, col`: str`='pval_adj')` -> pandas.DataFrame`",
+        doc::get_deg_summary);
 }
 
 }  // namespace quend::deg

@@ -13,7 +13,8 @@
 #include "core/multitest.hpp"
 #include "core/welch.hpp"
 #include "deg/deg_args.hpp"
-#include "deg/functions.hpp"
+#include "common/binding.hpp"
+#include "deg/pairwise_doc.hpp"
 #include "deg/pairwise.hpp"
 
 namespace quend::deg {
@@ -204,6 +205,19 @@ nb::object pair_outcome(const PairStats& st, const nb::object& index, const DegA
     // Correction over the retained genes only.
     const std::vector<double> pval_adj = corrected(st.pval, corr_method, ns("np"));
     return deg_tables(st, pval_adj, test, ref, index, pval_ref_col, args);
+}
+
+}  // namespace quend::deg
+
+namespace quend::deg {
+
+void bind_simple_DEG_pair(nb::module_& m) {
+    glue::def(m, &simple_DEG_pair,
+              "def simple_DEG_pair(df_gene_by_sample_log_expr: pd.DataFrame, condition_list`: collections.abc.Sequence "
+              "| pandas.Series | numpy.ndarray`, ref_condition: str` | None` = None, pval_cutoff: float = 0.05, "
+              "logFC_cutoff: float = 0.5, test_method: str = 'ols', corr_method: str` | None` = 'fdr_bh', "
+              "pval_ref_col: str = 'pval_adj', verbose: bool = True)` -> dict[str, typing.Any]`",
+              doc::simple_DEG_pair);
 }
 
 }  // namespace quend::deg

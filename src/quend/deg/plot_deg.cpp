@@ -3,7 +3,8 @@
 #include <cstddef>
 
 #include "common/pyglue.hpp"
-#include "deg/functions.hpp"
+#include "common/binding.hpp"
+#include "deg/plot_deg_doc.hpp"
 
 namespace quend::deg {
 
@@ -120,6 +121,20 @@ nb::object plot_deg(nb::object df_deg_dct, nb::object reference, nb::object n_ge
     }
     plt.attr("show")();
     return nb::none();
+}
+
+}  // namespace quend::deg
+
+namespace quend::deg {
+
+void bind_plot_deg(nb::module_& m) {
+    glue::def(m, &plot_deg,
+              "def plot_deg(df_deg_dct`: dict[str, pandas.DataFrame]`, reference`: str`='logFC', n_genes_to_show`: "
+              "int`=30, pval_cutoff`: float`=0.05, figsize`: tuple[float, float]`=(6, 4), dpi`: float`=100, text_fs`: "
+              "float`=10, title_fs`: float`=12, label_fs`: float`=11, tick_fs`: float`=10, ncols`: int`=2, wspace`: "
+              "float`=0.15, hspace`: float`=0.2, deg_stat_dct`: dict[str, dict[str, int]] | None`=None, show_log_pv`: "
+              "bool`=True)` -> None`",
+              doc::plot_deg);
 }
 
 }  // namespace quend::deg

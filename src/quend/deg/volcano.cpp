@@ -4,7 +4,8 @@
 #include <exception>
 
 #include "common/pyglue.hpp"
-#include "deg/functions.hpp"
+#include "common/binding.hpp"
+#include "deg/volcano_doc.hpp"
 
 namespace quend::deg {
 
@@ -101,6 +102,19 @@ nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval
     plt.attr("tight_layout")();
     plt.attr("show")();
     return nb::none();
+}
+
+}  // namespace quend::deg
+
+namespace quend::deg {
+
+void bind_plot_volcano(nb::module_& m) {
+    glue::def(m, &plot_volcano,
+              "def plot_volcano(df_deg`: pandas.DataFrame`, logFC_col`: str`='logFC', pval_col`: str`='pval_adj', "
+              "gene_col`: str | None`=None, pval_cutoff`: float`=0.05, logFC_cutoff`: float`=1.0, top_n_labels`: "
+              "int`=20, figsize`: tuple[float, float]`=(8, 7), xlim`: tuple[float, float] | None`=None, ylim`: "
+              "tuple[float, float] | None`=None, title`: str`='Volcano plot (no label overlap)')` -> None`",
+              doc::plot_volcano);
 }
 
 }  // namespace quend::deg

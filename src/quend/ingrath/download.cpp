@@ -1,7 +1,8 @@
 // Download of one hosted file through gdown.
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
-#include "ingrath/functions.hpp"
+#include "common/binding.hpp"
+#include "ingrath/download_doc.hpp"
 
 namespace quend::ingrath {
 
@@ -17,6 +18,16 @@ nb::object download_from_google_drive(nb::object file_id, nb::object out_path) {
         glue::raise(PyExc_RuntimeError,
                     "Download failed: nothing was saved from " + glue::to_str(url) + " to " + glue::repr(out_path));
     return out_path;
+}
+
+}  // namespace quend::ingrath
+
+namespace quend::ingrath {
+
+void bind_download_from_google_drive(nb::module_& m) {
+    glue::def(m, &download_from_google_drive,
+              "def download_from_google_drive(file_id`: typing.Any`, out_path`: str`='downloaded')` -> str`",
+              doc::download_from_google_drive);
 }
 
 }  // namespace quend::ingrath

@@ -12,7 +12,8 @@
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "ingrath/archive_checks.hpp"
-#include "ingrath/functions.hpp"
+#include "common/binding.hpp"
+#include "ingrath/extract_doc.hpp"
 #include "ingrath/partial_output.hpp"
 
 namespace quend::ingrath {
@@ -231,6 +232,34 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
         return file;
     };
     return none_on_failure(body);
+}
+
+}  // namespace quend::ingrath
+
+namespace quend::ingrath {
+
+void bind_decompress_gz(nb::module_& m) {
+    glue::def(m, &decompress_gz,
+              "def decompress_gz(file_in`: str`, file_out`: str`, remove_gz`: bool`=True)` -> str | None`",
+              doc::decompress_gz);
+}
+
+void bind_decompress_zip(nb::module_& m) {
+    glue::def(m, &decompress_zip,
+              "def decompress_zip(file_in`: str`, extract_dir`: str`='./', remove_zip`: bool`=True)` -> str | None`",
+              doc::decompress_zip);
+}
+
+void bind_decompress_zip_and_move(nb::module_& m) {
+    glue::def(m, &decompress_zip_and_move,
+              "def decompress_zip_and_move(file_in`: str`, extract_dir`: str`='temp_extract', remove_zip`: "
+              "bool`=True)` -> str | None`",
+              doc::decompress_zip_and_move);
+}
+
+void bind_decompress_tar_gz(nb::module_& m) {
+    glue::def(m, &decompress_tar_gz, "def decompress_tar_gz(file_in`: str`, remove_org`: bool`=True)` -> str | None`",
+              doc::decompress_tar_gz);
 }
 
 }  // namespace quend::ingrath

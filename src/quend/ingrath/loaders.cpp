@@ -3,7 +3,9 @@
 
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
-#include "ingrath/functions.hpp"
+#include "common/binding.hpp"
+#include "ingrath/loaders_doc.hpp"
+#include "ingrath/registry.hpp"
 
 namespace quend::ingrath {
 
@@ -155,6 +157,39 @@ nb::object load_velmar_processed_sample_data(nb::object file_id_or_tissue_name, 
     }
     // No guard here: reading a failed unpack's None raises to the caller.
     return read_h5ad(unpack(kind, file_down, nb::str("downloaded.h5ad")));
+}
+
+}  // namespace quend::ingrath
+
+namespace quend::ingrath {
+
+void bind_load_h5ad(nb::module_& m) {
+    glue::def(m, &load_h5ad, "def load_h5ad(tissue`: str`, file_type`: str`='zip')` -> str | None`", doc::load_h5ad);
+}
+
+void bind_load_anndata(nb::module_& m) {
+    glue::def(m, &load_anndata, "def load_anndata(tissue`: str`, file_type`: str`='zip')` -> anndata.AnnData | None`",
+              doc::load_anndata);
+}
+
+void bind_load_sample_data(nb::module_& m) {
+    glue::def(m, &load_sample_data,
+              "def load_sample_data(file_id_or_tissue_name`: str`, file_type`: str`='zip')` -> anndata.AnnData | None`",
+              doc::load_sample_data);
+}
+
+void bind_load_velmar_processed_anndata(nb::module_& m) {
+    glue::def(m, &load_velmar_processed_anndata,
+              "def load_velmar_processed_anndata(tissue`: str | None`=None, file_type`: str`='tar.gz')` -> "
+              "anndata.AnnData | None`",
+              doc::load_velmar_processed_anndata);
+}
+
+void bind_load_velmar_processed_sample_data(nb::module_& m) {
+    glue::def(m, &load_velmar_processed_sample_data,
+              "def load_velmar_processed_sample_data(file_id_or_tissue_name`: str | None`=None, file_type`: "
+              "str`='tar.gz')` -> anndata.AnnData | None`",
+              doc::load_velmar_processed_sample_data);
 }
 
 }  // namespace quend::ingrath

@@ -6,7 +6,7 @@
 
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
-#include "ingrath/functions.hpp"
+#include "ingrath/registry.hpp"
 
 namespace quend::ingrath {
 

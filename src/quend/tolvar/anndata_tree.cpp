@@ -10,7 +10,8 @@
 
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/anndata_tree_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -334,6 +335,34 @@ O show_anndata_tree(O obj, O max_depth, O n_to_show, O limited_keys, O _current_
     std::string out = ss.is_none() ? std::string() : utf8(ss);
     tree(obj, _current_depth, str_of(_parent_prefix), Settings{max_depth, n_to_show, limited_keys}, out);
     return from_utf8(out);
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind__get_value_info(nb::module_& m) {
+    glue::def(m, &_get_value_info,
+              "def _get_value_info(value`: typing.Any`, key_name`: collections.abc.Hashable | None`=None, "
+              "is_top_level_anndata_component`: bool`=False, level_of_value`: int | None`=None, max_depth`: int`=3, "
+              "n_to_show`: int`=3, limited_keys`: list[str] | None`=None)` -> str`",
+              doc::_get_value_info);
+}
+
+void bind__display_dict_or_dataframe_recursive(nb::module_& m) {
+    glue::def(m, &_display_dict_or_dataframe_recursive,
+              "def _display_dict_or_dataframe_recursive(current_obj`: typing.Any`, current_depth`: int`, "
+              "parent_prefix`: str`, max_depth`: int`=3, n_to_show`: int`=3, limited_keys`: list[str] | None`=None, "
+              "ss: str` | None` = None)` -> str`",
+              doc::_display_dict_or_dataframe_recursive);
+}
+
+void bind_show_anndata_tree(nb::module_& m) {
+    glue::def(
+        m, &show_anndata_tree,
+        "def show_anndata_tree(obj`: typing.Any`, max_depth`: int`=3, n_to_show`: int`=3, limited_keys`: list[str] | "
+        "None`=None, _current_depth`: int`=0, _parent_prefix`: str`='', ss`: str | None`=None)` -> str`",
+        doc::show_anndata_tree);
 }
 
 }  // namespace quend::tolvar

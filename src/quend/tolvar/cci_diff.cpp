@@ -10,7 +10,8 @@
 #include "core/significance_rank.hpp"
 #include "core/welch.hpp"
 #include "tolvar/cci_util.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/cci_diff_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -131,6 +132,35 @@ O cci_get_diff_interactions(O df_cci_sample, O sample_group_map, O ref_group, O 
     nb::list names;
     for (const auto& c : comparisons) names.append(nb::str(c.name.c_str(), c.name.size()));
     return pd.attr("DataFrame")(result, nb::arg("index") = items, nb::arg("columns") = names);
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+namespace {
+
+// The older name; it calls whatever cci_get_diff_interactions is bound to at the time.
+O test_group_diff(O df_sample_by_items, O sample_group_map, O ref_group, O pval_cutoff) {
+    return glue::ns("cci_get_diff_interactions")(df_sample_by_items, sample_group_map, ref_group, pval_cutoff);
+}
+
+}  // namespace
+
+void bind_cci_get_diff_interactions(nb::module_& m) {
+    glue::def(m, &cci_get_diff_interactions,
+              "def cci_get_diff_interactions(df_cci_sample`: pandas.DataFrame`, sample_group_map`: "
+              "collections.abc.Mapping[collections.abc.Hashable, typing.Any] | pandas.Series`, ref_group`: "
+              "collections.abc.Hashable | None`=None, pval_cutoff`: float`=0.05)` -> pandas.DataFrame`",
+              doc::cci_get_diff_interactions);
+}
+
+void bind_test_group_diff(nb::module_& m) {
+    glue::def(m, &test_group_diff,
+              "def test_group_diff(df_sample_by_items`: pandas.DataFrame`, sample_group_map`: "
+              "collections.abc.Mapping[collections.abc.Hashable, typing.Any] | pandas.Series`, ref_group`: "
+              "collections.abc.Hashable | None`=None, pval_cutoff`: float`=0.05)` -> pandas.DataFrame`",
+              doc::test_group_diff);
 }
 
 }  // namespace quend::tolvar

@@ -7,7 +7,8 @@
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/cci_util.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/cci_means_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -103,6 +104,35 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
             }
     }
     return pd.attr("DataFrame")(values.array, nb::arg("index") = keys, nb::arg("columns") = columns);
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+namespace {
+
+// The older name; it calls whatever cci_get_means is bound to at the time.
+O get_cci_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
+    return glue::ns("cci_get_means")(cci_df_dct, cci_idx_lst, cells, genes, pval_cutoff);
+}
+
+}  // namespace
+
+void bind_cci_get_means(nb::module_& m) {
+    glue::def(m, &cci_get_means,
+              "def cci_get_means(cci_df_dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, cci_idx_lst`: "
+              "collections.abc.Sequence[str] | None`=None, cells`: collections.abc.Sequence[str]`=[], genes`: "
+              "collections.abc.Sequence[str]`=[], pval_cutoff`: float`=0.05)` -> pandas.DataFrame`",
+              doc::cci_get_means);
+}
+
+void bind_get_cci_means(nb::module_& m) {
+    glue::def(m, &get_cci_means,
+              "def get_cci_means(cci_df_dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, cci_idx_lst`: "
+              "collections.abc.Sequence[str] | None`=None, cells`: collections.abc.Sequence[str]`=[], genes`: "
+              "collections.abc.Sequence[str]`=[], pval_cutoff`: float`=0.05)` -> pandas.DataFrame`",
+              doc::get_cci_means);
 }
 
 }  // namespace quend::tolvar

@@ -7,7 +7,8 @@
 
 #include "common/pyglue.hpp"
 #include "tolvar/cci_util.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/cci_plot_table_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -118,6 +119,18 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
         out[s.key] = frame;
     }
     return out;
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_cci_get_df_to_plot(nb::module_& m) {
+    glue::def(m, &cci_get_df_to_plot,
+              "def cci_get_df_to_plot(df_dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, pval_cutoff`: "
+              "float`=0.01, mean_cutoff`: float`=1, target_cells`: list[str] | None`=None)` -> "
+              "dict[collections.abc.Hashable, pandas.DataFrame]`",
+              doc::cci_get_df_to_plot);
 }
 
 }  // namespace quend::tolvar

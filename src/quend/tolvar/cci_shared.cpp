@@ -9,7 +9,8 @@
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/cci_util.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/cci_shared_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -138,5 +139,42 @@ O cci_get_ni_mat(O df_dct, O remove_common) {
 }
 
 O cpdb_get_gp_n_cp(O idx) { return cci::id_parts(idx); }
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+namespace {
+
+// The older name; it calls whatever cci_get_ni_mat is bound to at the time.
+O get_cci_ni_mat(O df_dct, O remove_common) { return glue::ns("cci_get_ni_mat")(df_dct, remove_common); }
+
+}  // namespace
+
+void bind_cci_remove_common(nb::module_& m) {
+    glue::def(m, &cci_remove_common,
+              "def cci_remove_common(df_dct`: dict[collections.abc.Hashable, pandas.DataFrame]`)` -> "
+              "dict[collections.abc.Hashable, pandas.DataFrame]`",
+              doc::cci_remove_common);
+}
+
+void bind_cci_get_ni_mat(nb::module_& m) {
+    glue::def(m, &cci_get_ni_mat,
+              "def cci_get_ni_mat(df_dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, remove_common`: "
+              "bool`=True)` -> dict[collections.abc.Hashable, pandas.DataFrame]`",
+              doc::cci_get_ni_mat);
+}
+
+void bind_get_cci_ni_mat(nb::module_& m) {
+    glue::def(m, &get_cci_ni_mat,
+              "def get_cci_ni_mat(df_dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, remove_common`: "
+              "bool`=True)` -> dict[collections.abc.Hashable, pandas.DataFrame]`",
+              doc::get_cci_ni_mat);
+}
+
+void bind_cpdb_get_gp_n_cp(nb::module_& m) {
+    glue::def(m, &cpdb_get_gp_n_cp, "def cpdb_get_gp_n_cp(idx`: str`)` -> tuple[str, str, str, str, str, str]`",
+              doc::cpdb_get_gp_n_cp);
+}
 
 }  // namespace quend::tolvar

@@ -5,7 +5,8 @@
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "core/content_sniff.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/display_base64_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -117,6 +118,21 @@ O display_base64_auto(O imgs, O use_html_img, O iframe_size) {
             if (PyUnicode_Check(value.ptr())) show_one(value, use_html_img, iframe_size);
     }
     return nb::none();
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind__detect_base64_type(nb::module_& m) {
+    glue::def(m, &_detect_base64_type, "def _detect_base64_type(b64: str)` -> str`", doc::_detect_base64_type);
+}
+
+void bind_display_base64_auto(nb::module_& m) {
+    glue::def(m, &display_base64_auto,
+              "def display_base64_auto(imgs`: str | list[typing.Any] | dict[typing.Any, typing.Any]`, use_html_img`: "
+              "bool`=True, iframe_size`: tuple[typing.Any, typing.Any]`=(900, 500))` -> None`",
+              doc::display_base64_auto);
 }
 
 }  // namespace quend::tolvar

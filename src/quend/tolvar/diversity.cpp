@@ -10,7 +10,8 @@
 #include "common/pyglue.hpp"
 #include "core/entropy.hpp"
 #include "core/group_counts.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/diversity_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -168,6 +169,25 @@ O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O 
     nb::object df = pd.attr("DataFrame")(cols, nb::arg("index") = pd.attr("Index")(s.clusters.labels));
     write_obs(obs, sdi_col, s, s.entropy);
     return df;
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_compute_sample_div_index_v2(nb::module_& m) {
+    glue::def(m, &compute_sample_div_index_v2,
+              "def compute_sample_div_index_v2(adata`: anndata.AnnData`, sample_col`: str`='sample', cluster_col`: "
+              "str`='cnv_cluster', sdi_col`: str`='cluster_diversity_index')` -> pandas.DataFrame`",
+              doc::compute_sample_div_index_v2);
+}
+
+void bind_compute_sample_div_index(nb::module_& m) {
+    glue::def(m, &compute_sample_div_index,
+              "def compute_sample_div_index(adata`: anndata.AnnData`, sample_col`: str`='sample', cluster_col`: "
+              "str`='cnv_cluster', tumor_dec`: str`='ploidy_dec', ref_ind_col`: str`='cnv_ref_ind', sdi_col`: "
+              "str`='sample_diversity_index', tumor_name`: str`='Aneuploid')` -> pandas.DataFrame`",
+              doc::compute_sample_div_index);
 }
 
 }  // namespace quend::tolvar

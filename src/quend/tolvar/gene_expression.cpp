@@ -2,7 +2,8 @@
 // from adata.X without building the dense cells-by-genes table.
 #include "common/adata_fields.hpp"
 #include "common/pyglue.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/gene_expression_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -25,6 +26,17 @@ O get_gene_expression(O adata, O items_to_plot, O group_col) {
     MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, false);
     nb::object values = numpy_matrix(t.tallies.positive_fraction(), t.tallies.n_groups, t.tallies.n_cols, false);
     return pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns);
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_get_gene_expression(nb::module_& m) {
+    glue::def(m, &get_gene_expression,
+              "def get_gene_expression(adata`: anndata.AnnData`, items_to_plot`: collections.abc.Sequence[str] | "
+              "None`=[], group_col`: str`='sample')` -> pandas.DataFrame`",
+              doc::get_gene_expression);
 }
 
 }  // namespace quend::tolvar

@@ -1,6 +1,7 @@
 // Gene-set analysis tables cut at a -log(p) threshold.
 #include "common/pyglue.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/gsa_filter_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -13,6 +14,17 @@ O filter_gsa_result(O dct, O neg_log_p_cutoff) {
         result[item.first] = df.attr("loc")[nb::make_tuple(keep, all)];
     }
     return result;
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_filter_gsa_result(nb::module_& m) {
+    glue::def(m, &filter_gsa_result,
+              "def filter_gsa_result(dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, neg_log_p_cutoff`: "
+              "float`)` -> dict[collections.abc.Hashable, pandas.DataFrame]`",
+              doc::filter_gsa_result);
 }
 
 }  // namespace quend::tolvar

@@ -5,7 +5,8 @@
 
 #include "common/pyglue.hpp"
 #include "core/text_wrap.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/labels_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -258,6 +259,27 @@ O get_axes(O axes, O nr, O nc, O j) {
         return axes[jr][jc];
     }
     return axes[j];
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_get_abbreviations(nb::module_& m) {
+    glue::def(m, &get_abbreviations, "def get_abbreviations()` -> dict[str, dict[str, str]]`", doc::get_abbreviations);
+}
+
+void bind_get_abbreviations_uni(nb::module_& m) {
+    glue::def(m, &get_abbreviations_uni, "def get_abbreviations_uni()` -> dict[str, str]`", doc::get_abbreviations_uni);
+}
+
+void bind_split_text(nb::module_& m) {
+    glue::def(m, &split_text, "def split_text(s`: str`, N_max`: int`=20)` -> str`", doc::split_text);
+}
+
+void bind_get_axes(nb::module_& m) {
+    glue::def(m, &get_axes, "def get_axes(axes`: typing.Any`, nr`: int`, nc`: int`, j`: int`)` -> typing.Any`",
+              doc::get_axes);
 }
 
 }  // namespace quend::tolvar

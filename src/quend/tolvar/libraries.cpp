@@ -4,7 +4,6 @@
 
 #include "common/lazy_names.hpp"
 #include "common/pyglue.hpp"
-#include "tolvar/functions.hpp"
 
 namespace quend::tolvar {
 

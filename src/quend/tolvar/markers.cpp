@@ -2,7 +2,8 @@
 #include <cstdint>
 
 #include "common/pyglue.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/markers_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -51,6 +52,18 @@ O get_markers_from_deg(O df_dct, O ref_col, O N_mkrs, O nz_pct_test_min, O nz_pc
         result[item.first] = kept;
     }
     return result;
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_get_markers_from_deg(nb::module_& m) {
+    glue::def(m, &get_markers_from_deg,
+              "def get_markers_from_deg(df_dct`: dict[str, pandas.DataFrame]`, ref_col`: str`='score', N_mkrs`: "
+              "int`=30, nz_pct_test_min`: float`=0.5, nz_pct_ref_max`: float`=0.1, rem_common`: bool`=True)` -> "
+              "dict[str, list[str]] | None`",
+              doc::get_markers_from_deg);
 }
 
 }  // namespace quend::tolvar

@@ -5,7 +5,8 @@
 #include "common/errors.hpp"
 #include "common/matrix_kind.hpp"
 #include "common/pyglue.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/pca_subsample_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -142,6 +143,17 @@ O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     nb::object subset = is_frame ? Xx.attr("iloc")[nb::make_tuple(picked, all)] : Xx[nb::make_tuple(picked, all)];
     pca.attr("fit")(subset);
     return pca.attr("transform")(Xx);
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_pca_subsample(nb::module_& m) {
+    glue::def(m, &pca_subsample,
+              "def pca_subsample(Xx`: typing.Any`, N_components_pca`: int`, N_cells_max_for_pca`: int`=100000)` -> "
+              "numpy.ndarray`",
+              doc::pca_subsample);
 }
 
 }  // namespace quend::tolvar

@@ -2,7 +2,8 @@
 // Counts and divisions go through numpy scalars so a zero denominator gives
 // NaN (with numpy's warning) exactly as numpy arithmetic does.
 #include "common/pyglue.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/performance_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -48,6 +49,17 @@ O evaluate_performance(O y, O y_pred, O labels) {
     nb::object f1 = sum(np.attr("array")(f1_all) * n_arr) / sum(n_arr);
     perf["F1"] = round(f1, 3);
     return perf;
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_evaluate_performance(nb::module_& m) {
+    glue::def(m, &evaluate_performance,
+              "def evaluate_performance(y`: typing.Any`, y_pred`: typing.Any`, labels`: "
+              "collections.abc.Sequence[typing.Any]`=['Tumor', 'Normal'])` -> dict[str, float]`",
+              doc::evaluate_performance);
 }
 
 }  // namespace quend::tolvar

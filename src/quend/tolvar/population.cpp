@@ -5,7 +5,8 @@
 #include "common/adata_fields.hpp"
 #include "common/pyglue.hpp"
 #include "core/group_counts.hpp"
-#include "tolvar/functions.hpp"
+#include "tolvar/op.hpp"
+#include "tolvar/population_doc.hpp"
 
 namespace quend::tolvar {
 
@@ -73,6 +74,18 @@ O get_population(O pids, O cts, O sort_by) {
     // table is ours, so nothing else sees the difference.
     if (nb::len(sort_by) > 0) df_pct = df_pct.attr("sort_values")(nb::arg("by") = sort_by);
     return nb::make_tuple(df_cnt, df_pct);
+}
+
+}  // namespace quend::tolvar
+
+namespace quend::tolvar {
+
+void bind_get_population(nb::module_& m) {
+    glue::def(m, &get_population,
+              "def get_population(pids`: collections.abc.Sequence | pandas.Series | numpy.ndarray`, cts`: "
+              "collections.abc.Sequence | pandas.Series | numpy.ndarray`, sort_by`: str | list[str]`=[])` -> "
+              "tuple[pandas.DataFrame, pandas.DataFrame]`",
+              doc::get_population);
 }
 
 }  // namespace quend::tolvar

@@ -1,0 +1,58 @@
+#pragma once
+// How an operation file binds a public function: its Python signature,
+// written once.
+//
+// Contract: `def(m, fn, sig, doc)` registers `fn` under the name of `sig`, a
+// Python line `def name(params) -> returns`; the parameter names and defaults
+// are read from it, so they exist in one place. Text between backticks is
+// for the type stubs only: help() shows the line without it, the signature
+// callers have always seen, while the stub generator, run with
+// ORVALEN_STUB_SIGNATURES=1 in the environment, sees the whole line. Every
+// parameter accepts None (the functions check their arguments themselves). A
+// default is a Python literal: None, True, False, a number, a str, or a tuple
+// or list of those; it is one object, shared between calls as a Python
+// default is. A line that cannot be read, or whose parameter count differs
+// from fn's, fails the import.
+#include "common/nb.hpp"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quend::glue {
+
+struct SigParam {
+    std::string name;
+    nb::object default_value;  // null when the parameter is required
+};
+
+struct SigText {
+    std::string name;
+    std::string line;  // what the function shows, per the environment
+    std::vector<SigParam> params;
+};
+
+// Reads `sig`; `n_params` is the count the C++ function takes.
+SigText read_sig(const char* sig, std::size_t n_params);
+
+namespace detail {
+
+using ParamArg = decltype(nb::arg("").none() = std::declval<nb::object>());
+
+inline ParamArg param_arg(SigParam& p) { return ParamArg(nb::arg(p.name.c_str()).none(), std::move(p.default_value)); }
+
+template <typename F, std::size_t... I>
+void def_with(nb::module_& m, F fn, SigText& s, const char* doc, std::index_sequence<I...>) {
+    m.def(s.name.c_str(), fn, param_arg(s.params[I])..., nb::sig(s.line.c_str()), doc);
+}
+
+}  // namespace detail
+
+template <typename R, typename... A>
+void def(nb::module_& m, R (*fn)(A...), const char* sig, const char* doc) {
+    SigText s = read_sig(sig, sizeof...(A));
+    detail::def_with(m, fn, s, doc, std::index_sequence_for<A...>{});
+}
+
+}  // namespace quend::glue

@@ -1,5 +1,6 @@
 #include "common/adata_fields.hpp"
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 
 namespace quend::glue {
@@ -18,16 +19,14 @@ std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes)
         if (out[k] < 0) missing.append(nb::borrow(wanted[k]));
     }
     if (nb::len(missing) > 0) {
-        PyErr_SetObject(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing).ptr());
-        throw nb::python_error();
+        raise(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing));
     }
     return out;
 }
 
 nb::object obs_column(nb::handle obs, nb::handle column) {
     if (!contains(obs.attr("columns"), column)) {
-        PyErr_SetObject(PyExc_KeyError, nb::str("column {!r} not found in obs").format(column).ptr());
-        throw nb::python_error();
+        raise(PyExc_KeyError, nb::str("column {!r} not found in obs").format(column));
     }
     return obs[column];
 }

@@ -11,8 +11,8 @@ namespace quend::glue {
 namespace {
 
 bool is_array_like(nb::handle values) {
-    nb::object pd = nb::module_::import_("pandas");
-    nb::object np = nb::module_::import_("numpy");
+    nb::object pd = glue::pandas();
+    nb::object np = glue::numpy();
     nb::object kinds = nb::make_tuple(pd.attr("Series"), pd.attr("Index"), np.attr("ndarray"),
                                       pd.attr("api").attr("extensions").attr("ExtensionArray"));
     return PyObject_IsInstance(values.ptr(), kinds.ptr()) == 1;
@@ -28,7 +28,7 @@ std::int64_t* int64_data(nb::handle arr) { return nb::cast<quend::glue::MutVec<s
 // Categorical: its codes are already integers; only observed categories are
 // labels, as unique() would report them.
 Factorized factorize_categorical(nb::handle cat) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = glue::numpy();
     Factorized f;
     f.codes = np.attr("array")(cat.attr("codes"), nb::arg("dtype") = np.attr("int64"));
     nb::list cats = nb::cast<nb::list>(cat.attr("categories").attr("tolist")());
@@ -93,8 +93,8 @@ private:
 // Object arrays (text labels): distinct objects that compare equal share a
 // code through a dictionary; the array keeps every object alive meanwhile.
 Factorized factorize_objects(PyObject* const* data, std::size_t n) {
-    nb::object np = nb::module_::import_("numpy");
-    nb::object pd = nb::module_::import_("pandas");
+    nb::object np = glue::numpy();
+    nb::object pd = glue::pandas();
     PyObject* na = pd.attr("NA").ptr();
     PyObject* nat = pd.attr("NaT").ptr();
     Factorized f;
@@ -131,15 +131,15 @@ Factorized factorize_objects(PyObject* const* data, std::size_t n) {
 }
 
 Factorized factorize_objects(nb::handle arr) {
-    nb::object contiguous = nb::module_::import_("numpy").attr("ascontiguousarray")(arr);
+    nb::object contiguous = glue::numpy().attr("ascontiguousarray")(arr);
     // numpy exports no buffer for object arrays: read its data pointer.
     const std::uintptr_t addr = nb::cast<std::uintptr_t>(contiguous.attr("ctypes").attr("data"));
     return factorize_objects(reinterpret_cast<PyObject* const*>(addr), nb::len(contiguous));
 }
 
 Factorized factorize(nb::handle values) {
-    nb::object pd = nb::module_::import_("pandas");
-    nb::object np = nb::module_::import_("numpy");
+    nb::object pd = glue::pandas();
+    nb::object np = glue::numpy();
     nb::object v = nb::borrow(values);
     if (!is_array_like(v)) {
         nb::object seq = PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) ? v : glue::builtin("list")(v);

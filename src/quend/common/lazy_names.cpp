@@ -72,8 +72,7 @@ nb::object import_from(const char* module, const char* attr) {
     } catch (nb::python_error& e) {
         if (!e.matches(PyExc_ImportError)) throw;
     }
-    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", attr, module);
-    throw nb::python_error();
+    raise(PyExc_ImportError, std::string("cannot import name '") + attr + "' from '" + module + "'");
 }
 
 bool findable(const char* module) {

@@ -17,6 +17,13 @@ void set_module(nb::module_ m);
 nb::object module_object();
 nb::object ns(const char* name);
 
+// numpy and pandas themselves, for the package's plumbing (result buffers,
+// type checks, label factorisation): imported on first use and kept for the
+// process. Reach them through ns("np") / ns("pd") wherever the call is one a
+// caller may redirect by rebinding the module's name.
+nb::object numpy();
+nb::object pandas();
+
 // Whether `f` is still this module's own compiled function `name`, so a
 // caller may take a faster route than calling it through the namespace.
 bool is_own_function(const nb::handle& f, const char* name);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
 #include "core/group_moments.hpp"
@@ -164,9 +165,8 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
         const int found = PySequence_Contains(unique_groups.ptr(), ref_condition.ptr());
         if (found < 0) throw nb::python_error();
         if (!found) {
-            nb::str msg = nb::str("ref_condition '{}' must be in {}").format(ref_condition, nb::str(unique_groups));
-            PyErr_SetObject(PyExc_ValueError, msg.ptr());
-            throw nb::python_error();
+            glue::raise(PyExc_ValueError,
+                        nb::str("ref_condition '{}' must be in {}").format(ref_condition, nb::str(unique_groups)));
         }
         if (fast()) return nb::make_tuple(deg_dct, deg_raw_dct);
         for (nb::handle g : unique_groups) {

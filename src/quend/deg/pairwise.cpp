@@ -57,8 +57,7 @@ PairGroups choose_reference(const nb::list& unique_conds, const nb::object& ref_
     if (ref_condition.is_none()) {
         g.ref = unique_conds[0];
         if (!PyUnicode_CheckExact(g.ref.ptr())) {
-            PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(g.ref.ptr())->tp_name);
-            throw nb::python_error();
+            glue::raise(PyExc_TypeError, "Expected str, got " + glue::py_type_name(g.ref));
         }
         if (verbose) glue::print(concat({nb::str("INFO: reference condition = '"), g.ref, nb::str("'")}), "");
     } else {
@@ -102,8 +101,8 @@ PairStats pair_statistics(const nb::object& expr, const PairGroups& g) {
     for (const auto* idx : {&g.idx_test, &g.idx_ref}) {
         for (std::size_t p : *idx) {
             if (p >= n_samples) {
-                PyErr_Format(PyExc_IndexError, "index %zu is out of bounds for axis 0 with size %zu", p, n_samples);
-                throw nb::python_error();
+                glue::raise(PyExc_IndexError, "index " + std::to_string(p) + " is out of bounds for axis 0 with size " +
+                                                  std::to_string(n_samples));
             }
         }
     }
@@ -160,8 +159,7 @@ nb::dict deg_tables(const PairStats& st, const std::vector<double>& pval_adj, co
                     const DegArgs& args) {
     const int ref_col = deg_column(pval_ref_col);
     if (ref_col < 0) {
-        PyErr_SetObject(PyExc_KeyError, pval_ref_col.ptr());
-        throw nb::python_error();
+        glue::raise(PyExc_KeyError, pval_ref_col);
     }
     SortedTables tables = sort_and_select(st, pval_adj, ref_col, args.pval_cutoff, args.logFC_cutoff);
     nb::object deg = build_deg_table(st, pval_adj, tables.significant, index);

@@ -181,4 +181,20 @@ LabelCodes sorted_label_codes(nb::handle values) {
     return out;
 }
 
+GroupPositions group_positions(nb::handle labels, const nb::list& groups) {
+    nb::object np = glue::numpy();
+    const std::size_t n = nb::len(labels);
+    GroupPositions out;
+    for (nb::handle g : groups) {
+        nb::object mask = np.attr("asarray")(compare(labels, g, Py_EQ), nb::arg("dtype") = np.attr("bool_"));
+        if (nb::cast<int>(mask.attr("ndim")) != 1 || nb::len(mask) != n) out.one_per_label = false;
+        nb::object idx = np.attr("flatnonzero")(mask).attr("astype")(np.attr("int64"));
+        auto view = nb::cast<StridedVec<std::int64_t>>(idx);
+        std::vector<std::size_t> pos(view.shape(0));
+        for (std::size_t k = 0; k < pos.size(); ++k) pos[k] = static_cast<std::size_t>(view(k));
+        out.members.push_back(std::move(pos));
+    }
+    return out;
+}
+
 }  // namespace quend::glue

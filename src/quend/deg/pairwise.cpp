@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/errors.hpp"
+#include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
 #include "core/multitest.hpp"
@@ -29,17 +30,6 @@ nb::dict error_result(const nb::handle& message) {
     d["error"] = true;
     d["error_message"] = message;
     return d;
-}
-
-// Column positions whose label equals `label` (one vectorised comparison).
-std::vector<std::size_t> positions_of(const nb::object& labels, const nb::handle& label) {
-    nb::object np = ns("np");
-    nb::object eq = glue::compare(labels, label, Py_EQ);
-    nb::object idx = np.attr("flatnonzero")(eq).attr("astype")(np.attr("int64"));
-    auto view = nb::cast<glue::StridedVec<std::int64_t>>(idx);
-    std::vector<std::size_t> out(view.shape(0));
-    for (std::size_t k = 0; k < out.size(); ++k) out[k] = static_cast<std::size_t>(view(k));
-    return out;
 }
 
 // The reference and test groups with their sample positions. `error` is set
@@ -82,9 +72,12 @@ PairGroups pair_groups(const nb::object& cond, const nb::object& ref_condition, 
     if (g.error.is_valid()) return g;
     g.test = equals(unique_conds[0], g.ref) ? nb::object(unique_conds[1]) : nb::object(unique_conds[0]);
 
-    nb::object labels = cond.attr("to_numpy")();
-    g.idx_ref = positions_of(labels, g.ref);
-    g.idx_test = positions_of(labels, g.test);
+    nb::list both;
+    both.append(g.ref);
+    both.append(g.test);
+    glue::GroupPositions pos = glue::group_positions(cond.attr("to_numpy")(), both);
+    g.idx_ref = std::move(pos.members[0]);
+    g.idx_test = std::move(pos.members[1]);
     if (g.idx_ref.size() < 2 || g.idx_test.size() < 2) {
         const std::string msg = "simple_DEG_pair need >=2 samples per group. ref=" + std::to_string(g.idx_ref.size()) +
                                 ", test=" + std::to_string(g.idx_test.size());

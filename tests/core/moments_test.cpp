@@ -23,7 +23,7 @@ TEST(WalkItems, VisitsEveryItemWithItsSamplesInEitherOrder) {
         std::size_t next = 0, wrong = 0;
         quend::walk_items(
             m, picked.size(), [&](std::size_t k) { return picked[k]; },
-            [&](std::size_t i, const double* run) {
+            [&](std::size_t i, const auto& run) {
                 EXPECT_EQ(i, next++);
                 for (std::size_t k = 0; k < picked.size(); ++k) wrong += run[k] != m.at(i, picked[k]);
             });

@@ -17,7 +17,7 @@ std::vector<GroupStats> rest_stats(const StridedMatrix& m, const std::vector<std
     std::vector<double> own(groups ? n_groups * s : 0);
     std::vector<std::size_t> own_n(n_groups);
     const auto every_sample = [](std::size_t k) { return k; };
-    walk_items(m, s, every_sample, [&](std::size_t i, const double* r) {
+    walk_items(m, s, every_sample, [&](std::size_t i, const auto& r) {
         if (groups) {
             std::fill(own_n.begin(), own_n.end(), 0);
             for (std::size_t k = 0; k < s; ++k) {

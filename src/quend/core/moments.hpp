@@ -19,12 +19,13 @@ GroupStats unset_stats(std::size_t n_items);
 // Copies the values run[k] (k < n) that `keep(k)` selects and that are not
 // NaN to the front of `vals`, in order, without branching; returns how many.
 // `vals` holds at least n doubles.
-template <typename Keep>
-std::size_t pack_present(const double* run, std::size_t n, Keep&& keep, double* vals) {
+template <typename Run, typename Keep>
+std::size_t pack_present(Run run, std::size_t n, Keep&& keep, double* vals) {
     std::size_t c = 0;
     for (std::size_t k = 0; k < n; ++k) {
-        vals[c] = run[k];
-        c += (keep(k) && !std::isnan(run[k])) ? 1 : 0;
+        const double v = run[k];
+        vals[c] = v;
+        c += (keep(k) && !std::isnan(v)) ? 1 : 0;
     }
     return c;
 }
@@ -34,19 +35,27 @@ std::size_t pack_present(const double* run, std::size_t n, Keep&& keep, double* 
 // c / (c - 1), as scipy's ttest_ind forms them. `sq` is scratch of c doubles.
 void set_moments(GroupStats& out, std::size_t i, const double* vals, std::size_t c, double* sq);
 
+// One item's values at the chosen samples, read where they lie.
+template <typename SampleOf>
+struct ItemRun {
+    const double* row;
+    std::ptrdiff_t stride;
+    const SampleOf& sample_of;
+    double operator[](std::size_t k) const { return row[static_cast<std::ptrdiff_t>(sample_of(k)) * stride]; }
+};
+
 // Calls visit(i, run) for every item i in order, where run[k] (k < width) is
-// the item's value at sample sample_of(k), contiguous. Item-contiguous memory
-// (a pandas block) is copied in tiles of items so that each sample's run is
-// read contiguously; otherwise each item's values are gathered directly.
+// the item's value at sample sample_of(k). Item-contiguous memory (a pandas
+// block) is copied in tiles of items so that each sample's run is read
+// contiguously, and run is a pointer into the tile; otherwise run reads the
+// item's values in place (an ItemRun), so `visit` takes it as `const auto&`.
 template <typename SampleOf, typename Visit>
-void walk_items(const StridedMatrix& m, std::size_t width, SampleOf&& sample_of, Visit&& visit) {
+void walk_items(const StridedMatrix& m, std::size_t width, const SampleOf& sample_of, Visit&& visit) {
     const std::size_t n = m.n_items;
     if (std::llabs(m.item_stride) >= std::llabs(m.sample_stride)) {
-        std::vector<double> run(width);
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t k = 0; k < width; ++k) run[k] = m.at(i, sample_of(k));
-            visit(i, static_cast<const double*>(run.data()));
-        }
+        for (std::size_t i = 0; i < n; ++i)
+            visit(i, ItemRun<SampleOf>{m.data + static_cast<std::ptrdiff_t>(i) * m.item_stride, m.sample_stride,
+                                       sample_of});
         return;
     }
     const std::size_t tile =
@@ -55,8 +64,9 @@ void walk_items(const StridedMatrix& m, std::size_t width, SampleOf&& sample_of,
     for (std::size_t i0 = 0; i0 < n; i0 += tile) {
         const std::size_t i1 = std::min(n, i0 + tile);
         for (std::size_t k = 0; k < width; ++k) {
-            const std::size_t s = sample_of(k);
-            for (std::size_t i = i0; i < i1; ++i) buf[(i - i0) * width + k] = m.at(i, s);
+            const double* col = m.data + static_cast<std::ptrdiff_t>(sample_of(k)) * m.sample_stride;
+            for (std::size_t i = i0; i < i1; ++i)
+                buf[(i - i0) * width + k] = col[static_cast<std::ptrdiff_t>(i) * m.item_stride];
         }
         for (std::size_t i = i0; i < i1; ++i) visit(i, static_cast<const double*>(&buf[(i - i0) * width]));
     }

@@ -14,11 +14,10 @@ GroupStats group_stats(const StridedMatrix& m, const std::vector<std::size_t>& s
     if (g == 0) return out;  // no samples: every item keeps count 0 and NaN moments
     std::vector<double> vals(g), sq(g);
     const auto any = [](std::size_t) { return true; };
-    walk_items(
-        m, g, [&](std::size_t k) { return samples[k]; },
-        [&](std::size_t i, const double* run) {
-            set_moments(out, i, vals.data(), pack_present(run, g, any, vals.data()), sq.data());
-        });
+    const auto sample_of = [&](std::size_t k) { return samples[k]; };
+    walk_items(m, g, sample_of, [&](std::size_t i, const auto& run) {
+        set_moments(out, i, vals.data(), pack_present(run, g, any, vals.data()), sq.data());
+    });
     return out;
 }
 

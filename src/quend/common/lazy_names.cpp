@@ -15,7 +15,7 @@ struct Pending {
     std::string module, attr;
 };
 
-// Per extension module (common/ is compiled into each): names waiting for
+// Per extension module (each links its own copy of common/): names waiting for
 // their first read, and the eager binding order of every name seen so far.
 std::unordered_map<std::string, Pending> g_pending;
 std::vector<std::string> g_order;

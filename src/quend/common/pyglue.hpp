@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers shared by the three extension modules (compiled into each).
+// Small helpers shared by the three extension modules (each links its own copy).
 #include "common/nb.hpp"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 """What the benchmark scripts share. The scripts run as modules from the
 repository root (``python -m bench.bench_deg``), so this file and the test
-helpers (``tests.deg_reference``) are imported as packages."""
+helpers (``tests.reference``) are imported as packages."""
 
 import os
 

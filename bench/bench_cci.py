@@ -13,9 +13,9 @@ import warnings
 
 import numpy as np
 import pandas as pd
-from scipy import stats
 
 from orvalen import tolvar
+from tests.reference.cci import ref_diff, ref_means, ref_plot
 
 CELLS = ["T cell", "B cell", "NK cell", "CD14 Mono", "CD16 Mono", "Plasma cell", "pDC", "Mast cell"]
 
@@ -58,71 +58,6 @@ def cci_dict(n_samples, per_sample, universe, seed=1):
             },
             index=idx,
         )
-    return out
-
-
-# ------------------------------------------------------------------ references
-
-
-def ref_diff(df, mapping, ref_group=None, pval_cutoff=0.05):
-    labels = [mapping[s] for s in df.index]
-    groups = sorted(set(labels))
-    gv = pd.Series(labels, index=df.index)
-    res = pd.DataFrame(index=list(df.columns))
-    for i, g1 in enumerate(groups):
-        for g2 in groups[:i]:
-            if (gv == g1).sum() > 0 and (gv == g2).sum() > 0:
-                r = stats.ttest_ind(df[gv == g1], df[gv == g2], axis=0, equal_var=False, nan_policy="omit")
-                res[f"{g1}_vs_{g2}"] = np.asarray(r.pvalue)
-    res = res.fillna(1)
-    res = res[res.min(axis=1) <= pval_cutoff]
-    res["ss"] = (res <= pval_cutoff).sum(axis=1)
-    res["pp"] = -np.log10(res.iloc[:, :-1].prod(axis=1))
-    return res.sort_values(by=["ss", "pp"], ascending=False).iloc[:, :-2]
-
-
-def ref_means(d, pval_cutoff=0.05):
-    idx = None
-    for k, t in enumerate(d.values()):
-        ids = list(t.index[t["pval"] <= pval_cutoff])
-        idx = ids if k == 0 else list(set(idx).union(ids))
-    out = pd.DataFrame(index=list(d), columns=idx)
-    out[:] = None
-    for s, t in d.items():
-        common = list(set(idx).intersection(t.index))
-        out.loc[s, common] = t.loc[common, "mean"].astype(float)
-    return out.astype(float)
-
-
-def ref_cpdb(idx):
-    gp, cp = idx.split("--")[:2]
-    return gp, cp, *gp.split("_")[:2], *cp.split("|")[:2]
-
-
-def ref_plot(d, pval_cutoff=0.01, mean_cutoff=1, target_cells=None):
-    sel = []
-    for t in d.values():
-        m = (t["pval"] <= pval_cutoff) & (t["mean"] >= mean_cutoff)
-        sel += list(t.index[m])
-    union = list(set(sel))
-    print("Union of Interactions: %i" % len(union))
-    out = {}
-    for s, t in d.items():
-        new = pd.DataFrame(index=union, columns=t.columns)
-        new["mean"] = 0
-        new["pval"] = 1
-        present = list(set(union).intersection(t.index))
-        cols = [c for c in t.columns if c not in ("mean", "pval")]
-        new.loc[present, cols] = t.loc[present, cols]
-        new.loc[present, "mean"] = t.loc[present, "mean"]
-        new.loc[present, "pval"] = t.loc[present, "pval"]
-        parts = [[], [], [], [], [], []]
-        for i in new.index:
-            for lst, v in zip(parts, ref_cpdb(i)):
-                lst.append(v)
-        for c, lst in zip(["gene_pair", "cell_pair", "gene_A", "gene_B", "cell_A", "cell_B"], parts):
-            new[c] = lst
-        out[s] = new
     return out
 
 

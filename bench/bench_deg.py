@@ -54,7 +54,7 @@ def _child(case, impl):
     import pandas as pd  # noqa: F401
 
     from orvalen import deg
-    from tests.deg_reference import reference_pair
+    from tests.reference.deg import reference_pair
 
     df, groups = _make_input(case)
     kind = CASES[case]["kind"]

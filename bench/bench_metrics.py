@@ -162,115 +162,6 @@ def div_adata(size):
     return ad.AnnData(obs=obs)
 
 
-# ---------------------------------------------------------------- renderings
-
-
-def ref_gene_expression(adata, items_to_plot=[], group_col="sample"):
-    import pandas as pd
-
-    slst = adata.obs[group_col].unique().tolist()
-    slst.sort()
-    if items_to_plot is None or len(items_to_plot) == 0:
-        xs = adata.to_df()
-        df = pd.DataFrame(index=slst, columns=adata.var.index)
-    else:
-        xs = adata[:, items_to_plot].to_df()
-        df = pd.DataFrame(index=slst, columns=items_to_plot)
-    for g in slst:
-        b = adata.obs[group_col] == g
-        mns = (xs.loc[b, :] > 0).mean(axis=0)
-        df.loc[g, :] = list(mns)
-    return df.astype(float)
-
-
-def ref_gene_expression_mean(adata, genes=[], group_col="sample", nz_pct=True, min_nz_pct=0.2):
-    import pandas as pd
-
-    from orvalen import deg
-
-    slst = adata.obs[group_col].unique().tolist()
-    slst.sort()
-    sg_map = deg.get_sample_to_group_map(adata.obs[group_col], adata.obs["condition"])
-    if genes is None or len(genes) == 0:
-        x = adata.to_df()
-        xs = pd.DataFrame(index=slst, columns=adata.var.index)
-    else:
-        x = adata[:, genes].to_df()
-        xs = pd.DataFrame(index=slst, columns=genes)
-    if nz_pct:
-        for s in slst:
-            b = adata.obs[group_col] == s
-            xs.loc[s, :] = list((x.loc[b, :] > 0).mean(axis=0))
-        xs = xs.astype(float)
-    else:
-        x["Group"] = adata.obs[group_col]
-        xs = x.groupby("Group").mean(numeric_only=True)
-    xs.insert(0, "Group", list(xs.index.values))
-    xs["Group"] = xs["Group"].replace(sg_map)
-    if nz_pct:
-        mns = xs.groupby("Group").mean(numeric_only=True)
-        b = mns.max(axis=0) >= min_nz_pct
-        xs = xs[["Group"] + mns.columns[b].tolist()]
-    return xs
-
-
-def ref_population(pids, cts, sort_by=[]):
-    import pandas as pd
-
-    pid_lst = list(set(list(pids)))
-    pid_lst.sort()
-    ct_lst = list(set(list(cts)))
-    ct_lst.sort()
-    df_cnt = pd.DataFrame(index=pid_lst, columns=ct_lst)
-    df_cnt.loc[:, :] = 0
-    for pid in pid_lst:
-        b = np.array(pids) == pid
-        ct_sel = np.array(cts)[b]
-        for ct in ct_lst:
-            bx = ct_sel == ct
-            df_cnt.loc[pid, ct] = np.sum(bx)
-    df_pct = (df_cnt.div(df_cnt.sum(axis=1), axis=0) * 100).astype(float)
-    if len(sort_by) > 0:
-        df_pct.sort_values(by=sort_by, inplace=True)
-    return df_cnt, df_pct
-
-
-def ref_div_index(
-    adata,
-    sample_col="sample",
-    cluster_col="cnv_cluster",
-    tumor_dec="ploidy_dec",
-    ref_ind_col="cnv_ref_ind",
-    sdi_col="sample_diversity_index",
-    tumor_name="Aneuploid",
-):
-    import pandas as pd
-
-    clust_lst = adata.obs[cluster_col].unique().tolist()
-    clust_lst.sort()
-    df = pd.DataFrame(columns=["Tumor_pct", "N_samples", "sample_diversity_index"], index=clust_lst)
-    for c in clust_lst:
-        b = adata.obs[cluster_col] == str(c)
-        pcnt = adata.obs.loc[b, sample_col].value_counts()
-        p = pcnt / np.sum(pcnt)
-        p = p[p > 0]
-        h = np.sum(-p * np.log2(p))
-        ns = np.sum(p > 0)
-        pt = int(100 * (adata.obs.loc[b, tumor_dec] == tumor_name).sum() / np.sum(b))
-        pt_ref = int(100 * adata.obs.loc[b, ref_ind_col].sum() / np.sum(b))
-        df.loc[c, "Tumor_pct"] = pt
-        df.loc[c, "Ref_pct"] = pt_ref
-        df.loc[c, "N_samples"] = ns
-        df.loc[c, "sample_diversity_index"] = h
-    df["Tumor"] = df["Tumor_pct"] >= 50
-    adata.obs[sdi_col] = 0
-    for c in df.index.values.tolist():
-        b = adata.obs[cluster_col] == str(c)
-        adata.obs.loc[b, sdi_col] = df.loc[c, "sample_diversity_index"].round()
-    adata.obs[sdi_col] = adata.obs[sdi_col].astype(str)
-    return df
-
-
 # ---------------------------------------------------------------- child runs
 
 
@@ -279,6 +170,8 @@ def child(case, size):
 
     warnings.simplefilter("ignore")
     from orvalen import deg, tolvar
+    from tests.reference.expression import ref_expression_mean, ref_gene_expression
+    from tests.reference.population import ref_div_index, ref_population
 
     res = {}
     if case.startswith("expr"):
@@ -298,7 +191,7 @@ def child(case, size):
         elif case == "expr_ref_ge":  # one run of each dense rendering, each in its own process
             res["time"], res["peak"] = measure(lambda: ref_gene_expression(adata))
         else:
-            res["time"], res["peak"] = measure(lambda: ref_gene_expression_mean(adata))
+            res["time"], res["peak"] = measure(lambda: ref_expression_mean(adata))
     elif case.startswith("pop"):
         _, kind, impl = case.split("_")
         pids, cts = pop_inputs(size, kind)
@@ -351,14 +244,16 @@ def check_agreement(size):
     import pandas as pd
 
     from orvalen import tolvar
+    from tests.reference.population import ref_div_index, ref_population
 
     pids, cts = pop_inputs("small", "object")
     got = tolvar.get_population(pids, cts)
     ref = ref_population(pids, cts)
     pd.testing.assert_frame_equal(got[1], ref[1])
     a, b = div_adata("small"), div_adata("small")
-    pd.testing.assert_frame_equal(tolvar.compute_sample_div_index(a), ref_div_index(b), check_dtype=False)
-    assert a.obs["sample_diversity_index"].astype(float).equals(b.obs["sample_diversity_index"].astype(float))
+    want, cell = ref_div_index(b)
+    pd.testing.assert_frame_equal(tolvar.compute_sample_div_index(a), want, check_dtype=False)
+    assert a.obs["sample_diversity_index"].astype(float).equals(cell)
 
 
 def main():

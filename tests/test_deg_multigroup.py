@@ -3,7 +3,7 @@ import pandas as pd
 import pytest
 
 from orvalen import deg
-from tests.deg_reference import reference_pair
+from tests.reference.deg import reference_pair
 
 
 def make_expr(rng, groups, n_genes=150, nan_frac=0.05):

@@ -4,7 +4,7 @@ import pytest
 from statsmodels.stats.multitest import multipletests, multitest_alias
 
 from orvalen import deg
-from tests.deg_reference import reference_pair, welch_pvalues
+from tests.reference.deg import reference_pair, welch_pvalues
 
 COLS = ["log2_FC", "mean_ref", "mean_test", "pval", "pval_adj"]
 

@@ -22,11 +22,6 @@ void require_anndata(nb::handle adata, const char* function, const char* param) 
 
 namespace {
 
-[[noreturn]] void raise_missing(const nb::list& missing) {
-    PyErr_SetObject(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing).ptr());
-    throw nb::python_error();
-}
-
 std::vector<std::int64_t> int64_vector(nb::handle values) {
     nb::object np = ns("np");
     auto arr = nb::cast<StridedVec<std::int64_t>>(np.attr("asarray")(values, nb::arg("dtype") = np.attr("int64")));
@@ -63,14 +58,13 @@ std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes)
     nb::list missing;
     for (std::size_t k = 0; k < out.size(); ++k)
         if (out[k] < 0) missing.append(nb::borrow(wanted[k]));
-    if (nb::len(missing) > 0) raise_missing(missing);
+    if (nb::len(missing) > 0) raise(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing));
     return out;
 }
 
 nb::object obs_column(nb::handle obs, nb::handle column) {
     if (!contains(obs.attr("columns"), column)) {
-        PyErr_SetObject(PyExc_KeyError, nb::str("column {!r} not found in obs").format(column).ptr());
-        throw nb::python_error();
+        raise(PyExc_KeyError, nb::str("column {!r} not found in obs").format(column));
     }
     return obs[column];
 }

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "common/pyglue.hpp"
+
 namespace quend::glue {
 
 nb::object numpy_empty(const nb::tuple& shape, const char* dtype) {
-    return nb::module_::import_("numpy").attr("empty")(shape, nb::arg("dtype") = dtype);
+    return numpy().attr("empty")(shape, nb::arg("dtype") = dtype);
 }
 
 namespace {

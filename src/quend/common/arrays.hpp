@@ -31,6 +31,11 @@ template <typename T>
 using MutVec = nb::ndarray<T, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 template <typename T>
 using MutMat = nb::ndarray<T, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
+// C-contiguous and read-only with any number of dimensions; and any element
+// type and layout, read-only, for code that dispatches on the dtype itself.
+template <typename T>
+using ConstArray = nb::ndarray<const T, nb::c_contig, nb::device::cpu>;
+using AnyArray = nb::ndarray<nb::ro, nb::device::cpu>;
 
 // numpy's name for the element type T.
 template <typename T>
@@ -54,7 +59,7 @@ struct NewArray {
     T* data;
 };
 
-// numpy.empty(shape, dtype) from the real numpy: result buffers are the
+// numpy.empty(shape, dtype) from glue::numpy(): result buffers are the
 // package's plumbing, not a library call a caller may rebind.
 nb::object numpy_empty(const nb::tuple& shape, const char* dtype);
 

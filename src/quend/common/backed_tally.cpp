@@ -16,8 +16,6 @@ namespace quend::glue {
 
 namespace {
 
-using Int64Vector = nb::ndarray<const std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-
 std::size_t output_width(const ColumnSelection& sel) { return sel.cols.empty() ? sel.n_matrix_cols : sel.cols.size(); }
 
 GroupTallies stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnSelection& sel,
@@ -75,7 +73,7 @@ GroupTallies stream_compressed(nb::handle X, const LabelCodes& groups, std::size
     const bool narrow_ptr = indices.attr("dtype").equal(np.attr("dtype")("int32"));
     nb::object indptr = np.attr("asarray")(g["indptr"][nb::slice(nb::none(), nb::none(), nb::none())],
                                            nb::arg("dtype") = np.attr("int64"));
-    auto ip = nb::cast<Int64Vector>(indptr);
+    auto ip = nb::cast<ConstVec<std::int64_t>>(indptr);
     const std::size_t n_major = by_rows ? n_rows : n_cols;
     const std::size_t nnz = nb::cast<std::size_t>(nb::cast<nb::tuple>(data.attr("shape"))[0]);
     if (ip.shape(0) != n_major + 1 || ip(0) != 0 || static_cast<std::size_t>(ip(n_major)) != nnz)

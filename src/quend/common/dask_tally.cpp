@@ -16,14 +16,11 @@ namespace quend::glue {
 
 namespace {
 
-using Int64Array = nb::ndarray<const std::int64_t, nb::device::cpu, nb::c_contig>;
-using DoubleArray = nb::ndarray<const double, nb::device::cpu, nb::c_contig>;
-
 // Partials added per merge task: a shallow tree keeps few, small tasks.
 constexpr std::size_t kFanIn = 8;
 
 std::vector<std::int64_t> int64_vector(nb::handle arr) {
-    auto a = nb::cast<Int64Array>(arr);
+    auto a = nb::cast<ConstArray<std::int64_t>>(arr);
     return std::vector<std::int64_t>(a.data(), a.data() + a.size());
 }
 
@@ -39,13 +36,13 @@ GroupTallies from_python(nb::handle part) {
     nb::tuple p = nb::cast<nb::tuple>(part);
     GroupTallies t;
     t.group_size = int64_vector(p[0]);
-    auto pos = nb::cast<Int64Array>(p[1]);
+    auto pos = nb::cast<ConstArray<std::int64_t>>(p[1]);
     t.n_groups = t.group_size.size();
     t.n_cols = pos.ndim() == 2 ? pos.shape(1) : 0;
     t.positive.assign(pos.data(), pos.data() + pos.size());
     t.with_sums = !p[2].is_none();
     if (t.with_sums) {
-        auto s = nb::cast<DoubleArray>(p[2]);
+        auto s = nb::cast<ConstArray<double>>(p[2]);
         t.sum.assign(s.data(), s.data() + s.size());
         t.missing = int64_vector(p[3]);
     }
@@ -67,7 +64,7 @@ std::vector<std::size_t> chunk_sizes(nb::handle axis_chunks) {
 
 nb::object chunk_tallies(nb::handle chunk, nb::handle codes, std::size_t r0, std::size_t r1, std::size_t n_groups,
                          nb::handle cols, std::size_t n_matrix_cols, std::size_t c0, bool count_sizes, bool with_sums) {
-    auto all_codes = nb::cast<Int64Array>(codes);
+    auto all_codes = nb::cast<ConstArray<std::int64_t>>(codes);
     if (r1 < r0 || r1 > all_codes.size()) raise(PyExc_ValueError, "chunk rows outside the cell labels");
     ColumnSelection sel{n_matrix_cols, {}};
     if (!cols.is_none()) sel.cols = int64_vector(cols);

@@ -9,4 +9,11 @@ void raise(PyObject* type, const std::string& message) {
     throw nb::python_error();
 }
 
+void raise(PyObject* type, const nb::handle& value) {
+    PyErr_SetObject(type, value.ptr());
+    throw nb::python_error();
+}
+
+std::string py_type_name(const nb::handle& obj) { return std::string(Py_TYPE(obj.ptr())->tp_name).substr(0, 200); }
+
 }  // namespace quend::glue

@@ -16,8 +16,13 @@ namespace quend::glue {
 // True when the caught Python error is an Exception (not a bare BaseException).
 bool is_ordinary(const nb::python_error& e);
 
-// Raise `type` (PyExc_ValueError, ...) with `message`.
+// Raise `type` (PyExc_ValueError, ...) with `message`, or with `value` as
+// the exception's argument (a KeyError's missing key, a str built in Python).
 [[noreturn]] void raise(PyObject* type, const std::string& message);
+[[noreturn]] void raise(PyObject* type, const nb::handle& value);
+
+// The name of obj's type as the interpreter's own messages show it.
+std::string py_type_name(const nb::handle& obj);
 
 // Runs `body`; an ordinary Python exception is passed to `on_error` (whose
 // result is returned), anything else propagates unchanged.

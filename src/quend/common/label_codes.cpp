@@ -10,8 +10,8 @@ namespace quend::glue {
 namespace {
 
 bool is_array_like(nb::handle values) {
-    nb::object pd = nb::module_::import_("pandas");
-    nb::object np = nb::module_::import_("numpy");
+    nb::object pd = glue::pandas();
+    nb::object np = glue::numpy();
     nb::object kinds = nb::make_tuple(pd.attr("Series"), pd.attr("Index"), np.attr("ndarray"),
                                       pd.attr("api").attr("extensions").attr("ExtensionArray"));
     return PyObject_IsInstance(values.ptr(), kinds.ptr()) == 1;
@@ -27,7 +27,7 @@ std::int64_t* int64_data(nb::handle arr) { return nb::cast<quend::glue::MutVec<s
 // Categorical: its codes are already integers; only observed categories are
 // labels, as unique() would report them.
 Factorized factorize_categorical(nb::handle cat) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = glue::numpy();
     Factorized f;
     f.codes = np.attr("array")(cat.attr("codes"), nb::arg("dtype") = np.attr("int64"));
     nb::list cats = nb::cast<nb::list>(cat.attr("categories").attr("tolist")());
@@ -94,7 +94,7 @@ private:
 // keeps every object alive meanwhile; `missing` marks what pandas.isna
 // treats as missing.
 Factorized factorize_objects(PyObject* const* data, const std::uint8_t* missing, std::size_t n) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = glue::numpy();
     Factorized f;
     f.codes = np.attr("empty")(n, nb::arg("dtype") = np.attr("int64"));
     std::int64_t* c = int64_data(f.codes);
@@ -137,7 +137,7 @@ PyObject** object_data(nb::handle arr) {
 // label runs its own code, which may change the caller's list or array, and
 // the cells are read through raw pointers meanwhile.
 nb::object own_object_array(nb::handle values, bool is_array) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = glue::numpy();
     if (is_array) return np.attr("array")(values, nb::arg("dtype") = "object", nb::arg("copy") = true);
     nb::object items = nb::steal(PySequence_Tuple(values.ptr()));
     if (!items.is_valid()) throw nb::python_error();
@@ -156,16 +156,16 @@ nb::object own_object_array(nb::handle values, bool is_array) {
 
 Factorized factorize_objects(nb::handle values, bool is_array) {
     nb::object arr = own_object_array(values, is_array);
-    nb::object np = nb::module_::import_("numpy");
-    nb::object missing = np.attr("ascontiguousarray")(nb::module_::import_("pandas").attr("isna")(arr),
+    nb::object np = glue::numpy();
+    nb::object missing = np.attr("ascontiguousarray")(glue::pandas().attr("isna")(arr),
                                                       nb::arg("dtype") = np.attr("uint8"));
     auto mask = nb::cast<quend::glue::ConstVec<std::uint8_t>>(missing);
     return factorize_objects(object_data(arr), mask.data(), nb::len(arr));
 }
 
 Factorized factorize(nb::handle values) {
-    nb::object pd = nb::module_::import_("pandas");
-    nb::object np = nb::module_::import_("numpy");
+    nb::object pd = glue::pandas();
+    nb::object np = glue::numpy();
     nb::object v = nb::borrow(values);
     if (!is_array_like(v)) return factorize_objects(v, false);
     nb::object inner = nb::hasattr(v, "array") ? v.attr("array") : v;
@@ -201,6 +201,22 @@ LabelCodes sorted_label_codes(nb::handle values) {
     remap_codes(arr.data(), out.n, rank);
     out.codes = codes;
     out.data = arr.data();
+    return out;
+}
+
+GroupPositions group_positions(nb::handle labels, const nb::list& groups) {
+    nb::object np = glue::numpy();
+    const std::size_t n = nb::len(labels);
+    GroupPositions out;
+    for (nb::handle g : groups) {
+        nb::object mask = np.attr("asarray")(compare(labels, g, Py_EQ), nb::arg("dtype") = np.attr("bool_"));
+        if (nb::cast<int>(mask.attr("ndim")) != 1 || nb::len(mask) != n) out.one_per_label = false;
+        nb::object idx = np.attr("flatnonzero")(mask).attr("astype")(np.attr("int64"));
+        auto view = nb::cast<StridedVec<std::int64_t>>(idx);
+        std::vector<std::size_t> pos(view.shape(0));
+        for (std::size_t k = 0; k < pos.size(); ++k) pos[k] = static_cast<std::size_t>(view(k));
+        out.members.push_back(std::move(pos));
+    }
     return out;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <vector>
 
 namespace quend::glue {
 
@@ -25,5 +26,14 @@ struct LabelCodes {
 // missing: None, NaN of any float type, NA, NaT) get -1. Labels that
 // cannot be ordered raise TypeError, as sorting them would.
 LabelCodes sorted_label_codes(nb::handle values);
+
+// The positions whose label equals each group, compared as `labels == group`
+// compares them (the labels' own elementwise equality: a label unequal to
+// itself, such as NaN, is in no group), ascending within each group.
+struct GroupPositions {
+    std::vector<std::vector<std::size_t>> members;  // one list per group, in the groups' order
+    bool one_per_label = true;                      // every comparison gave one truth value per label
+};
+GroupPositions group_positions(nb::handle labels, const nb::list& groups);
 
 }  // namespace quend::glue

@@ -15,7 +15,7 @@ struct Pending {
     std::string module, attr;
 };
 
-// Per extension module (common/ is compiled into each): names waiting for
+// Per extension module (each links its own copy of common/): names waiting for
 // their first read, and the eager binding order of every name seen so far.
 std::unordered_map<std::string, Pending> g_pending;
 std::vector<std::string> g_order;
@@ -72,8 +72,7 @@ nb::object import_from(const char* module, const char* attr) {
     } catch (nb::python_error& e) {
         if (!e.matches(PyExc_ImportError)) throw;
     }
-    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", attr, module);
-    throw nb::python_error();
+    raise(PyExc_ImportError, std::string("cannot import name '") + attr + "' from '" + module + "'");
 }
 
 bool findable(const char* module) {

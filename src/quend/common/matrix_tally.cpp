@@ -16,8 +16,6 @@ namespace quend::glue {
 
 namespace {
 
-using AnyArray = nb::ndarray<nb::ro, nb::device::cpu>;
-
 template <typename F>
 bool dispatch_value(const nb::dlpack::dtype& dt, F&& f) {
     if (dt == nb::dtype<float>()) return f(static_cast<const float*>(nullptr)), true;

@@ -5,8 +5,9 @@
 // translation unit must see that specialisation before any use of the
 // generic one, or two definitions of one template exist in one module (an
 // ODR violation that may work by chance). CMakeLists.txt therefore
-// force-includes this header first in every module source file; including
-// it again is harmless, and including nanobind ahead of it fails the build.
+// force-includes this header first in every source file of the modules and
+// of the common library; including it again is harmless, and including
+// nanobind ahead of it fails the build.
 #ifndef QUEND_COMMON_NB_HPP
 #ifdef NB_VERSION_MAJOR
 #error "nanobind was included before common/nb.hpp; include common/nb.hpp instead"

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/errors.hpp"
+
 namespace quend::glue {
 
 namespace {
@@ -19,6 +21,23 @@ nb::object module_object() { return nb::borrow(g_module); }
 
 nb::object ns(const char* name) { return nb::getattr(nb::handle(g_module), name); }
 
+namespace {
+// Checked again after the import: the import may let another thread in.
+nb::object imported_once(PyObject*& slot, const char* name) {
+    if (!slot) {
+        nb::object m = nb::module_::import_(name);
+        if (!slot) slot = m.release().ptr();
+    }
+    return nb::borrow(slot);
+}
+PyObject* g_numpy = nullptr;  // strong references held for the process lifetime
+PyObject* g_pandas = nullptr;
+}  // namespace
+
+nb::object numpy() { return imported_once(g_numpy, "numpy"); }
+
+nb::object pandas() { return imported_once(g_pandas, "pandas"); }
+
 void print(const nb::handle& text, const char* end) { builtin("print")(text, nb::arg("end") = end); }
 
 void print(const std::string& text, const char* end) { print(nb::str(text.c_str(), text.size()), end); }
@@ -26,9 +45,8 @@ void print(const std::string& text, const char* end) { print(nb::str(text.c_str(
 void require_str(const nb::handle& value, const char* arg_name, bool allow_none) {
     if (allow_none && value.is_none()) return;
     if (PyUnicode_CheckExact(value.ptr())) return;
-    PyErr_Format(PyExc_TypeError, "Argument '%s' has incorrect type (expected str, got %.200s)", arg_name,
-                 Py_TYPE(value.ptr())->tp_name);
-    throw nb::python_error();
+    raise(PyExc_TypeError, std::string("Argument '") + arg_name + "' has incorrect type (expected str, got " +
+                               py_type_name(value) + ")");
 }
 
 nb::object whole_number(const nb::handle& value, const char* arg_name) {

@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers shared by the three extension modules (compiled into each).
+// Small helpers shared by the three extension modules (each links its own copy).
 #include "common/nb.hpp"
 
 #include <cstddef>
@@ -16,6 +16,13 @@ namespace quend::glue {
 void set_module(nb::module_ m);
 nb::object module_object();
 nb::object ns(const char* name);
+
+// numpy and pandas themselves, for the package's plumbing (result buffers,
+// type checks, label factorisation): imported on first use and kept for the
+// process. Reach them through ns("np") / ns("pd") wherever the call is one a
+// caller may redirect by rebinding the module's name.
+nb::object numpy();
+nb::object pandas();
 
 // Whether `f` is still this module's own compiled function `name`, so a
 // caller may take a faster route than calling it through the namespace.

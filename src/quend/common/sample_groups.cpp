@@ -1,9 +1,11 @@
 #include "common/sample_groups.hpp"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/binding.hpp"
+#include "common/errors.hpp"
 #include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "common/sample_groups_doc.hpp"
@@ -43,11 +45,9 @@ nb::dict sample_to_group_dict(nb::handle samples, nb::handle conditions) {
     if (k == 0) return result;
     const std::size_t n_s = codes.n, n_c = nb::len(conditions);
     if (n_s != n_c) {
-        PyErr_Format(PyExc_IndexError,
-                     "boolean index did not match indexed array along axis 0; size of axis is %zu but size of "
-                     "corresponding boolean axis is %zu",
-                     n_c, n_s);
-        throw nb::python_error();
+        raise(PyExc_IndexError, "boolean index did not match indexed array along axis 0; size of axis is " +
+                                    std::to_string(n_c) + " but size of corresponding boolean axis is " +
+                                    std::to_string(n_s));
     }
     // First cell of every label, in label order.
     nb::object first = np.attr("empty")(k, nb::arg("dtype") = np.attr("int64"));

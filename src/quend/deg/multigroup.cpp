@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/errors.hpp"
+#include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
 #include "core/group_moments.hpp"
@@ -25,31 +27,17 @@ using glue::truthy;
 nb::str comparison_key(const nb::handle& group) { return glue::concat({nb::str(group), nb::str("_vs_others")}); }
 
 // Sample positions of every group, compared as the relabelling compares
-// them (labels == group). False when the
-// labels do not line up with the table or a sample falls in two groups:
-// then only the comparison-by-comparison route reproduces what happens.
-struct Partition {
-    std::vector<std::vector<std::size_t>> members;
-};
-
-bool partition(const nb::object& labels, const nb::list& groups, std::size_t n_samples, Partition& out) {
-    nb::object np = ns("np");
+// them (labels == group). False when the labels do not line up with the
+// table or a sample falls in two groups: then only the
+// comparison-by-comparison route reproduces what happens.
+bool partition(const nb::object& labels, const nb::list& groups, std::size_t n_samples, glue::GroupPositions& out) {
     if (nb::len(labels) != n_samples) return false;
+    out = glue::group_positions(labels, groups);
+    if (!out.one_per_label) return false;
     std::vector<char> seen(n_samples, 0);
-    for (nb::handle g : groups) {
-        nb::object eq = nb::steal(PyObject_RichCompare(labels.ptr(), g.ptr(), Py_EQ));
-        if (!eq.is_valid()) throw nb::python_error();
-        nb::object mask = np.attr("asarray")(eq, nb::arg("dtype") = np.attr("bool_"));
-        if (nb::cast<int>(mask.attr("ndim")) != 1 || nb::len(mask) != n_samples) return false;
-        nb::object idx = np.attr("flatnonzero")(mask).attr("astype")(np.attr("int64"));
-        auto view = nb::cast<quend::glue::StridedVec<std::int64_t>>(idx);
-        std::vector<std::size_t> pos(view.shape(0));
-        for (std::size_t k = 0; k < pos.size(); ++k) {
-            pos[k] = static_cast<std::size_t>(view(k));
-            if (seen[pos[k]]++) return false;
-        }
-        out.members.push_back(std::move(pos));
-    }
+    for (const auto& members : out.members)
+        for (std::size_t p : members)
+            if (seen[p]++) return false;
     return true;
 }
 
@@ -63,7 +51,7 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
               const nb::object& pval_ref_col, Store&& store) {
     glue::Float64Block block = glue::float64_block(df_expr.attr("to_numpy")());
     const std::size_t n_samples = block.view.n_samples;
-    Partition part;
+    glue::GroupPositions part;
     if (!partition(labels, groups, n_samples, part)) return false;
     const std::size_t n_groups = part.members.size();
     const bool vs_rest = ref_condition.is_none();
@@ -165,9 +153,8 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
         const int found = PySequence_Contains(unique_groups.ptr(), ref_condition.ptr());
         if (found < 0) throw nb::python_error();
         if (!found) {
-            nb::str msg = nb::str("ref_condition '{}' must be in {}").format(ref_condition, nb::str(unique_groups));
-            PyErr_SetObject(PyExc_ValueError, msg.ptr());
-            throw nb::python_error();
+            glue::raise(PyExc_ValueError,
+                        nb::str("ref_condition '{}' must be in {}").format(ref_condition, nb::str(unique_groups)));
         }
         if (fast()) return nb::make_tuple(deg_dct, deg_raw_dct);
         for (nb::handle g : unique_groups) {

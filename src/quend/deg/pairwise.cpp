@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/errors.hpp"
+#include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
 #include "core/multitest.hpp"
@@ -32,17 +33,6 @@ nb::dict error_result(const nb::handle& message) {
     return d;
 }
 
-// Column positions whose label equals `label` (one vectorised comparison).
-std::vector<std::size_t> positions_of(const nb::object& labels, const nb::handle& label) {
-    nb::object np = ns("np");
-    nb::object eq = glue::compare(labels, label, Py_EQ);
-    nb::object idx = np.attr("flatnonzero")(eq).attr("astype")(np.attr("int64"));
-    auto view = nb::cast<glue::StridedVec<std::int64_t>>(idx);
-    std::vector<std::size_t> out(view.shape(0));
-    for (std::size_t k = 0; k < out.size(); ++k) out[k] = static_cast<std::size_t>(view(k));
-    return out;
-}
-
 // The reference and test groups with their sample positions. `error` is set
 // instead when the labels do not make a valid pair.
 struct PairGroups {
@@ -58,8 +48,7 @@ PairGroups choose_reference(const nb::list& unique_conds, const nb::object& ref_
     if (ref_condition.is_none()) {
         g.ref = unique_conds[0];
         if (!PyUnicode_CheckExact(g.ref.ptr())) {
-            PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(g.ref.ptr())->tp_name);
-            throw nb::python_error();
+            glue::raise(PyExc_TypeError, "Expected str, got " + glue::py_type_name(g.ref));
         }
         if (verbose) glue::print(concat({nb::str("INFO: reference condition = '"), g.ref, nb::str("'")}), "");
     } else {
@@ -84,9 +73,12 @@ PairGroups pair_groups(const nb::object& cond, const nb::object& ref_condition, 
     if (g.error.is_valid()) return g;
     g.test = equals(unique_conds[0], g.ref) ? nb::object(unique_conds[1]) : nb::object(unique_conds[0]);
 
-    nb::object labels = cond.attr("to_numpy")();
-    g.idx_ref = positions_of(labels, g.ref);
-    g.idx_test = positions_of(labels, g.test);
+    nb::list both;
+    both.append(g.ref);
+    both.append(g.test);
+    glue::GroupPositions pos = glue::group_positions(cond.attr("to_numpy")(), both);
+    g.idx_ref = std::move(pos.members[0]);
+    g.idx_test = std::move(pos.members[1]);
     if (g.idx_ref.size() < 2 || g.idx_test.size() < 2) {
         const std::string msg = "simple_DEG_pair need >=2 samples per group. ref=" + std::to_string(g.idx_ref.size()) +
                                 ", test=" + std::to_string(g.idx_test.size());
@@ -103,8 +95,8 @@ PairStats pair_statistics(const nb::object& expr, const PairGroups& g) {
     for (const auto* idx : {&g.idx_test, &g.idx_ref}) {
         for (std::size_t p : *idx) {
             if (p >= n_samples) {
-                PyErr_Format(PyExc_IndexError, "index %zu is out of bounds for axis 0 with size %zu", p, n_samples);
-                throw nb::python_error();
+                glue::raise(PyExc_IndexError, "index " + std::to_string(p) + " is out of bounds for axis 0 with size " +
+                                                  std::to_string(n_samples));
             }
         }
     }
@@ -161,8 +153,7 @@ nb::dict deg_tables(const PairStats& st, const std::vector<double>& pval_adj, co
                     const DegArgs& args) {
     const int ref_col = deg_column(pval_ref_col);
     if (ref_col < 0) {
-        PyErr_SetObject(PyExc_KeyError, pval_ref_col.ptr());
-        throw nb::python_error();
+        glue::raise(PyExc_KeyError, pval_ref_col);
     }
     SortedTables tables = sort_and_select(st, pval_adj, ref_col, args.pval_cutoff, args.logFC_cutoff);
     nb::object deg = build_deg_table(st, pval_adj, tables.significant, index);

@@ -105,8 +105,7 @@ std::string join_texts(const nb::handle& items) { return utf8(nb::str(", ").attr
 // The text returned by a rebound tree function must be a str.
 std::string expect_text(const nb::handle& r) {
     if (!PyUnicode_CheckExact(r.ptr())) {
-        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(r.ptr())->tp_name);
-        throw nb::python_error();
+        glue::raise(PyExc_TypeError, "Expected str, got " + glue::py_type_name(r));
     }
     return utf8(r);
 }

@@ -60,7 +60,7 @@ O cci_get_diff_interactions(O df_cci_sample, O sample_group_map, O ref_group, O 
     // Sample positions of a label; a label unequal to itself has none.
     auto members_of = [&](const nb::handle& g) {
         nb::object pos = np.attr("flatnonzero")(cci::bool_mask(cci::compare(group_vec, g, Py_EQ)));
-        auto v = cci::vec<std::intptr_t>(pos);
+        auto v = nb::cast<glue::ConstVec<std::intptr_t>>(pos);
         return std::vector<std::size_t>(v.data(), v.data() + v.size());
     };
     std::vector<std::vector<std::size_t>> members;  // slot -> sample positions
@@ -124,14 +124,14 @@ O cci_get_diff_interactions(O df_cci_sample, O sample_group_map, O ref_group, O 
     pm.sample_stride = 1;
     const std::vector<std::size_t> order = rank_by_significance(pm, cutoff);
 
-    double* out = nullptr;
-    nb::object result = cci::new_array<double>(order.size(), n_comp, out);
+    glue::NewArray<double> result = glue::new_matrix<double>(order.size(), n_comp);
+    double* out = result.data;
     for (std::size_t k = 0; k < order.size(); ++k)
         std::copy(p.begin() + order[k] * n_comp, p.begin() + (order[k] + 1) * n_comp, out + k * n_comp);
     nb::object items = cci::without_names(df_cci_sample.attr("columns").attr("take")(cci::intp_array(order)));
     nb::list names;
     for (const auto& c : comparisons) names.append(nb::str(c.name.c_str(), c.name.size()));
-    return pd.attr("DataFrame")(result, nb::arg("index") = items, nb::arg("columns") = names);
+    return pd.attr("DataFrame")(result.array, nb::arg("index") = items, nb::arg("columns") = names);
 }
 
 }  // namespace quend::tolvar

@@ -59,7 +59,7 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
     const std::size_t n = nb::len(columns), n_u = nb::len(uniq);
     std::vector<std::intptr_t> col_to_u;
     if (!unique_cols) {
-        auto m = cci::vec<std::intptr_t>(uniq.attr("get_indexer")(columns));
+        auto m = nb::cast<glue::ConstVec<std::intptr_t>>(uniq.attr("get_indexer")(columns));
         col_to_u.assign(m.data(), m.data() + m.size());
     }
 
@@ -74,24 +74,24 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
     for (std::size_t k = 0; k < samples.size(); ++k) {
         const nb::object& t = samples[k].table;
         nb::object mean = t["mean"];
-        auto pos = cci::vec<std::intptr_t>(uniq.attr("get_indexer")(t.attr("index")));
+        auto pos = nb::cast<glue::ConstVec<std::intptr_t>>(uniq.attr("get_indexer")(t.attr("index")));
         rows.clear();
         for (std::size_t r = 0; r < pos.size(); ++r) {
-            if (pos[r] < 0) continue;
-            std::size_t& st = stamp[static_cast<std::size_t>(pos[r])];
+            if (pos(r) < 0) continue;
+            std::size_t& st = stamp[static_cast<std::size_t>(pos(r))];
             if (st == k + 1) cci::raise_duplicate_labels();  // one identifier, several rows: no single mean
             st = k + 1;
             rows.push_back(r);
         }
         // Only the rows that are used are converted, as float.
         const bool is_f64 = mean.attr("dtype").equal(f64);
-        auto vals = is_f64 ? cci::vec<double>(mean.attr("to_numpy")())
-                           : cci::vec<double>(
+        auto vals = is_f64 ? nb::cast<glue::ConstVec<double>>(mean.attr("to_numpy")())
+                           : nb::cast<glue::ConstVec<double>>(
                                  mean.attr("iloc")[cci::intp_array(rows)].attr("astype")("float64").attr("to_numpy")());
         double* row_out = out + k * n;
         for (std::size_t j = 0; j < rows.size(); ++j) {
-            const double v = vals[is_f64 ? rows[j] : j];
-            const auto u = static_cast<std::size_t>(pos[rows[j]]);
+            const double v = vals(is_f64 ? rows[j] : j);
+            const auto u = static_cast<std::size_t>(pos(rows[j]));
             if (unique_cols)
                 row_out[u] = v;
             else

@@ -70,11 +70,11 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
     for (const auto& s : samples) {
         const nb::object& t = s.table;
         // Row of the sample's table for every union entry, -1 where it lacks it.
-        auto pos = cci::vec<std::intptr_t>(uni.attr("get_indexer")(t.attr("index")));
+        auto pos = nb::cast<glue::ConstVec<std::intptr_t>>(uni.attr("get_indexer")(t.attr("index")));
         std::fill(row_of.begin(), row_of.end(), -1);
         for (std::size_t r = 0; r < pos.size(); ++r) {
-            if (pos[r] < 0) continue;
-            std::int64_t& slot = row_of[static_cast<std::size_t>(pos[r])];
+            if (pos(r) < 0) continue;
+            std::int64_t& slot = row_of[static_cast<std::size_t>(pos(r))];
             if (slot >= 0) cci::raise_duplicate_labels();  // which of the rows would it be?
             slot = static_cast<std::int64_t>(r);
         }

@@ -2,6 +2,7 @@
 // parts of an interaction identifier.
 #include "common/nb.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -19,10 +20,9 @@ using quend::glue::ns;
 namespace cci {
 
 nb::object intp_array(const std::vector<std::size_t>& pos) {
-    std::intptr_t* out = nullptr;
-    nb::object a = new_vector<std::intptr_t>(pos.size(), out);
-    for (std::size_t k = 0; k < pos.size(); ++k) out[k] = static_cast<std::intptr_t>(pos[k]);
-    return a;
+    glue::NewArray<std::intptr_t> a = glue::new_vector<std::intptr_t>(pos.size());
+    for (std::size_t k = 0; k < pos.size(); ++k) a.data[k] = static_cast<std::intptr_t>(pos[k]);
+    return a.array;
 }
 
 std::vector<Sample> samples_of(const nb::handle& df_dct) {
@@ -51,10 +51,7 @@ bool first_two(std::string_view s, std::string_view sep, std::string_view& a, st
     return true;
 }
 
-[[noreturn]] void raise_index_error() {
-    PyErr_SetString(PyExc_IndexError, "list index out of range");
-    throw nb::python_error();
-}
+[[noreturn]] void raise_index_error() { glue::raise(PyExc_IndexError, "list index out of range"); }
 
 }  // namespace
 
@@ -80,10 +77,7 @@ nb::tuple id_parts(const nb::handle& idx) {
     return nb::make_tuple(gp, cp, genes[0], genes[1], cells[0], cells[1]);
 }
 
-void raise_duplicate_labels() {
-    PyErr_SetString(PyExc_ValueError, "cannot reindex on an axis with duplicate labels");
-    throw nb::python_error();
-}
+void raise_duplicate_labels() { glue::raise(PyExc_ValueError, "cannot reindex on an axis with duplicate labels"); }
 
 }  // namespace cci
 
@@ -123,16 +117,17 @@ O cci_get_ni_mat(O df_dct, O remove_common) {
 
     nb::dict out;
     for (const auto& s : samples) {
-        auto a = cci::vec<std::intptr_t>(cell_index.attr("get_indexer")(s.table["cell_A"]));
-        auto b = cci::vec<std::intptr_t>(cell_index.attr("get_indexer")(s.table["cell_B"]));
-        std::int64_t* counts = nullptr;
-        nb::object mat = cci::new_array<std::int64_t>(n, n, counts);
+        auto a = nb::cast<glue::ConstVec<std::intptr_t>>(cell_index.attr("get_indexer")(s.table["cell_A"]));
+        auto b = nb::cast<glue::ConstVec<std::intptr_t>>(cell_index.attr("get_indexer")(s.table["cell_B"]));
+        glue::NewArray<std::int64_t> mat = glue::new_matrix<std::int64_t>(n, n);
+        std::int64_t* counts = mat.data;
+        std::fill(counts, counts + n * n, 0);
         for (std::size_t r = 0; r < a.size(); ++r) {
-            if (a[r] < 0 || b[r] < 0) continue;  // a cell type outside the list is not counted
-            ++counts[static_cast<std::size_t>(a[r]) * n + static_cast<std::size_t>(b[r])];
+            if (a(r) < 0 || b(r) < 0) continue;  // a cell type outside the list is not counted
+            ++counts[static_cast<std::size_t>(a(r)) * n + static_cast<std::size_t>(b(r))];
         }
         // Own Index objects per frame: renaming one axis must not rename the others.
-        out[s.key] = pd.attr("DataFrame")(mat, nb::arg("index") = cell_index.attr("copy")(),
+        out[s.key] = pd.attr("DataFrame")(mat.array, nb::arg("index") = cell_index.attr("copy")(),
                                           nb::arg("columns") = cell_index.attr("copy")());
     }
     return out;

@@ -13,38 +13,6 @@ namespace quend::tolvar::cci {
 
 namespace nb = nanobind;
 
-// A 1-D C-contiguous array of T read in place (converted only when its dtype
-// or layout does not fit).
-template <typename T>
-struct Vec {
-    quend::glue::ConstVec<T> arr;
-    const T* data() const { return arr.data(); }
-    std::size_t size() const { return arr.shape(0); }
-    const T& operator[](std::size_t i) const { return arr.data()[i]; }
-};
-
-template <typename T>
-Vec<T> vec(const nb::handle& obj) {
-    return {nb::cast<quend::glue::ConstVec<T>>(obj)};
-}
-
-// A new writable numpy array owned by Python; `out` points at its buffer.
-template <typename T>
-nb::object new_array(std::size_t rows, std::size_t cols, T*& out) {
-    T* buf = new T[rows * cols > 0 ? rows * cols : 1]();
-    nb::capsule owner(buf, [](void* p) noexcept { delete[] static_cast<T*>(p); });
-    out = buf;
-    return nb::ndarray<nb::numpy, T, nb::ndim<2>>(buf, {rows, cols}, owner).cast();
-}
-
-template <typename T>
-nb::object new_vector(std::size_t n, T*& out) {
-    T* buf = new T[n > 0 ? n : 1]();
-    nb::capsule owner(buf, [](void* p) noexcept { delete[] static_cast<T*>(p); });
-    out = buf;
-    return nb::ndarray<nb::numpy, T, nb::ndim<1>>(buf, {n}, owner).cast();
-}
-
 // Positions as an intp numpy array.
 nb::object intp_array(const std::vector<std::size_t>& pos);
 

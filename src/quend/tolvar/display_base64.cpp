@@ -33,7 +33,7 @@ std::pair<nb::object, nb::object> unpack_pair(const nb::handle& pair) {
     if (!it) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(pair.ptr())->tp_name);
+            glue::raise(PyExc_TypeError, "cannot unpack non-iterable " + glue::py_type_name(pair) + " object");
         }
         throw nb::python_error();
     }
@@ -43,7 +43,7 @@ std::pair<nb::object, nb::object> unpack_pair(const nb::handle& pair) {
         PyObject* item = PyIter_Next(iter.ptr());
         if (!item) {
             if (PyErr_Occurred()) throw nb::python_error();
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", k);
+            glue::raise(PyExc_ValueError, "not enough values to unpack (expected 2, got " + std::to_string(k) + ")");
             throw nb::python_error();
         }
         items[k] = nb::steal(item);
@@ -51,7 +51,7 @@ std::pair<nb::object, nb::object> unpack_pair(const nb::handle& pair) {
     PyObject* extra = PyIter_Next(iter.ptr());
     if (extra) {
         Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        glue::raise(PyExc_ValueError, "too many values to unpack (expected 2)");
         throw nb::python_error();
     }
     if (PyErr_Occurred()) throw nb::python_error();

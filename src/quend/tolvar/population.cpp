@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/adata_fields.hpp"
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "core/group_counts.hpp"
 #include "tolvar/op.hpp"
@@ -28,8 +29,7 @@ O get_population(O pids, O cts, O sort_by) {
     if (n_p != n_c) {
         const std::string msg = "pids and cts must hold one entry per cell: got " + std::to_string(n_p) +
                                 " sample labels and " + std::to_string(n_c) + " cell-type labels";
-        PyErr_SetString(PyExc_IndexError, msg.c_str());
-        throw nb::python_error();
+        raise(PyExc_IndexError, msg);
     }
     LabelCodes samples = sorted_label_codes(pids);
     LabelCodes types = sorted_label_codes(cts);

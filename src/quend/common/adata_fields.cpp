@@ -58,7 +58,8 @@ std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes)
     nb::list missing;
     for (std::size_t k = 0; k < out.size(); ++k)
         if (out[k] < 0) missing.append(nb::borrow(wanted[k]));
-    if (nb::len(missing) > 0) raise(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing));
+    if (nb::len(missing) > 0)
+        raise(PyExc_KeyError, nb::str("{} not found in the gene names (var_names)").format(missing));
     return out;
 }
 

@@ -157,8 +157,8 @@ nb::object own_object_array(nb::handle values, bool is_array) {
 Factorized factorize_objects(nb::handle values, bool is_array) {
     nb::object arr = own_object_array(values, is_array);
     nb::object np = glue::numpy();
-    nb::object missing = np.attr("ascontiguousarray")(glue::pandas().attr("isna")(arr),
-                                                      nb::arg("dtype") = np.attr("uint8"));
+    nb::object missing =
+        np.attr("ascontiguousarray")(glue::pandas().attr("isna")(arr), nb::arg("dtype") = np.attr("uint8"));
     auto mask = nb::cast<quend::glue::ConstVec<std::uint8_t>>(missing);
     return factorize_objects(object_data(arr), mask.data(), nb::len(arr));
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "common/errors.hpp"
 
@@ -57,9 +58,8 @@ nb::object whole_number(const nb::handle& value, const char* arg_name) {
         const double d = PyFloat_AS_DOUBLE(value.ptr());
         if (std::isfinite(d) && d == std::floor(d)) return builtin("int")(value);
     }
-    PyErr_Format(PyExc_TypeError, "%s must be a whole number, got %.200s %R", arg_name, Py_TYPE(value.ptr())->tp_name,
-                 value.ptr());
-    throw nb::python_error();
+    raise(PyExc_TypeError,
+          std::string(arg_name) + " must be a whole number, got " + py_type_name(value) + " " + glue::repr(value));
 }
 
 bool truthy(const nb::handle& obj) {

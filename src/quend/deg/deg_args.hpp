@@ -2,6 +2,9 @@
 // Argument handling shared by simple_DEG_pair and simple_DEG.
 #include "common/nb.hpp"
 
+#include <string>
+
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 
 namespace quend::deg {
@@ -21,9 +24,8 @@ inline double real_arg(const nb::handle& value, const char* name) {
     if (v == -1.0 && PyErr_Occurred()) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw nb::python_error();
         PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "%s must be a real number, got %.200s %R", name, Py_TYPE(value.ptr())->tp_name,
-                     value.ptr());
-        throw nb::python_error();
+        glue::raise(PyExc_TypeError, std::string(name) + " must be a real number, got " + glue::py_type_name(value) +
+                                         " " + glue::repr(value));
     }
     return v;
 }

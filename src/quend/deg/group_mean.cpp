@@ -82,10 +82,6 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     return table.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), keep)];
 }
 
-}  // namespace quend::deg
-
-namespace quend::deg {
-
 void bind_get_gene_expression_mean(nb::module_& m) {
     glue::def(
         m, &get_gene_expression_mean,

@@ -213,10 +213,6 @@ nb::object get_deg_summary(nb::object dct_deg, nb::object col) {
     return pd.attr("DataFrame")(values.attr("T"), nb::arg("index") = genes, nb::arg("columns") = keys);
 }
 
-}  // namespace quend::deg
-
-namespace quend::deg {
-
 void bind_simple_DEG(nb::module_& m) {
     glue::def(
         m, &simple_DEG,

@@ -198,10 +198,6 @@ nb::object pair_outcome(const PairStats& st, const nb::object& index, const DegA
     return deg_tables(st, pval_adj, test, ref, index, pval_ref_col, args);
 }
 
-}  // namespace quend::deg
-
-namespace quend::deg {
-
 void bind_simple_DEG_pair(nb::module_& m) {
     glue::def(m, &simple_DEG_pair,
               "def simple_DEG_pair(df_gene_by_sample_log_expr: pd.DataFrame, condition_list`: collections.abc.Sequence "

@@ -123,10 +123,6 @@ nb::object plot_deg(nb::object df_deg_dct, nb::object reference, nb::object n_ge
     return nb::none();
 }
 
-}  // namespace quend::deg
-
-namespace quend::deg {
-
 void bind_plot_deg(nb::module_& m) {
     glue::def(m, &plot_deg,
               "def plot_deg(df_deg_dct`: dict[str, pandas.DataFrame]`, reference`: str`='logFC', n_genes_to_show`: "

@@ -104,10 +104,6 @@ nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval
     return nb::none();
 }
 
-}  // namespace quend::deg
-
-namespace quend::deg {
-
 void bind_plot_volcano(nb::module_& m) {
     glue::def(m, &plot_volcano,
               "def plot_volcano(df_deg`: pandas.DataFrame`, logFC_col`: str`='logFC', pval_col`: str`='pval_adj', "

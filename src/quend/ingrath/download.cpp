@@ -20,10 +20,6 @@ nb::object download_from_google_drive(nb::object file_id, nb::object out_path) {
     return out_path;
 }
 
-}  // namespace quend::ingrath
-
-namespace quend::ingrath {
-
 void bind_download_from_google_drive(nb::module_& m) {
     glue::def(m, &download_from_google_drive,
               "def download_from_google_drive(file_id`: typing.Any`, out_path`: str`='downloaded')` -> str`",

@@ -234,10 +234,6 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
     return none_on_failure(body);
 }
 
-}  // namespace quend::ingrath
-
-namespace quend::ingrath {
-
 void bind_decompress_gz(nb::module_& m) {
     glue::def(m, &decompress_gz,
               "def decompress_gz(file_in`: str`, file_out`: str`, remove_gz`: bool`=True)` -> str | None`",

@@ -159,10 +159,6 @@ nb::object load_velmar_processed_sample_data(nb::object file_id_or_tissue_name, 
     return read_h5ad(unpack(kind, file_down, nb::str("downloaded.h5ad")));
 }
 
-}  // namespace quend::ingrath
-
-namespace quend::ingrath {
-
 void bind_load_h5ad(nb::module_& m) {
     glue::def(m, &load_h5ad, "def load_h5ad(tissue`: str`, file_type`: str`='zip')` -> str | None`", doc::load_h5ad);
 }

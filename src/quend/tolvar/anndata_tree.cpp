@@ -336,10 +336,6 @@ O show_anndata_tree(O obj, O max_depth, O n_to_show, O limited_keys, O _current_
     return from_utf8(out);
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind__get_value_info(nb::module_& m) {
     glue::def(m, &_get_value_info,
               "def _get_value_info(value`: typing.Any`, key_name`: collections.abc.Hashable | None`=None, "

@@ -134,10 +134,6 @@ O cci_get_diff_interactions(O df_cci_sample, O sample_group_map, O ref_group, O 
     return pd.attr("DataFrame")(result.array, nb::arg("index") = items, nb::arg("columns") = names);
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 namespace {
 
 // The older name; it calls whatever cci_get_diff_interactions is bound to at the time.

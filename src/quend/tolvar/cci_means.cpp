@@ -106,10 +106,6 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
     return pd.attr("DataFrame")(values.array, nb::arg("index") = keys, nb::arg("columns") = columns);
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 namespace {
 
 // The older name; it calls whatever cci_get_means is bound to at the time.

@@ -121,10 +121,6 @@ O cci_get_df_to_plot(O df_dct, O pval_cutoff, O mean_cutoff, O target_cells) {
     return out;
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_cci_get_df_to_plot(nb::module_& m) {
     glue::def(m, &cci_get_df_to_plot,
               "def cci_get_df_to_plot(df_dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, pval_cutoff`: "

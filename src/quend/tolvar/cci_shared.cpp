@@ -135,10 +135,6 @@ O cci_get_ni_mat(O df_dct, O remove_common) {
 
 O cpdb_get_gp_n_cp(O idx) { return cci::id_parts(idx); }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 namespace {
 
 // The older name; it calls whatever cci_get_ni_mat is bound to at the time.

@@ -120,10 +120,6 @@ O display_base64_auto(O imgs, O use_html_img, O iframe_size) {
     return nb::none();
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind__detect_base64_type(nb::module_& m) {
     glue::def(m, &_detect_base64_type, "def _detect_base64_type(b64: str)` -> str`", doc::_detect_base64_type);
 }

@@ -171,10 +171,6 @@ O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O 
     return df;
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_compute_sample_div_index_v2(nb::module_& m) {
     glue::def(m, &compute_sample_div_index_v2,
               "def compute_sample_div_index_v2(adata`: anndata.AnnData`, sample_col`: str`='sample', cluster_col`: "

@@ -28,10 +28,6 @@ O get_gene_expression(O adata, O items_to_plot, O group_col) {
     return pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns);
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_get_gene_expression(nb::module_& m) {
     glue::def(m, &get_gene_expression,
               "def get_gene_expression(adata`: anndata.AnnData`, items_to_plot`: collections.abc.Sequence[str] | "

@@ -16,10 +16,6 @@ O filter_gsa_result(O dct, O neg_log_p_cutoff) {
     return result;
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_filter_gsa_result(nb::module_& m) {
     glue::def(m, &filter_gsa_result,
               "def filter_gsa_result(dct`: dict[collections.abc.Hashable, pandas.DataFrame]`, neg_log_p_cutoff`: "

@@ -261,10 +261,6 @@ O get_axes(O axes, O nr, O nc, O j) {
     return axes[j];
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_get_abbreviations(nb::module_& m) {
     glue::def(m, &get_abbreviations, "def get_abbreviations()` -> dict[str, dict[str, str]]`", doc::get_abbreviations);
 }

@@ -54,10 +54,6 @@ O get_markers_from_deg(O df_dct, O ref_col, O N_mkrs, O nz_pct_test_min, O nz_pc
     return result;
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_get_markers_from_deg(nb::module_& m) {
     glue::def(m, &get_markers_from_deg,
               "def get_markers_from_deg(df_dct`: dict[str, pandas.DataFrame]`, ref_col`: str`='score', N_mkrs`: "

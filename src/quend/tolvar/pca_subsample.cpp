@@ -145,10 +145,6 @@ O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     return pca.attr("transform")(Xx);
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_pca_subsample(nb::module_& m) {
     glue::def(m, &pca_subsample,
               "def pca_subsample(Xx`: typing.Any`, N_components_pca`: int`, N_cells_max_for_pca`: int`=100000)` -> "

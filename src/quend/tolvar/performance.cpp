@@ -51,10 +51,6 @@ O evaluate_performance(O y, O y_pred, O labels) {
     return perf;
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_evaluate_performance(nb::module_& m) {
     glue::def(m, &evaluate_performance,
               "def evaluate_performance(y`: typing.Any`, y_pred`: typing.Any`, labels`: "

@@ -76,10 +76,6 @@ O get_population(O pids, O cts, O sort_by) {
     return nb::make_tuple(df_cnt, df_pct);
 }
 
-}  // namespace quend::tolvar
-
-namespace quend::tolvar {
-
 void bind_get_population(nb::module_& m) {
     glue::def(m, &get_population,
               "def get_population(pids`: collections.abc.Sequence | pandas.Series | numpy.ndarray`, cts`: "

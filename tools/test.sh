@@ -72,7 +72,9 @@ done
 # CMake comes from the default interpreter's venv, like the package build's;
 # the formatters are pinned: a newer one may lay the same code out differently.
 make_venv "$default_py" all "build/venv-$default_ver.log" ruff==0.17.6 clang-format==23.1.5
-tools_bin=$(dirname "$VENV_PY")
+cmake=$(tool_path "$VENV_PY" cmake cmake)
+ctest=$(tool_path "$VENV_PY" ctest cmake)
+ninja=$(tool_path "$VENV_PY" ninja ninja)
 
 # Usage: kernel_tests WHAT BUILD_DIR [cmake argument...]; log: BUILD_DIR.log
 kernel_tests() {
@@ -80,10 +82,10 @@ kernel_tests() {
   shift 2
   step "$what (log: $log)"
   : >"$log"
-  quietly "$log" "$what: configuring" "$tools_bin/cmake" -S tests/core -B "$dir" -G Ninja \
-    -DCMAKE_MAKE_PROGRAM="$tools_bin/ninja" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" "$@" || return 1
-  quietly "$log" "$what: building" "$tools_bin/cmake" --build "$dir" -j 2 || return 1
-  quietly "$log" "$what: ctest" "$tools_bin/ctest" --test-dir "$dir" --output-on-failure -j 2 || return 1
+  quietly "$log" "$what: configuring" "$cmake" -S tests/core -B "$dir" -G Ninja \
+    -DCMAKE_MAKE_PROGRAM="$ninja" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" "$@" || return 1
+  quietly "$log" "$what: building" "$cmake" --build "$dir" -j 2 || return 1
+  quietly "$log" "$what: ctest" "$ctest" --test-dir "$dir" --output-on-failure -j 2 || return 1
   grep -E 'tests passed' "$log" | tail -n 1 | sed 's/^/   /'
 }
 kernel_tests "C++ kernel tests" build/core-tests -DCMAKE_BUILD_TYPE=Release
@@ -98,12 +100,13 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # checkout: ruff on the Python files, clang-format on the C++ sources.
 if [ -f ruff.toml ] || [ -f .ruff.toml ] || grep -q '^\[tool\.ruff' pyproject.toml; then
   step "format check: ruff"
-  "$tools_bin/ruff" format --check --quiet .
-  "$tools_bin/ruff" check --quiet .
+  "$VENV_PY" -m ruff format --check --quiet .
+  "$VENV_PY" -m ruff check --quiet .
 fi
 if [ -f .clang-format ]; then
   step "format check: clang-format"
-  git ls-files -z -- '*.cpp' '*.hpp' | xargs -0 "$tools_bin/clang-format" --dry-run -Werror
+  clang_format=$(tool_path "$VENV_PY" clang-format clang-format)
+  git ls-files -z -- '*.cpp' '*.hpp' | xargs -0 "$clang_format" --dry-run -Werror
 fi
 
 # Two pytest workers when pytest-xdist is there; a file's tests stay on one

@@ -135,6 +135,24 @@ make_venv() {
   mv "$stamp.new" "$stamp"
 }
 
+# The path of a program that a package installed into a venv, wherever the
+# venv finds the package (its own bin/ or an environment it extends).
+# Usage: tool_path VENV_PY PROGRAM DISTRIBUTION
+tool_path() {
+  "$1" - "$2" "$3" <<'PY'
+import sys
+from importlib.metadata import distribution
+
+name, dist = sys.argv[1:]
+for f in distribution(dist).files or ():
+    if f.name == name and f.parent.name == "bin":
+        print(f.locate().resolve())
+        break
+else:
+    sys.exit(f"{name}: not installed by {dist}")
+PY
+}
+
 # Whether every line of TEXT is a line of FILE.
 _has_all() {
   local line

@@ -131,8 +131,9 @@ python_tests() {
   fi
   local -a workers=()
   "$VENV_PY" -c 'import xdist' 2>/dev/null && workers=(-n 2 --dist loadfile)
-  step "Python $ver: pytest (log: $log)"
-  (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider "${workers[@]}" "$@") 2>&1 | tee "$log"
+  step "Python $ver: pytest (log: $log, times per test: build/pytest-$ver.xml)"
+  (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider --junitxml="../build/pytest-$ver.xml" "${workers[@]}" "$@") \
+    2>&1 | tee "$log"
 }
 
 # The default interpreter first: its venv is ready.

@@ -109,8 +109,9 @@ if [ -f .clang-format ]; then
   git ls-files -z -- '*.cpp' '*.hpp' | xargs -0 "$clang_format" --dry-run -Werror
 fi
 
-# Two pytest workers when pytest-xdist is there; a file's tests stay on one
-# worker, so a session fixture (the Dask cluster) starts once.
+# Two pytest workers when pytest-xdist is there. Each starts with a run of
+# neighbouring tests (one file's module fixtures and the Dask cluster start
+# once) and takes over the other's share when it runs out.
 python_tests() {
   local ver=$1 log=build/pytest-$1.log
   shift
@@ -130,7 +131,7 @@ python_tests() {
     bash tools/stubs.sh --check "$VENV_PY" || return 1
   fi
   local -a workers=()
-  "$VENV_PY" -c 'import xdist' 2>/dev/null && workers=(-n 2 --dist loadfile)
+  "$VENV_PY" -c 'import xdist' 2>/dev/null && workers=(-n 2 --dist worksteal)
   step "Python $ver: pytest (log: $log, times per test: build/pytest-$ver.xml)"
   (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider --junitxml="../build/pytest-$ver.xml" "${workers[@]}" "$@") \
     2>&1 | tee "$log"

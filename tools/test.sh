@@ -47,7 +47,7 @@ if command -v ccache >/dev/null; then
   launcher=ccache
   export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 fi
-export SKBUILD_CMAKE_ARGS="-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher"
+export SKBUILD_CMAKE_ARGS="-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher${SKBUILD_CMAKE_ARGS:+;$SKBUILD_CMAKE_ARGS}"
 
 # The other interpreters' environments are prepared in the background
 # (mostly downloads) while the default one's builds and tests run.

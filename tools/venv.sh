@@ -162,16 +162,16 @@ _has_all() {
 }
 
 # One hash of what the package is built from: its sources and build files as
-# they are in the checkout (edits included), and the venv's requirements.
+# they are in the checkout (edits included), and the build tools' releases.
 _build_inputs_hash() {
-  local venv=$1
+  local vpy=$1
   {
     if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
       git ls-files -co --exclude-standard -z -- src CMakeLists.txt pyproject.toml
     else
       find src CMakeLists.txt pyproject.toml -type f -print0
     fi | sort -z | xargs -0 sha256sum
-    cat "$venv/orvalen-requirements.txt" 2>/dev/null || true
+    "$vpy" -c 'from importlib.metadata import version as v; print(v("nanobind"), v("scikit-build-core"))'
   } | sha256sum | cut -d' ' -f1
 }
 
@@ -185,7 +185,7 @@ install_package() {
   log=$PWD/build/install-$ver.log
   stamp=$venv/orvalen-build.sha256
   mkdir -p build
-  hash=$(_build_inputs_hash "$venv") || return 1
+  hash=$(_build_inputs_hash "$vpy") || return 1
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$hash" ] &&
     "$vpy" -c 'import importlib.util as u, sys; sys.exit(u.find_spec("orvalen.deg") is None)' 2>/dev/null; then
     step "Python $ver: orvalen is installed from these sources already"

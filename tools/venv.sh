@@ -127,8 +127,11 @@ make_venv() {
   fi
   step "Python $ver: requirements from pyproject.toml, newest releases for $ver (log: $log)"
   mapfile -t reqs <<<"$text"
+  # No byte-compiling of every installed module: Python compiles the few it
+  # imports on first use.
   quietly "$log" "installing the requirements into $venv" \
-    "$VENV_PY" -m pip install --progress-bar off --upgrade --upgrade-strategy eager "${reqs[@]}" || return 1
+    "$VENV_PY" -m pip install --progress-bar off --no-compile --upgrade --upgrade-strategy eager "${reqs[@]}" ||
+    return 1
   # What this venv now holds; a later run with fewer needs (the study) is
   # satisfied by it too.
   { [ -f "$stamp" ] && cat "$stamp"; printf '%s\n' "$text"; } | sort -u >"$stamp.new"

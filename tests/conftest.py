@@ -67,7 +67,7 @@ def dask_client():
     distributed = pytest.importorskip("distributed")
     with (
         distributed.LocalCluster(
-            n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+            n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address="127.0.0.1:0"
         ) as cluster,
         distributed.Client(cluster) as client,
     ):

@@ -80,7 +80,7 @@ def test_detection_threshold_is_inclusive_and_exact():
     x[[1, 2, 3, 6, 7, 8], 2] += 4.0
     a = ad.AnnData(
         X=sp.csr_matrix(x),
-        obs=pd.DataFrame({"sample": samples, "condition": cond}),
+        obs=pd.DataFrame({"sample": samples, "condition": cond}, index=[f"c{i}" for i in range(len(samples))]),
         var=pd.DataFrame(index=["g_edge", "g_low", "g_ctl"]),
     )
     got = deg.get_gene_expression_mean(a)
@@ -125,6 +125,6 @@ def test_bad_input_names_the_culprit(adata):
 
 
 def test_first_cell_condition_labels_a_mixed_sample():
-    obs = pd.DataFrame({"sample": ["s2", "s1", "s1", "s2"], "condition": ["B", "A", "B", "A"]})
+    obs = pd.DataFrame({"sample": ["s2", "s1", "s1", "s2"], "condition": ["B", "A", "B", "A"]}, index=list("abcd"))
     a = ad.AnnData(X=np.ones((4, 2), dtype=np.float32), obs=obs, var=pd.DataFrame(index=["x", "y"]))
     assert deg.get_gene_expression_mean(a)["Group"].tolist() == ["A", "B"]

@@ -146,6 +146,23 @@ def test_unknown_name_is_an_attribute_error():
     assert not hasattr(tolvar, "no_such_name")
 
 
+@pytest.mark.parametrize("mod", sorted(HEAVY))
+def test_submodules_are_lazy_package_attributes(mod):
+    code = textwrap.dedent(f"""
+        import sys, orvalen
+        assert "orvalen.{mod}" not in sys.modules
+        assert "{mod}" in dir(orvalen)
+        assert orvalen.{mod} is sys.modules["orvalen.{mod}"]
+        try:
+            orvalen.no_such_module
+        except AttributeError as e:
+            print(e)
+    """)
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.splitlines()[-1] == "module 'orvalen' has no attribute 'no_such_module'"
+
+
 # --- help -----------------------------------------------------------------------
 
 

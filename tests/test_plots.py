@@ -281,8 +281,17 @@ def test_volcano_missing_columns_draw_nothing(shown, volcano_table):
     with pytest.raises(KeyError):
         deg.plot_volcano(volcano_table, logFC_col="log2_FC", pval_col="padj")
     assert plt.get_fignums() == open_before and shown == []
-    with pytest.raises(KeyError):
-        deg.plot_volcano(volcano_table)  # the default fold-change column is "logFC"
+
+
+@pytest.mark.parametrize("fc_col, hint", [("log2_FC", True), ("fold", False)])
+def test_volcano_default_column_missing_names_the_columns(shown, volcano_table, fc_col, hint):
+    table = volcano_table.rename(columns={"log2_FC": fc_col})
+    with pytest.raises(KeyError) as err:
+        deg.plot_volcano(table)  # the default fold-change column is "logFC"
+    message = err.value.args[0]
+    assert "'logFC'" in message and str([fc_col, "pval_adj", "gene"]) in message
+    assert ("logFC_col='log2_FC'" in message) is hint
+    assert shown == []
 
 
 @pytest.mark.skipif(not deg.ADJUST_TEXT, reason="label placement library not installed")

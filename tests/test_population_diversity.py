@@ -99,7 +99,8 @@ def test_diversity_rounding_tumour_share_and_categories():
             "cnv_cluster": clusters,
             "ploidy_dec": ploidy,
             "cnv_ref_ind": [1, 0] * 7 + [1],
-        }
+        },
+        index=[f"c{i}" for i in range(15)],
     )
     a = ad.AnnData(obs=obs)
     df = tolvar.compute_sample_div_index(a, sdi_col="sdi")

@@ -1,38 +1,56 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ kernel tests (CTest, a plain build and one under
-# AddressSanitizer + UndefinedBehaviorSanitizer), then the Python tests on
-# CPython 3.9, the default python3 and the newest CPython present, each in its
-# own virtual environment (.venv-3.X in the checkout) holding the newest
-# releases of the dependencies that interpreter supports.
-# Arguments go to pytest.
+# AddressSanitizer + UndefinedBehaviorSanitizer), the format checks, then the
+# Python tests on CPython 3.9, the default python3 and the newest CPython
+# present, each in its own virtual environment (.venv-3.X in the checkout).
+# Prints one line per step, and what fails; the full logs are in build/.
+# Any failing step fails the command. Arguments go to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/venv.sh
+mkdir -p build
 
 default_py=$(py_real python3)
+default_ver=$(py_version "$default_py")
 interpreters=()
 versions=" "
-for py in "$(find_python 3.9 || true)" "$default_py" "$(find_python newest)"; do
+for py in "$(find_python 3.9 || true)" "$default_py" "$(find_python newest || true)"; do
   [ -n "$py" ] || continue
   ver=$(py_version "$py")
-  case "$versions" in *" $ver "*) ;; *) interpreters+=("$py"); versions+="$ver " ;; esac
+  case "$versions" in *" $ver "*) ;; *)
+    interpreters+=("$py")
+    versions+="$ver "
+    ;;
+  esac
 done
 step "interpreters: ${interpreters[*]}"
 
-# GoogleTest for the kernel tests.
-if [ ! -f /usr/include/gtest/gtest.h ] && [ ! -d /usr/src/googletest ]; then
-  if [ "$(id -u)" = 0 ]; then
-    step "installing libgtest-dev"
-    apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q libgtest-dev >/dev/null
-  else
-    echo "GoogleTest is missing: install libgtest-dev" >&2
-    exit 1
+# GoogleTest for the kernel tests and a compiler cache: from Debian when
+# root. Without GoogleTest the kernel tests build it from its sources
+# (tests/core/CMakeLists.txt); without ccache everything compiles afresh.
+have_gtest() { [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/src/googletest/CMakeLists.txt ]; }
+missing=()
+have_gtest || missing+=(libgtest-dev)
+command -v ccache >/dev/null || missing+=(ccache)
+if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+  step "installing ${missing[*]} (log: build/apt.log)"
+  if ! { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"; } \
+    >build/apt.log 2>&1; then
+    echo "apt-get failed (build/apt.log); going on without ${missing[*]}" >&2
   fi
 fi
+have_gtest || step "GoogleTest is not installed: the kernel tests build it from its Debian sources"
+launcher=
+if command -v ccache >/dev/null; then
+  # Paths relative to the checkout, so the interpreters' builds and other
+  # checkouts of the same sources share the cached objects.
+  launcher=ccache
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
+export SKBUILD_CMAKE_ARGS="-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher${SKBUILD_CMAKE_ARGS:+;$SKBUILD_CMAKE_ARGS}"
 
 # The other interpreters' environments are prepared in the background
 # (mostly downloads) while the default one's builds and tests run.
-mkdir -p build
 declare -A preparing=()
 stop_preparing() {
   local pid
@@ -45,67 +63,84 @@ stop_preparing() {
 trap stop_preparing EXIT
 for py in "${interpreters[@]}"; do
   ver=$(py_version "$py")
-  [ "$ver" = "$(py_version "$default_py")" ] && continue
+  [ "$ver" = "$default_ver" ] && continue
   step "Python $ver: preparing .venv-$ver in the background (log: build/venv-$ver.log)"
-  make_venv "$py" >"build/venv-$ver.log" 2>&1 &
+  make_venv "$py" all "build/venv-$ver.log" >"build/venv-$ver.steps" 2>&1 &
   preparing[$ver]=$!
 done
 
-# CMake comes from the default interpreter's venv, like the package build's.
-make_venv "$default_py"
-tools_bin=$(dirname "$VENV_PY")
+# CMake comes from the default interpreter's venv, like the package build's;
+# the formatters are pinned: a newer one may lay the same code out differently.
+make_venv "$default_py" all "build/venv-$default_ver.log" ruff==0.17.6 clang-format==23.1.5
+cmake=$(tool_path "$VENV_PY" cmake cmake)
+ctest=$(tool_path "$VENV_PY" ctest cmake)
+ninja=$(tool_path "$VENV_PY" ninja ninja)
 
+# Usage: kernel_tests WHAT BUILD_DIR [cmake argument...]; log: BUILD_DIR.log
 kernel_tests() {
-  local dir=$1
-  shift
-  "$tools_bin/cmake" -S tests/core -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools_bin/ninja" \
-    -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  "$tools_bin/cmake" --build "$dir" -j 2 | build_progress
-  (cd "$dir" && "$tools_bin/ctest" --output-on-failure)
+  local what=$1 dir=$2 log=$2.log
+  shift 2
+  step "$what (log: $log)"
+  : >"$log"
+  quietly "$log" "$what: configuring" "$cmake" -S tests/core -B "$dir" -G Ninja \
+    -DCMAKE_MAKE_PROGRAM="$ninja" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" "$@" || return 1
+  quietly "$log" "$what: building" "$cmake" --build "$dir" -j 2 || return 1
+  quietly "$log" "$what: ctest" "$ctest" --test-dir "$dir" --output-on-failure -j 2 || return 1
+  grep -E 'tests passed' "$log" | tail -n 1 | sed 's/^/   /'
 }
-step "C++ kernel tests"
-kernel_tests build/core-tests
-step "C++ kernel tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+kernel_tests "C++ kernel tests" build/core-tests -DCMAKE_BUILD_TYPE=Release
+# Only the kernels and their tests run under the sanitizers, at -O1: fast to
+# build, and the optimiser hides little from the checks.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  kernel_tests build/core-tests-sanitize -DQUEND_SANITIZE=ON
+  kernel_tests "C++ kernel tests under AddressSanitizer and UndefinedBehaviorSanitizer" \
+  build/core-tests-sanitize -DQUEND_SANITIZE=ON -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1
 
 # -- format check -------------------------------------------------------------
 # Checks only (nothing is rewritten), each once its configuration is in the
 # checkout: ruff on the Python files, clang-format on the C++ sources.
 if [ -f ruff.toml ] || [ -f .ruff.toml ] || grep -q '^\[tool\.ruff' pyproject.toml; then
   step "format check: ruff"
-  # Pinned: a newer formatter may lay the same code out differently.
-  "$VENV_PY" -m pip install -q ruff==0.17.6
-  "$tools_bin/ruff" format --check .
-  "$tools_bin/ruff" check .
+  "$VENV_PY" -m ruff format --check --quiet .
+  "$VENV_PY" -m ruff check --quiet .
 fi
 if [ -f .clang-format ]; then
   step "format check: clang-format"
-  "$VENV_PY" -m pip install -q clang-format==23.1.5
-  git ls-files -z -- '*.cpp' '*.hpp' | xargs -0 "$tools_bin/clang-format" --dry-run -Werror
+  clang_format=$(tool_path "$VENV_PY" clang-format clang-format)
+  git ls-files -z -- '*.cpp' '*.hpp' | xargs -0 "$clang_format" --dry-run -Werror
 fi
 
+# Two pytest workers when pytest-xdist is there. Each starts with a run of
+# neighbouring tests (one file's module fixtures and the Dask cluster start
+# once) and takes over the other's share when it runs out.
 python_tests() {
-  local ver=$1
+  local ver=$1 log=build/pytest-$1.log
+  shift
   VENV_PY=$PWD/.venv-$ver/bin/python
   if [ -n "${preparing[$ver]-}" ]; then
     step "Python $ver: waiting for .venv-$ver"
     if ! wait "${preparing[$ver]}"; then
-      cat "build/venv-$ver.log"
-      echo "preparing .venv-$ver failed" >&2
-      exit 1
+      cat "build/venv-$ver.steps" >&2
+      echo "preparing .venv-$ver failed (log: build/venv-$ver.log)" >&2
+      return 1
     fi
     unset "preparing[$ver]"
-    cat "build/venv-$ver.log"
   fi
-  install_package "$VENV_PY"
-  step "Python $ver: pytest"
-  (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider "${@:2}")
+  install_package "$VENV_PY" || return 1
+  if [ "$ver" = "$default_ver" ] && [ -f tools/stubs.sh ]; then
+    step "Python $ver: type stubs match the built modules"
+    bash tools/stubs.sh --check "$VENV_PY" || return 1
+  fi
+  local -a workers=()
+  "$VENV_PY" -c 'import xdist' 2>/dev/null && workers=(-n 2 --dist worksteal)
+  step "Python $ver: pytest (log: $log, times per test: build/pytest-$ver.xml)"
+  (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider --junitxml="../build/pytest-$ver.xml" "${workers[@]}" "$@") \
+    2>&1 | tee "$log"
 }
 
 # The default interpreter first: its venv is ready.
-python_tests "$(py_version "$default_py")" "$@"
+python_tests "$default_ver" "$@"
 for py in "${interpreters[@]}"; do
   ver=$(py_version "$py")
-  [ "$ver" = "$(py_version "$default_py")" ] || python_tests "$ver" "$@"
+  [ "$ver" = "$default_ver" ] || python_tests "$ver" "$@"
 done
+step "all tests passed"

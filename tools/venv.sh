@@ -2,6 +2,11 @@
 # interpreters and keeps one virtual environment per interpreter inside the
 # checkout (.venv-3.X, ignored by git), so the machine's own interpreters are
 # never installed into.
+#
+# A venv remembers what was installed into it (orvalen-requirements.txt) and
+# from which sources orvalen was built (orvalen-build.sha256), so a second run
+# neither asks the package index again nor rebuilds an unchanged package.
+# ORVALEN_UPGRADE=1 brings the dependencies to their newest releases again.
 
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 # Packages come from PyPI itself, whatever local indexes, wheel folders or
@@ -9,7 +14,20 @@ export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 # newest releases each interpreter supports.
 export PIP_CONFIG_FILE=/dev/null PIP_FIND_LINKS= PIP_CONSTRAINT=
 
-step() { echo "== $*"; }
+# Each step line carries the time since the command started.
+step() { printf '== [%02d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
+
+# Runs a command with its output added to a log file; on failure shows the
+# end of the log and fails. Usage: quietly LOG WHAT COMMAND...
+quietly() {
+  local log=$1 what=$2
+  shift 2
+  if ! "$@" >>"$log" 2>&1; then
+    echo "FAILED: $what; the end of $log:" >&2
+    tail -n 80 "$log" >&2
+    return 1
+  fi
+}
 
 # "3.X" of an interpreter.
 py_version() { "$1" -c 'import sys; print("%i.%i" % sys.version_info[:2])'; }
@@ -35,17 +53,21 @@ find_python() {
   while read -r py; do
     [ -x "$py" ] || continue
     ver=$(py_version "$py" 2>/dev/null) || continue
-    key=$(( ${ver#3.} ))
+    key=$((${ver#3.}))
     [ "$key" -ge 9 ] || continue
     if [ "$want" = newest ] || [ "$ver" = "$want" ]; then
-      [ "$key" -gt "$best_key" ] && { best=$py; best_key=$key; }
+      [ "$key" -gt "$best_key" ] && {
+        best=$py
+        best_key=$key
+      }
     fi
   done < <(_candidates)
   [ -n "$best" ] && py_real "$best"
 }
 
 # Requirements read from pyproject.toml, one a line: "build" gives the build
-# system's, "run" the dependencies and every extra's.
+# system's, "core" the dependencies, "all" the dependencies and every extra's.
+# Needs Python 3.11 or tomli (installed first into every venv).
 project_requirements() {
   "$1" - "$2" <<'PY'
 import sys
@@ -59,8 +81,9 @@ if sys.argv[1] == "build":
     reqs = meta["build-system"]["requires"]
 else:
     reqs = list(meta["project"].get("dependencies", []))
-    for extra in meta["project"].get("optional-dependencies", {}).values():
-        reqs += extra
+    if sys.argv[1] == "all":
+        for extra in meta["project"].get("optional-dependencies", {}).values():
+            reqs += extra
 seen = []
 for r in reqs:
     if r not in seen:
@@ -69,56 +92,113 @@ print("\n".join(seen))
 PY
 }
 
-# Installs (or upgrades) the build or run requirements into a venv.
-pip_requirements() {
-  local vpy=$1 kind=$2 text
-  local -a reqs
-  text=$(project_requirements "$vpy" "$kind")
-  mapfile -t reqs <<<"$text"
-  # pip's own progress, less the list of what is already there.
-  "$vpy" -m pip install --progress-bar off --upgrade "${@:3}" "${reqs[@]}" 2>&1 \
-    | { grep --line-buffered -v -E '^Requirement already satisfied|^\s*$' || true; }
-}
-
-# Creates (once) .venv-3.X for an interpreter and brings its build tools and
-# the project's dependencies to the newest releases that interpreter supports.
-# Sets VENV_PY to the venv's python.
+# Creates (once) .venv-3.X for an interpreter and installs the build tools
+# and the project's requirements of one kind ("core" or "all", see
+# project_requirements) plus any extra requirement given, the newest releases
+# this interpreter supports. Skipped when the venv already holds them all.
+# pip's output goes to LOG. Sets VENV_PY to the venv's python.
+# Usage: make_venv PYTHON KIND LOG [requirement...]
 make_venv() {
-  local py=$1 ver venv
+  local py=$1 kind=$2 log=$3 ver venv stamp text
+  shift 3
+  local -a tools reqs
   ver=$(py_version "$py")
   venv=$PWD/.venv-$ver
   VENV_PY=$venv/bin/python
+  stamp=$venv/orvalen-requirements.txt
+  : >"$log"
   if [ ! -x "$VENV_PY" ]; then
     step "Python $ver: creating $venv from $py"
-    "$py" -m venv "$venv"
+    "$py" -m venv "$venv" >>"$log" 2>&1 || return 1
   fi
-  step "Python $ver: build tools"
-  "$VENV_PY" -m pip install -q --upgrade pip
-  "$VENV_PY" -m pip install -q --upgrade 'tomli; python_version < "3.11"' cmake ninja
-  pip_requirements "$VENV_PY" build
-  step "Python $ver: dependencies from pyproject.toml (newest releases for $ver)"
-  pip_requirements "$VENV_PY" run --upgrade-strategy eager
-}
-
-# Filters a build's output down to one short line per compiled file.
-build_progress() {
-  { grep --line-buffered -E '^\s*\[ *[0-9]+(/[0-9]+|%)\]|^Successfully installed' \
-      | sed -u -E 's#^\s*(\[[^]]*\]) ([A-Za-z ]+) .*/([^/ ]+)$#   \1 \2 \3#' || true; }
-}
-
-# Builds and installs the package into a venv, one line per compiled file;
-# the whole log stays in build/ and its end is shown when the build fails.
-install_package() {
-  local vpy=$1 ver log
-  ver=$(py_version "$vpy")
-  log=$PWD/build/install-$ver.log
-  mkdir -p build
-  step "Python $ver: building and installing orvalen (C++; a few minutes on 2 cores)"
-  if ! PATH=$(dirname "$vpy"):$PATH CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
-      "$vpy" -m pip install -v --no-build-isolation --no-deps . 2>&1 | tee "$log" \
-      | build_progress; then
-    echo "building orvalen failed on Python $ver; the end of $log:" >&2
-    tail -n 60 "$log" >&2
+  # The build tools first: tomli lets an older interpreter read pyproject.toml.
+  tools=(pip cmake ninja 'tomli; python_version < "3.11"' "$@")
+  text=$(printf '%s\n' "${tools[@]}")
+  if [ ! -f "$stamp" ] || [ -n "${ORVALEN_UPGRADE:-}" ] || ! _has_all "$stamp" "$text"; then
+    step "Python $ver: build tools (log: $log)"
+    quietly "$log" "installing the build tools into $venv" \
+      "$VENV_PY" -m pip install --progress-bar off --upgrade "${tools[@]}" || return 1
+  fi
+  text=$(printf '%s\n%s\n%s\n' "$text" "$(project_requirements "$VENV_PY" build)" \
+    "$(project_requirements "$VENV_PY" "$kind")")
+  if [ -f "$stamp" ] && [ -z "${ORVALEN_UPGRADE:-}" ] && _has_all "$stamp" "$text"; then
+    step "Python $ver: requirements already installed (ORVALEN_UPGRADE=1 upgrades them)"
+    return 0
+  fi
+  step "Python $ver: requirements from pyproject.toml, newest releases for $ver (log: $log)"
+  mapfile -t reqs <<<"$text"
+  # No byte-compiling of every installed module: Python compiles the few it
+  # imports on first use.
+  quietly "$log" "installing the requirements into $venv" \
+    "$VENV_PY" -m pip install --progress-bar off --no-compile --upgrade --upgrade-strategy eager "${reqs[@]}" ||
     return 1
+  # What this venv now holds; a later run with fewer needs (the study) is
+  # satisfied by it too.
+  { [ -f "$stamp" ] && cat "$stamp"; printf '%s\n' "$text"; } | sort -u >"$stamp.new"
+  mv "$stamp.new" "$stamp"
+}
+
+# The path of a program that a package installed into a venv, wherever the
+# venv finds the package (its own bin/ or an environment it extends).
+# Usage: tool_path VENV_PY PROGRAM DISTRIBUTION
+tool_path() {
+  "$1" - "$2" "$3" <<'PY'
+import sys
+from importlib.metadata import distribution
+
+name, dist = sys.argv[1:]
+for f in distribution(dist).files or ():
+    if f.name == name and f.parent.name == "bin":
+        print(f.locate().resolve())
+        break
+else:
+    sys.exit(f"{name}: not installed by {dist}")
+PY
+}
+
+# Whether every line of TEXT is a line of FILE.
+_has_all() {
+  local line
+  while IFS= read -r line; do
+    [ -z "$line" ] || grep -qxF -- "$line" "$1" || return 1
+  done <<<"$2"
+}
+
+# One hash of what the package is built from: its sources and build files as
+# they are in the checkout (edits included), and the build tools' releases.
+_build_inputs_hash() {
+  local vpy=$1
+  {
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+      git ls-files -co --exclude-standard -z -- src CMakeLists.txt pyproject.toml
+    else
+      find src CMakeLists.txt pyproject.toml -type f -print0
+    fi | sort -z | xargs -0 sha256sum
+    "$vpy" -c 'from importlib.metadata import version as v; print(v("nanobind"), v("scikit-build-core"))'
+  } | sha256sum | cut -d' ' -f1
+}
+
+# Builds and installs the package into a venv, unless it is installed there
+# from the same sources already. The build log is build/install-3.X.log; its
+# end is shown when the build fails.
+install_package() {
+  local vpy=$1 ver log venv stamp hash
+  ver=$(py_version "$vpy")
+  venv=$(dirname "$(dirname "$vpy")")
+  log=$PWD/build/install-$ver.log
+  stamp=$venv/orvalen-build.sha256
+  mkdir -p build
+  hash=$(_build_inputs_hash "$vpy") || return 1
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$hash" ] &&
+    "$vpy" -c 'import importlib.util as u, sys; sys.exit(u.find_spec("orvalen.deg") is None)' 2>/dev/null; then
+    step "Python $ver: orvalen is installed from these sources already"
+    return 0
   fi
+  rm -f "$stamp"
+  : >"$log"
+  step "Python $ver: building and installing orvalen (log: $log)"
+  quietly "$log" "building orvalen on Python $ver" \
+    env PATH="$(dirname "$vpy"):$PATH" CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}" \
+    "$vpy" -m pip install -v --no-build-isolation --no-deps . || return 1
+  echo "$hash" >"$stamp"
 }

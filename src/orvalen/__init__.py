@@ -1,12 +1,28 @@
 """orvalen: analysis toolkit for single-cell RNA-sequencing studies.
 
-The three extension modules are imported on demand:
+The three extension modules are imported on demand, on the first
+``orvalen.deg`` (or ``tolvar``, ``ingrath``) or with:
 
     from orvalen import deg, tolvar, ingrath
 """
 
+import importlib as _importlib
+
 __version__ = "0.1.0"
 __all__ = ["deg", "ingrath", "tolvar", "settings"]
+_SUBMODULES = ("deg", "ingrath", "tolvar")
+
+
+def __getattr__(name):
+    # Only reached while the submodule is not loaded yet: importing it binds
+    # it as a package attribute, so later reads do not come here.
+    if name in _SUBMODULES:
+        return _importlib.import_module(f"{__name__}.{name}")
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__():
+    return sorted(set(globals()) | set(_SUBMODULES))
 
 
 class Settings:

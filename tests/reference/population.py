@@ -16,7 +16,7 @@ def ref_population(pids, cts, sort_by=[]):
             cnt.loc[pid, ct] = np.sum(ct_sel == ct)
     pct = (cnt.div(cnt.sum(axis=1), axis=0) * 100).astype(float)
     if len(sort_by) > 0:
-        pct.sort_values(by=sort_by, inplace=True)
+        pct = pct.sort_values(by=sort_by)
     return cnt, pct
 
 

@@ -9,7 +9,10 @@
 
 namespace quend::deg {
 
+using quend::glue::builtin;
 using quend::glue::compare;
+using quend::glue::concat;
+using quend::glue::contains;
 using quend::glue::ns;
 using quend::glue::truthy;
 
@@ -38,6 +41,18 @@ nb::object adjust_text_quietly(nb::object texts, nb::object xs, nb::object ys, n
     return nb::none();
 }
 
+// The default column name is not the one orvalen's own DEG tables use, so a
+// bare KeyError would leave the caller guessing: name the columns there are.
+void require_fold_change_column(nb::handle df, nb::handle logFC_col) {
+    nb::object columns = df.attr("columns");
+    if (contains(columns, logFC_col)) return;
+    nb::str message =
+        nb::str("column {!r} not found in the table; its columns are {}").format(logFC_col, builtin("list")(columns));
+    if (contains(columns, nb::str("log2_FC"))) message = concat({message, nb::str("; pass logFC_col='log2_FC'")});
+    PyErr_SetObject(PyExc_KeyError, message.ptr());
+    throw nb::python_error();
+}
+
 }  // namespace
 
 nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval_col, nb::object gene_col,
@@ -57,6 +72,7 @@ nb::object plot_volcano(nb::object df_deg, nb::object logFC_col, nb::object pval
         df["gene_tmp"] = df[gene_col].attr("astype")(nb::str("str"));
     df["pval_plot"] = df[pval_col].attr("clip")(nb::arg("lower") = 1e-300);
     df["neglog10p"] = -np.attr("log10")(df["pval_plot"]);
+    require_fold_change_column(df_deg, logFC_col);
     df["sig"] = compare(df[pval_col], pval_cutoff, Py_LT) & compare(df[logFC_col].attr("abs")(), logFC_cutoff, Py_GE);
 
     df_ref.reset();

@@ -124,16 +124,20 @@ def show_anndata_tree(
 
 show_tree = show_anndata_tree
 
-def _chunk_tallies(
+def _chunk_partials(
     chunk: Any,
     codes: np.ndarray,
+    i: int,
+    j: int,
     r0: int,
     r1: int,
-    n_groups: int,
-    cols: np.ndarray | None,
-    n_matrix_cols: int,
     c0: int,
-    count_sizes: bool,
-    with_sums: bool,
+    width: int,
+    slot: np.ndarray,
+    all_cols: bool,
+    n_tallied: int,
+    stat: int,
+    starts: np.ndarray,
 ) -> tuple: ...
-def _merge_tallies(parts: Any) -> tuple: ...
+def _merge_partials(pieces: Any, n_tallied: int, stat: int) -> tuple | None: ...
+def _finish_partials(pieces: Any, g0: int, sizes: np.ndarray, n_tallied: int, stat: int) -> np.ndarray: ...

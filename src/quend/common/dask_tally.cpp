@@ -111,27 +111,49 @@ std::size_t merge_bytes(const nb::object& client) {
     return limit > 0 ? static_cast<std::size_t>(limit / 4) : kMergeBytes;
 }
 
-// dask.compute of `finals`, with a progress bar when orvalen.settings.progress is set.
-nb::object compute(const nb::list& finals, const nb::object& client) {
+// The finished slices stacked into one groups x columns table. On a cluster
+// each slice is copied in as it arrives and released, so the caller holds the
+// table and about one slice, not the table twice. A progress bar is shown
+// when orvalen.settings.progress is set.
+nb::object assemble(const nb::list& finals, const nb::object& client, const std::vector<std::int64_t>& starts,
+                    std::size_t n_groups, std::size_t width) {
     nb::object dask = nb::module_::import_("dask");
+    nb::object np = nb::module_::import_("numpy");
     const bool progress = truthy(nb::module_::import_("orvalen").attr("settings").attr("progress"));
-    if (!progress) return dask.attr("compute")(*finals);
     if (!client.is_none()) {
-        nb::object futures = client.attr("compute")(finals);
-        nb::module_::import_("distributed").attr("progress")(futures);
-        return client.attr("gather")(futures);
+        nb::object distributed = nb::module_::import_("distributed");
+        nb::list futures = nb::cast<nb::list>(client.attr("compute")(finals));
+        if (progress) distributed.attr("progress")(futures);
+        nb::dict block_of;
+        for (std::size_t k = 0; k < nb::len(futures); ++k) block_of[futures[k].attr("key")] = nb::int_(k);
+        nb::object out = np.attr("empty")(nb::make_tuple(n_groups, width));
+        nb::object arriving = distributed.attr("as_completed")(futures, nb::arg("with_results") = true);
+        futures = nb::list();  // as_completed holds each until it is copied
+        for (nb::handle done : arriving) {
+            nb::tuple pair = nb::cast<nb::tuple>(done);
+            const std::size_t k = nb::cast<std::size_t>(block_of[pair[0].attr("key")]);
+            const std::size_t g0 = static_cast<std::size_t>(starts[k]);
+            out[py_slice(g0, g0 + nb::cast<std::size_t>(pair[1].attr("shape")[0]))] = pair[1];
+            pair[0].attr("release")();
+        }
+        return out;
     }
-    nb::object bar = nb::module_::import_("dask.diagnostics").attr("ProgressBar")();
-    bar.attr("__enter__")();
-    nb::object out;
-    try {
-        out = dask.attr("compute")(*finals);
-    } catch (nb::python_error& e) {
-        bar.attr("__exit__")(e.type(), e.value(), e.traceback());
-        throw;
+    nb::object slices;
+    if (progress) {
+        nb::object bar = nb::module_::import_("dask.diagnostics").attr("ProgressBar")();
+        bar.attr("__enter__")();
+        try {
+            slices = dask.attr("compute")(*finals);
+        } catch (nb::python_error& e) {
+            bar.attr("__exit__")(e.type(), e.value(), e.traceback());
+            throw;
+        }
+        bar.attr("__exit__")(nb::none(), nb::none(), nb::none());
+    } else {
+        slices = dask.attr("compute")(*finals);
     }
-    bar.attr("__exit__")(nb::none(), nb::none(), nb::none());
-    return out;
+    if (nb::len(slices) == 1) return slices[nb::int_(0)];
+    return np.attr("concatenate")(slices);
 }
 
 }  // namespace
@@ -330,10 +352,7 @@ GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelect
         finals.append(finish_task(level, static_cast<std::int64_t>(g0), block_sizes, width, from_stat(stat)));
     }
 
-    nb::object slices = compute(finals, client);
-    nb::object np = nb::module_::import_("numpy");
-    nb::object values = n_blocks == 1 ? nb::object(slices[nb::int_(0)]) : np.attr("concatenate")(slices);
-    slices = nb::none();  // the slices go before the columns are expanded
+    nb::object values = assemble(finals, client, starts, G, width);
     out.values = plan.expand.empty() ? values : values.attr("take")(numpy_int_vector(plan.expand), nb::arg("axis") = 1);
     return out;
 }

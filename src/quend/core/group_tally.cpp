@@ -201,16 +201,28 @@ private:
     std::vector<std::int32_t> touched_;
 };
 
-// `visit(row, add)` calls add(tallied column, value) for each value of a row.
+// Room for `max_pairs` pairs up front: reserved pages cost nothing until
+// written, while growing by doubling would copy (and first touch) twice.
+void reserve(SparseTally& t, std::size_t max_pairs, std::size_t max_groups) {
+    t.groups.reserve(max_groups);
+    t.ptr.reserve(max_groups + 1);
+    t.cols.reserve(max_pairs);
+    t.value.reserve(max_pairs);
+    if (t.stat == Stat::mean) t.missing.reserve(max_pairs);
+}
+
+// `visit(row, add)` calls add(tallied column, value) for each value of a row;
+// rows hold at most `max_pairs` values in all.
 template <typename Visit>
 SparseTally build_partial(Stat stat, std::size_t width, std::size_t n_rows, const std::int64_t* codes,
-                          std::size_t n_groups, Visit&& visit) {
+                          std::size_t n_groups, std::size_t max_pairs, Visit&& visit) {
     if (width > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         throw std::invalid_argument("too many columns for a partial tally");
     SparseTally out;
     out.stat = stat;
     out.width = width;
     const RowsByGroup by = rows_by_group(codes, n_rows, n_groups);
+    reserve(out, std::min(max_pairs, by.groups.size() * width), by.groups.size());
     GroupRow acc(stat, width);
     std::size_t r = 0;
     for (std::size_t p = 0; p < by.groups.size(); ++p) {
@@ -290,7 +302,8 @@ template <typename T, typename I, typename P>
 SparseTally partial_compressed(Stat stat, std::size_t width, const T* data, const I* indices, const P* indptr,
                                std::size_t n_rows, const std::int64_t* codes, std::size_t n_groups,
                                const BlockColumns& cols) {
-    return build_partial(stat, width, n_rows, codes, n_groups, [&](std::size_t i, GroupRow& acc) {
+    const std::size_t nnz = n_rows ? static_cast<std::size_t>(indptr[n_rows] - indptr[0]) : 0;
+    return build_partial(stat, width, n_rows, codes, n_groups, nnz, [&](std::size_t i, GroupRow& acc) {
         for (P q = indptr[i]; q < indptr[i + 1]; ++q) {
             const std::int64_t k = cols.identity ? static_cast<std::int64_t>(indices[q]) : cols.slot[indices[q]];
             if (k >= 0) acc.add(static_cast<std::size_t>(k), data[q]);
@@ -303,10 +316,12 @@ SparseTally partial_dense(Stat stat, std::size_t width, const T* data, std::size
                           std::ptrdiff_t col_stride, const std::int64_t* codes, std::size_t n_groups,
                           const BlockColumns& cols) {
     const auto pairs = tallied(cols);
-    return build_partial(stat, width, n_rows, codes, n_groups, [&](std::size_t i, GroupRow& acc) {
-        const T* row = data + static_cast<std::ptrdiff_t>(i) * row_stride;
-        for (const auto& [j, k] : pairs) acc.add(k, row[static_cast<std::ptrdiff_t>(j) * col_stride]);
-    });
+    return build_partial(stat, width, n_rows, codes, n_groups, n_rows * pairs.size(),
+                         [&](std::size_t i, GroupRow& acc) {
+                             const T* row = data + static_cast<std::ptrdiff_t>(i) * row_stride;
+                             for (const auto& [j, k] : pairs)
+                                 acc.add(k, row[static_cast<std::ptrdiff_t>(j) * col_stride]);
+                         });
 }
 
 SparseTally merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts) {
@@ -317,6 +332,9 @@ SparseTally merge(Stat stat, std::size_t width, const std::vector<PartialView>& 
     SparseTally out;
     out.stat = stat;
     out.width = width;
+    std::size_t max_pairs = 0;
+    for (const PartialView& p : parts) max_pairs += static_cast<std::size_t>(p.ptr[p.n_present] - p.ptr[0]);
+    reserve(out, std::min(max_pairs, all.size() * width), all.size());
     GroupRow acc(stat, width);
     std::vector<std::size_t> at(parts.size(), 0);
     for (std::int64_t g : all) {

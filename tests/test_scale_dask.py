@@ -102,7 +102,10 @@ def test_chunk_partial_is_sized_by_the_chunk_and_blocks_add_up(stat):
     sizes = np.bincount(codes, minlength=n_groups)
     ends = list(starts[1:]) + [n_groups]
     table = np.concatenate(
-        [_dask.finish_partials([m], int(g0), sizes[g0:g1], n_genes, stat) for m, g0, g1 in zip(merged, starts, ends)]
+        [
+            _dask.finish_partials([m], int(g0), sizes[g0:g1], n_genes, stat, False)
+            for m, g0, g1 in zip(merged, starts, ends)
+        ]
     )
     dense = x.toarray()
     for g in (0, 699, 700, 1999):

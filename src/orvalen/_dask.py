@@ -15,8 +15,8 @@ def merge_partials(pieces, n_tallied, stat):
     return _tolvar._merge_partials(pieces, n_tallied, stat)
 
 
-def finish_partials(pieces, g0, sizes, n_tallied, stat):
-    return _tolvar._finish_partials(pieces, g0, sizes, n_tallied, stat)
+def finish_partials(pieces, g0, sizes, n_tallied, stat, narrow):
+    return _tolvar._finish_partials(pieces, g0, sizes, n_tallied, stat, narrow)
 
 
 def project_rows(block, model):

@@ -190,8 +190,7 @@ GroupTable tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSele
     else
         stream_dense(X, groups, n_cols, plan, t.tally);
     GroupTable out;
-    out.float32 = holds_float32(X.attr("dtype"));
-    out.values = finish_table(t, group_sizes(groups), plan);
+    out.values = finish_table(t, group_sizes(groups), plan, stat == Stat::mean && holds_float32(X.attr("dtype")));
     return out;
 }
 

@@ -116,7 +116,7 @@ std::size_t merge_bytes(const nb::object& client) {
 // table and about one slice, not the table twice. A progress bar is shown
 // when orvalen.settings.progress is set.
 nb::object assemble(const nb::list& finals, const nb::object& client, const std::vector<std::int64_t>& starts,
-                    std::size_t n_groups, std::size_t width) {
+                    std::size_t n_groups, std::size_t width, bool narrow) {
     nb::object dask = nb::module_::import_("dask");
     nb::object np = nb::module_::import_("numpy");
     const bool progress = truthy(nb::module_::import_("orvalen").attr("settings").attr("progress"));
@@ -126,7 +126,8 @@ nb::object assemble(const nb::list& finals, const nb::object& client, const std:
         if (progress) distributed.attr("progress")(futures);
         nb::dict block_of;
         for (std::size_t k = 0; k < nb::len(futures); ++k) block_of[futures[k].attr("key")] = nb::int_(k);
-        nb::object out = np.attr("empty")(nb::make_tuple(n_groups, width));
+        nb::object out =
+            np.attr("empty")(nb::make_tuple(n_groups, width), nb::arg("dtype") = narrow ? "float32" : "float64");
         nb::object arriving = distributed.attr("as_completed")(futures, nb::arg("with_results") = true);
         futures = nb::list();  // as_completed holds each until it is copied
         for (nb::handle done : arriving) {
@@ -227,7 +228,8 @@ nb::object merge_partials(nb::handle pieces, std::size_t n_tallied, int stat) {
     return piece_of(std::move(merged));
 }
 
-nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes, std::size_t n_tallied, int stat) {
+nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes, std::size_t n_tallied, int stat,
+                           bool narrow) {
     const Stat s = to_stat(stat);
     auto n = nb::cast<ConstVec<std::int64_t>>(sizes);
     ResultTable t = zero_table(s, n.shape(0), n_tallied);
@@ -242,7 +244,8 @@ nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes,
         nb::gil_scoped_release unlocked;
         finish(t.tally, n.data());
     }
-    return t.value;
+    // Rounded here, so that half as much travels back.
+    return narrow ? t.value.attr("astype")("float32") : t.value;
 }
 
 GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
@@ -272,10 +275,10 @@ GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelect
     for (std::size_t k = 0; k < n_blocks; ++k) starts[k] = static_cast<std::int64_t>(k * per_block);
 
     GroupTable out;
-    out.float32 = holds_float32(X.attr("dtype"));
+    const bool narrow = stat == Stat::mean && holds_float32(X.attr("dtype"));
     if (G * width == 0 || rows.empty() || widths.empty()) {
         ResultTable t = zero_table(stat, G, width);
-        out.values = finish_table(t, sizes, plan);
+        out.values = finish_table(t, sizes, plan, narrow);
         return out;
     }
 
@@ -349,10 +352,10 @@ GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelect
             for (std::size_t b : est) total += b;
         }
         nb::object block_sizes = numpy_int_vector(std::vector<std::int64_t>(sizes.begin() + g0, sizes.begin() + g1));
-        finals.append(finish_task(level, static_cast<std::int64_t>(g0), block_sizes, width, from_stat(stat)));
+        finals.append(finish_task(level, static_cast<std::int64_t>(g0), block_sizes, width, from_stat(stat), narrow));
     }
 
-    nb::object values = assemble(finals, client, starts, G, width);
+    nb::object values = assemble(finals, client, starts, G, width, narrow);
     out.values = plan.expand.empty() ? values : values.attr("take")(numpy_int_vector(plan.expand), nb::arg("axis") = 1);
     return out;
 }
@@ -365,7 +368,8 @@ void def_dask_tasks(nb::module_& m) {
     m.def("_merge_partials", &merge_partials, nb::arg("pieces"), nb::arg("n_tallied"), nb::arg("stat"),
           "Sum of partial tallies.");
     m.def("_finish_partials", &finish_partials, nb::arg("pieces"), nb::arg("g0"), nb::arg("sizes"),
-          nb::arg("n_tallied"), nb::arg("stat"), "One block of groups of the result, from its partial tallies.");
+          nb::arg("n_tallied"), nb::arg("stat"), nb::arg("narrow"),
+          "One block of groups of the result, from its partial tallies.");
 }
 
 }  // namespace quend::glue

@@ -34,8 +34,10 @@ nb::object chunk_partials(nb::handle chunk, nb::handle codes, std::size_t i, std
 nb::object merge_partials(nb::handle pieces, std::size_t n_tallied, int stat);
 
 // Pieces of groups [g0, g0 + len(sizes)) added into that slice of the
-// result and finished: a float64 array, groups x tallied columns.
-nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes, std::size_t n_tallied, int stat);
+// result and finished: a float64 array (float32 when `narrow`), groups x
+// tallied columns.
+nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes, std::size_t n_tallied, int stat,
+                           bool narrow);
 
 // The private bindings above, added to a module.
 void def_dask_tasks(nb::module_& m);

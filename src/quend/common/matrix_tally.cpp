@@ -217,7 +217,8 @@ SparseTally partial_of(const Block& b_in, Stat stat, std::size_t width, const st
     return out;
 }
 
-nb::object finish_table(ResultTable& t, const std::vector<std::int64_t>& group_size, const ColumnPlan& plan) {
+nb::object finish_table(ResultTable& t, const std::vector<std::int64_t>& group_size, const ColumnPlan& plan,
+                        bool narrow) {
     if (t.tally.n_groups * t.tally.width > 0) {
         nb::gil_scoped_release unlocked;
         finish(t.tally, group_size.data());
@@ -225,6 +226,7 @@ nb::object finish_table(ResultTable& t, const std::vector<std::int64_t>& group_s
     t.missing = nb::none();
     nb::object values = t.value;
     t.value = nb::none();
+    if (narrow) values = values.attr("astype")("float32");
     if (plan.expand.empty()) return values;
     return values.attr("take")(numpy_int_vector(plan.expand), nb::arg("axis") = 1);
 }
@@ -244,8 +246,8 @@ GroupTable group_table(nb::handle X, const LabelCodes& groups, const ColumnSelec
             ResultTable t = zero_table(stat, groups.n_labels(), plan.width());
             add_block(t.tally, b, groups.data, block_columns(plan, 0, b.n_cols));
             GroupTable out;
-            out.float32 = b.data.dtype() == nb::dtype<float>();
-            out.values = finish_table(t, group_sizes(groups), plan);
+            const bool narrow = stat == Stat::mean && b.data.dtype() == nb::dtype<float>();
+            out.values = finish_table(t, group_sizes(groups), plan, narrow);
             return out;
         }
         case MatrixKind::backed_sparse:

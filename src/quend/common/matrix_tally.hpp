@@ -16,9 +16,10 @@ namespace quend::glue {
 
 namespace nb = nanobind;
 
+// The finished table: float64, except the mean of float32 values, which is
+// rounded once to float32 (as a groupby mean of float32 columns gives).
 struct GroupTable {
-    nb::object values;     // float64 numpy array, groups x output columns
-    bool float32 = false;  // X holds float32 values
+    nb::object values;  // groups x output columns
 };
 
 GroupTable group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
@@ -53,9 +54,10 @@ void add_block(DenseTally& into, const Block& b, const std::int64_t* codes, cons
 SparseTally partial_of(const Block& b, Stat stat, std::size_t width, const std::int64_t* codes, std::size_t n_groups,
                        const BlockColumns& cols);
 
-// Finishes the table in place and returns its values with the plan's output
-// columns (repeats copied).
-nb::object finish_table(ResultTable& t, const std::vector<std::int64_t>& group_size, const ColumnPlan& plan);
+// Finishes the table in place and returns its values (rounded to float32
+// when `narrow`) with the plan's output columns (repeats copied).
+nb::object finish_table(ResultTable& t, const std::vector<std::int64_t>& group_size, const ColumnPlan& plan,
+                        bool narrow);
 
 // Cells per group (unlabelled cells left out).
 std::vector<std::int64_t> group_sizes(const LabelCodes& groups);

@@ -51,7 +51,7 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
 
     if (!detection) {
         GroupTable t = group_table(adata.attr("X"), groups, sel, Stat::mean);
-        nb::object values = t.float32 ? t.values.attr("astype")("float32") : t.values;
+        nb::object values = t.values;
         t.values = nb::none();
         nb::object columns = var_names;
         if (subset) columns = var_names.attr("take")(numpy_int_vector(sel.cols));

@@ -280,13 +280,15 @@ def run_backed(path):
             )
             res[what] = json.loads(p.stdout.strip().splitlines()[-1])
         total = res["detection"]["time"] + res["mean"]["time"]
+        limit = 2.6 * t_read if g <= 100 else 5 * t_read + 2 * fill_time(g)
         peak = max(r["peak"] for r in res.values())
         print(
             f"  {col:13s} detection {res['detection']['time']:6.2f} s, mean {res['mean']['time']:6.2f} s"
+            f" (both: bar {limit:6.2f} s: {verdict(total <= limit)})"
             f"  peak +{peak / GIB:4.2f} GiB (bar {(2 * out_bytes + GIB / 2) / GIB:4.2f}:"
-            f" {verdict(peak <= 2 * out_bytes + GIB / 2)})  {res['detection']['same']}/{res['mean']['same']}"
+            f" {verdict(peak <= 2 * out_bytes + GIB / 2)})  {res['detection']['same']}/{res['mean']['same']}",
+            flush=True,
         )
-        del total
 
 
 def csr_atlas(n_cells, n_genes, per_row, rng):

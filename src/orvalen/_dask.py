@@ -19,6 +19,10 @@ def finish_partials(pieces, g0, sizes, n_tallied, stat, narrow):
     return _tolvar._finish_partials(pieces, g0, sizes, n_tallied, stat, narrow)
 
 
+def stored_values(block):
+    return block.nnz if hasattr(block, "nnz") else block.size
+
+
 def project_rows(block, model):
     return model.transform(block)
 

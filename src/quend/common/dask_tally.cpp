@@ -297,7 +297,7 @@ GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelect
     // tallied columns). Chunks without a cell of a block give it nothing:
     // with cells sorted by group, a block hears only from the chunks it spans.
     std::vector<nb::list> inputs(n_blocks);
-    std::vector<std::vector<std::size_t>> bound(n_blocks);
+    std::vector<std::vector<std::size_t>> bound(n_blocks), dense_est(n_blocks);
     std::vector<std::size_t> cells(n_blocks);
     std::size_t r0 = 0;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -316,11 +316,28 @@ GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelect
                     const std::size_t in_block = std::min(per_block, G - k * per_block);
                     inputs[k].append(parts[nb::int_(k)]);
                     bound[k].push_back(std::min(cells[k], in_block) * tallied_here * pair_bytes);
+                    dense_est[k].push_back(cells[k] * tallied_here * pair_bytes);
                 }
             }
             c0 += widths[j];
         }
         r0 += rows[i];
+    }
+
+    // Bounds by groups x columns alone are far above what sparse chunks give;
+    // when they would force merges, the stored values of the first chunk
+    // (one small task) tell the density, and twice that bounds the rest.
+    std::size_t dense_total = 0;
+    for (const auto& b : bound)
+        for (std::size_t v : b) dense_total += v;
+    if (dense_total > budget &&
+        nb::cast<bool>(nb::module_::import_("scipy.sparse").attr("issparse")(X.attr("_meta")))) {
+        const double stored = nb::cast<double>(
+            dask.attr("compute")(delayed(tasks.attr("stored_values"))(blocks[nb::make_tuple(0, 0)]))[nb::int_(0)]);
+        const double density = std::min(1.0, 2.0 * stored / std::max(1.0, double(rows[0]) * double(widths[0])));
+        for (std::size_t k = 0; k < n_blocks; ++k)
+            for (std::size_t q = 0; q < bound[k].size(); ++q)
+                bound[k][q] = std::min(bound[k][q], static_cast<std::size_t>(double(dense_est[k][q]) * density) + 1);
     }
 
     nb::list finals;

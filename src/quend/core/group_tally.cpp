@@ -31,11 +31,27 @@ std::vector<std::pair<std::size_t, std::size_t>> tallied(const BlockColumns& c) 
     return out;
 }
 
-// One stored value into a cell of a dense tally.
-template <Stat S, typename T>
+// What one stored value does to a cell of a dense tally. Blocks without a
+// NaN take the plain sum: the mean is then the scatter that detection is.
+enum class Op { count, sum_checked, sum };
+
+template <typename T>
+bool holds_nan(const T* data, std::size_t n) {
+    if constexpr (std::is_floating_point_v<T>) {
+        bool any = false;
+        for (std::size_t q = 0; q < n; ++q) any |= data[q] != data[q];  // vectorised
+        return any;
+    } else {
+        return false;
+    }
+}
+
+template <Op S, typename T>
 inline void put(DenseTally& t, std::size_t o, T v) {
-    if constexpr (S == Stat::detected) {
+    if constexpr (S == Op::count) {
         t.value[o] += v > T(0);  // NaN is not > 0
+    } else if constexpr (S == Op::sum) {
+        t.value[o] += static_cast<double>(v);
     } else {
         if (is_nan(v)) {
             ++t.missing[o];
@@ -46,7 +62,7 @@ inline void put(DenseTally& t, std::size_t o, T v) {
     }
 }
 
-template <Stat S, typename T>
+template <Op S, typename T>
 void dense_pass(DenseTally& t, const T* data, std::size_t n_rows, std::ptrdiff_t rs, std::ptrdiff_t cs,
                 const std::int64_t* codes, const BlockColumns& c) {
     const auto pairs = tallied(c);
@@ -69,7 +85,7 @@ void dense_pass(DenseTally& t, const T* data, std::size_t n_rows, std::ptrdiff_t
     }
 }
 
-template <Stat S, bool Identity, typename T, typename I, typename P>
+template <Op S, bool Identity, typename T, typename I, typename P>
 void rows_pass(DenseTally& t, const T* data, const I* indices, const P* indptr, std::size_t n_rows,
                const std::int64_t* codes, const std::int64_t* slot) {
     for (std::size_t i = 0; i < n_rows; ++i) {
@@ -86,7 +102,7 @@ void rows_pass(DenseTally& t, const T* data, const I* indices, const P* indptr, 
     }
 }
 
-template <Stat S, typename T, typename I, typename P>
+template <Op S, typename T, typename I, typename P>
 void compressed_pass(DenseTally& t, const T* data, const I* indices, const P* indptr, bool by_rows, std::size_t n_rows,
                      const std::int64_t* codes, const BlockColumns& c) {
     if (by_rows) {
@@ -102,35 +118,6 @@ void compressed_pass(DenseTally& t, const T* data, const I* indices, const P* in
             if (g >= 0) put<S>(t, static_cast<std::size_t>(g) * t.width + k, data[q]);
         }
     }
-}
-
-// Rows of each group together, ascending within the group (a stable
-// counting sort); rows with a negative code are left out.
-struct RowsByGroup {
-    std::vector<std::size_t> rows;
-    std::vector<std::int64_t> groups;  // present groups, ascending
-    std::vector<std::size_t> ends;     // end of each present group's rows
-};
-
-RowsByGroup rows_by_group(const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups) {
-    std::vector<std::size_t> start(n_groups + 1, 0);
-    for (std::size_t i = 0; i < n_rows; ++i)
-        if (codes[i] >= 0) {
-            if (static_cast<std::size_t>(codes[i]) >= n_groups) throw std::invalid_argument("group code out of range");
-            ++start[static_cast<std::size_t>(codes[i]) + 1];
-        }
-    RowsByGroup out;
-    for (std::size_t g = 0; g < n_groups; ++g) {
-        if (start[g + 1] > 0) {
-            out.groups.push_back(static_cast<std::int64_t>(g));
-            out.ends.push_back(start[g] + start[g + 1]);
-        }
-        start[g + 1] += start[g];
-    }
-    out.rows.resize(start[n_groups]);
-    for (std::size_t i = 0; i < n_rows; ++i)
-        if (codes[i] >= 0) out.rows[start[static_cast<std::size_t>(codes[i])]++] = i;
-    return out;
 }
 
 // One group's running tallies over all columns, emitted as sparse pairs in
@@ -163,16 +150,9 @@ public:
         if (mean_) missing_[k] += missing;
     }
 
+    // Pairs in the order they were first touched: no sum depends on it.
     void emit(std::int64_t group, SparseTally& out) {
         if (touched_.empty()) return;
-        // Few touched columns: sort them; many: scanning the marks is cheaper.
-        if (touched_.size() * 16 < mark_.size()) {
-            std::sort(touched_.begin(), touched_.end());
-        } else {
-            touched_.clear();
-            for (std::size_t k = 0; k < mark_.size(); ++k)
-                if (mark_[k]) touched_.push_back(static_cast<std::int32_t>(k));
-        }
         for (std::int32_t k : touched_) {
             out.cols.push_back(k);
             out.value.push_back(value_[k]);
@@ -211,8 +191,56 @@ void reserve(SparseTally& t, std::size_t max_pairs, std::size_t max_groups) {
     if (t.stat == Stat::mean) t.missing.reserve(max_pairs);
 }
 
-// `visit(row, add)` calls add(tallied column, value) for each value of a row;
-// rows hold at most `max_pairs` values in all.
+// The tallies of the groups present in a chunk as one dense table, when it
+// is no bigger than the chunk's values: filled in storage order, like the
+// result itself, then read out group by group.
+class PresentTable {
+public:
+    PresentTable(Stat stat, std::size_t n_present, std::size_t width)
+        : mean_(stat == Stat::mean),
+          width_(width),
+          value_(n_present * width, 0.0),
+          missing_(mean_ ? n_present * width : 0, 0.0) {}
+
+    // The sink of one group's row of the table.
+    struct Row {
+        PresentTable& t;
+        std::size_t base;
+        template <typename T>
+        void add(std::size_t k, T v) {
+            if (t.mean_) {
+                if (is_nan(v))
+                    t.missing_[base + k] += 1.0;
+                else
+                    t.value_[base + k] += static_cast<double>(v);
+            } else {
+                t.value_[base + k] += v > T(0);
+            }
+        }
+    };
+    Row row(std::size_t p) { return Row{*this, p * width_}; }
+
+    void emit(std::size_t p, std::int64_t group, SparseTally& out) const {
+        const std::size_t base = p * width_;
+        for (std::size_t k = 0; k < width_; ++k) {
+            const double m = mean_ ? missing_[base + k] : 0.0;
+            if (value_[base + k] == 0.0 && m == 0.0) continue;
+            out.cols.push_back(static_cast<std::int32_t>(k));
+            out.value.push_back(value_[base + k]);
+            if (mean_) out.missing.push_back(m);
+        }
+        out.groups.push_back(group);
+        out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
+    }
+
+private:
+    bool mean_;
+    std::size_t width_;
+    std::vector<double> value_, missing_;
+};
+
+// `visit(row, sink)` calls sink.add(tallied column, value) for each value of
+// a row; rows hold at most `max_pairs` values in all.
 template <typename Visit>
 SparseTally build_partial(Stat stat, std::size_t width, std::size_t n_rows, const std::int64_t* codes,
                           std::size_t n_groups, std::size_t max_pairs, Visit&& visit) {
@@ -221,13 +249,48 @@ SparseTally build_partial(Stat stat, std::size_t width, std::size_t n_rows, cons
     SparseTally out;
     out.stat = stat;
     out.width = width;
-    const RowsByGroup by = rows_by_group(codes, n_rows, n_groups);
-    reserve(out, std::min(max_pairs, by.groups.size() * width), by.groups.size());
+    // Present groups, ascending, and each one's place among them.
+    std::vector<std::int64_t> local(n_groups, -1), present;
+    for (std::size_t i = 0; i < n_rows; ++i) {
+        const std::int64_t g = codes[i];
+        if (g < 0) continue;
+        if (static_cast<std::size_t>(g) >= n_groups) throw std::invalid_argument("group code out of range");
+        if (local[static_cast<std::size_t>(g)] < 0) {
+            local[static_cast<std::size_t>(g)] = 0;
+            present.push_back(g);
+        }
+    }
+    std::sort(present.begin(), present.end());
+    for (std::size_t p = 0; p < present.size(); ++p)
+        local[static_cast<std::size_t>(present[p])] = static_cast<std::int64_t>(p);
+    reserve(out, std::min(max_pairs, present.size() * width), present.size());
+
+    if (present.size() * width <= 2 * max_pairs) {
+        PresentTable table(stat, present.size(), width);
+        for (std::size_t i = 0; i < n_rows; ++i) {
+            if (codes[i] < 0) continue;
+            auto sink = table.row(static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]));
+            visit(i, sink);
+        }
+        for (std::size_t p = 0; p < present.size(); ++p) table.emit(p, present[p], out);
+        return out;
+    }
+
+    // Otherwise group after group, each one's row of tallies kept hot.
+    std::vector<std::size_t> start(present.size() + 1, 0);
+    for (std::size_t i = 0; i < n_rows; ++i)
+        if (codes[i] >= 0) ++start[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) + 1];
+    for (std::size_t p = 0; p < present.size(); ++p) start[p + 1] += start[p];
+    std::vector<std::size_t> rows(start[present.size()]);
+    {
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (std::size_t i = 0; i < n_rows; ++i)
+            if (codes[i] >= 0) rows[next[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])])]++] = i;
+    }
     GroupRow acc(stat, width);
-    std::size_t r = 0;
-    for (std::size_t p = 0; p < by.groups.size(); ++p) {
-        for (; r < by.ends[p]; ++r) visit(by.rows[r], acc);
-        acc.emit(by.groups[p], out);
+    for (std::size_t p = 0; p < present.size(); ++p) {
+        for (std::size_t r = start[p]; r < start[p + 1]; ++r) visit(rows[r], acc);
+        acc.emit(present[p], out);
     }
     return out;
 }
@@ -273,18 +336,22 @@ template <typename T>
 void add_dense(DenseTally& into, const T* data, std::size_t n_rows, std::ptrdiff_t row_stride,
                std::ptrdiff_t col_stride, const std::int64_t* codes, const BlockColumns& cols) {
     if (into.stat == Stat::mean)
-        dense_pass<Stat::mean>(into, data, n_rows, row_stride, col_stride, codes, cols);
+        dense_pass<Op::sum_checked>(into, data, n_rows, row_stride, col_stride, codes, cols);
     else
-        dense_pass<Stat::detected>(into, data, n_rows, row_stride, col_stride, codes, cols);
+        dense_pass<Op::count>(into, data, n_rows, row_stride, col_stride, codes, cols);
 }
 
 template <typename T, typename I, typename P>
 void add_compressed(DenseTally& into, const T* data, const I* indices, const P* indptr, bool by_rows,
                     std::size_t n_rows, const std::int64_t* codes, const BlockColumns& cols) {
-    if (into.stat == Stat::mean)
-        compressed_pass<Stat::mean>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
+    const std::size_t n_slices = by_rows ? n_rows : cols.n_block_cols;
+    const P lo = indptr[0], hi = indptr[n_slices];
+    if (into.stat == Stat::detected)
+        compressed_pass<Op::count>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
+    else if (holds_nan(data + lo, static_cast<std::size_t>(hi - lo)))
+        compressed_pass<Op::sum_checked>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
     else
-        compressed_pass<Stat::detected>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
+        compressed_pass<Op::sum>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
 }
 
 PartialView SparseTally::view() const {
@@ -303,10 +370,10 @@ SparseTally partial_compressed(Stat stat, std::size_t width, const T* data, cons
                                std::size_t n_rows, const std::int64_t* codes, std::size_t n_groups,
                                const BlockColumns& cols) {
     const std::size_t nnz = n_rows ? static_cast<std::size_t>(indptr[n_rows] - indptr[0]) : 0;
-    return build_partial(stat, width, n_rows, codes, n_groups, nnz, [&](std::size_t i, GroupRow& acc) {
+    return build_partial(stat, width, n_rows, codes, n_groups, nnz, [&](std::size_t i, auto& sink) {
         for (P q = indptr[i]; q < indptr[i + 1]; ++q) {
             const std::int64_t k = cols.identity ? static_cast<std::int64_t>(indices[q]) : cols.slot[indices[q]];
-            if (k >= 0) acc.add(static_cast<std::size_t>(k), data[q]);
+            if (k >= 0) sink.add(static_cast<std::size_t>(k), data[q]);
         }
     });
 }
@@ -316,12 +383,10 @@ SparseTally partial_dense(Stat stat, std::size_t width, const T* data, std::size
                           std::ptrdiff_t col_stride, const std::int64_t* codes, std::size_t n_groups,
                           const BlockColumns& cols) {
     const auto pairs = tallied(cols);
-    return build_partial(stat, width, n_rows, codes, n_groups, n_rows * pairs.size(),
-                         [&](std::size_t i, GroupRow& acc) {
-                             const T* row = data + static_cast<std::ptrdiff_t>(i) * row_stride;
-                             for (const auto& [j, k] : pairs)
-                                 acc.add(k, row[static_cast<std::ptrdiff_t>(j) * col_stride]);
-                         });
+    return build_partial(stat, width, n_rows, codes, n_groups, n_rows * pairs.size(), [&](std::size_t i, auto& sink) {
+        const T* row = data + static_cast<std::ptrdiff_t>(i) * row_stride;
+        for (const auto& [j, k] : pairs) sink.add(k, row[static_cast<std::ptrdiff_t>(j) * col_stride]);
+    });
 }
 
 SparseTally merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts) {

@@ -73,7 +73,7 @@ void add_compressed(DenseTally& into, const T* data, const I* indices, const P* 
                     std::size_t n_rows, const std::int64_t* codes, const BlockColumns& cols);
 
 // Read-only view of a partial: present groups ascending, pairs per group in
-// ascending column order. `missing` is null for Stat::detected.
+// no particular column order. `missing` is null for Stat::detected.
 struct PartialView {
     std::size_t n_present = 0;
     const std::int64_t* groups = nullptr;

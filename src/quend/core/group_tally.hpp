@@ -10,7 +10,7 @@
 // - SparseTally: the partial of one chunk, groups x columns in compressed
 //   rows holding only the (group, column) pairs the chunk touches, so its
 //   size is bounded by the chunk's stored values whatever the group count.
-//   Partials add up exactly (`merge`), are cut by group ranges without a copy
+//   Partials add up (`merge`; counts exactly), are cut by group ranges without a copy
 //   (the groups ascend), and land in a slice of the result (`add_partial`).
 // Group sizes are counted once, from the codes, by the caller.
 #include <cstddef>

@@ -128,3 +128,22 @@ def test_first_cell_condition_labels_a_mixed_sample():
     obs = pd.DataFrame({"sample": ["s2", "s1", "s1", "s2"], "condition": ["B", "A", "B", "A"]}, index=list("abcd"))
     a = ad.AnnData(X=np.ones((4, 2), dtype=np.float32), obs=obs, var=pd.DataFrame(index=["x", "y"]))
     assert deg.get_gene_expression_mean(a)["Group"].tolist() == ["A", "B"]
+
+
+def test_condition_column_with_many_groups_and_a_partial_map(monkeypatch):
+    # One lookup per group: labels the map lacks stay as they are, as a replace would leave them.
+    n = 6000
+    samples = np.array([f"s{k:05d}" for k in range(n)])
+    obs = pd.DataFrame({"sample": samples[::-1], "condition": np.where(np.arange(n) % 3, "ctl", "trt")[::-1]})
+    a = ad.AnnData(X=sp.csr_matrix(np.ones((n, 1), np.float32)), obs=obs, var=pd.DataFrame(index=["g"]))
+    got = deg.get_gene_expression_mean(a, nz_pct=False)
+    assert got["Group"].tolist() == np.where(np.arange(n) % 3, "ctl", "trt").tolist()
+    monkeypatch.setattr(deg, "get_sample_to_group_map", lambda s, c: {"s00001": 7})
+    assert deg.get_gene_expression_mean(a, nz_pct=False)["Group"].tolist()[:3] == ["s00000", 7, "s00002"]
+
+
+def test_filter_removing_every_gene_warns_and_prints_nothing(adata, capsys):
+    with pytest.warns(UserWarning, match="min_nz_pct"):
+        got = deg.get_gene_expression_mean(adata, min_nz_pct=1.01)
+    assert got.columns.tolist() == ["Group"]
+    assert capsys.readouterr().out == ""

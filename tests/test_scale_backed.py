@@ -92,3 +92,36 @@ def test_unsupported_x_type_is_named(scale_adata):
     a = types.SimpleNamespace(obs=scale_adata.obs, var=scale_adata.var, X=LazyMatrix())
     with pytest.raises(TypeError, match=r"LazyMatrix.*numpy array.*dask array"):
         tolvar.get_gene_expression(a)
+
+
+@pytest.mark.parametrize("value, error", [(2**70, ValueError), (0, ValueError), ("32M", TypeError), (1.5, TypeError)])
+def test_block_bytes_checked_when_set(value, error):
+    with pytest.raises(error, match="block_bytes"):
+        orvalen.settings.block_bytes = value
+    assert orvalen.settings.block_bytes == 32 * 2**20
+
+
+@pytest.mark.parametrize("lie", ["wide_shape", "indptr_jump"])
+def test_lying_backed_file_raises_before_reading(tmp_path, scale_adata, small_blocks, lie):
+    path = tmp_path / "lie.h5ad"
+    scale_adata.write_h5ad(path)
+    with h5py.File(path, "r+") as f:
+        if lie == "wide_shape":
+            f["X"].attrs["shape"] = (97, 14)
+        else:
+            f["X/indptr"][50] = 2**31 - 1
+    backed = ad.read_h5ad(path, backed="r")
+    match = "14 columns but var has 11 genes" if lie == "wide_shape" else "malformed sparse X: indptr"
+    with pytest.raises(ValueError, match=match):
+        tolvar.get_gene_expression(backed)
+
+
+def test_progress_bar_only_when_asked(tmp_path, scale_adata, small_blocks, monkeypatch, capsys):
+    path = tmp_path / "p.h5ad"
+    scale_adata.write_h5ad(path)
+    backed = ad.read_h5ad(path, backed="r")
+    tolvar.get_gene_expression(backed)
+    assert capsys.readouterr().out == ""
+    monkeypatch.setattr(orvalen.settings, "progress", True)
+    tolvar.get_gene_expression(backed)
+    assert "100%" in capsys.readouterr().out

@@ -33,10 +33,40 @@ class Settings:
     block_bytes : int
         Bytes of stored values read at a time from a backed ``X``
         (``anndata.read_h5ad(path, backed="r")``). Peak memory of the
-        per-group statistics grows with it; the default is 32 MiB.
+        per-group statistics grows with it; the default is 32 MiB. Checked
+        when set: a whole number from 1 to 2**48.
+    progress : bool
+        Show a progress bar on long reads of ``X``: Dask's (``distributed``'s
+        under a Client, ``dask.diagnostics.ProgressBar`` without one) for a
+        Dask ``X``, a text bar (tqdm when installed) for a backed one. Off by
+        default.
     """
 
-    block_bytes = 32 * 2**20
+    _MAX_BLOCK_BYTES = 2**48
+
+    def __init__(self):
+        self._block_bytes = 32 * 2**20
+        self.progress = False
+
+    @property
+    def block_bytes(self):
+        return self._block_bytes
+
+    @block_bytes.setter
+    def block_bytes(self, value):
+        import operator
+
+        try:
+            if isinstance(value, bool):
+                raise TypeError
+            n = operator.index(value)
+        except TypeError:
+            raise TypeError(
+                f"orvalen.settings.block_bytes must be a whole number of bytes, not {type(value).__name__}"
+            ) from None
+        if not 1 <= n <= self._MAX_BLOCK_BYTES:
+            raise ValueError(f"orvalen.settings.block_bytes must be from 1 to 2**48 bytes, not {n}")
+        self._block_bytes = n
 
 
 settings = Settings()

@@ -7,12 +7,20 @@ importable on every worker, which forward to the kernels.
 from . import tolvar as _tolvar
 
 
-def chunk_tallies(chunk, codes, r0, r1, n_groups, cols, n_matrix_cols, c0, count_sizes, with_sums):
-    return _tolvar._chunk_tallies(chunk, codes, r0, r1, n_groups, cols, n_matrix_cols, c0, count_sizes, with_sums)
+def chunk_partials(chunk, codes, i, j, r0, r1, c0, width, slot, all_cols, n_tallied, stat, starts):
+    return _tolvar._chunk_partials(chunk, codes, i, j, r0, r1, c0, width, slot, all_cols, n_tallied, stat, starts)
 
 
-def merge_tallies(parts):
-    return _tolvar._merge_tallies(parts)
+def merge_partials(pieces, n_tallied, stat):
+    return _tolvar._merge_partials(pieces, n_tallied, stat)
+
+
+def finish_partials(pieces, g0, sizes, n_tallied, stat, narrow):
+    return _tolvar._finish_partials(pieces, g0, sizes, n_tallied, stat, narrow)
+
+
+def stored_values(block):
+    return block.nnz if hasattr(block, "nnz") else block.size
 
 
 def project_rows(block, model):

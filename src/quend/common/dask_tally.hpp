@@ -1,10 +1,16 @@
 #pragma once
-// Tallies of a dask.array X (numpy or scipy sparse chunks, any chunking along
-// cells and genes): one task per chunk runs the kernel and returns a partial
-// tally, partials are added in a tree of tasks, and the graph is computed on
-// the active scheduler (a user's distributed.Client included). X and its
-// chunks never travel to the caller; only the groups x genes result does.
-// The task bodies are the private functions below, reached on workers through
+// Per-group statistics of a dask.array X (numpy or scipy sparse chunks, any
+// chunking along cells and genes), computed on the active scheduler (a
+// user's distributed.Client included).
+//
+// Each chunk task returns the chunk's sparse partial (core/group_tally.hpp),
+// already cut into the result's blocks of groups, so that what a task holds
+// is bounded by the chunk's stored values whatever the number of groups.
+// Each block of groups is then reduced on its own: partials merged in a tree
+// whose task inputs are bounded by bytes, then added into that block's slice
+// of the result and finished there. Only the finished slices come back to
+// the caller, who stacks them; X and its chunks never travel. The task
+// bodies are the private functions below, reached on workers through
 // orvalen._dask (compiled functions do not pickle).
 #include "common/nb.hpp"
 
@@ -14,17 +20,24 @@ namespace quend::glue {
 
 namespace nb = nanobind;
 
-MatrixTallies tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, bool with_sums);
+GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
 
-// Partial tally of one chunk holding rows [r0, r1) and matrix columns
-// [c0, c0 + chunk width): (group_size, positive, sum, missing) numpy arrays,
-// sum and missing None without sums. `cols` is the int64 array of selected
-// columns or None for all of them.
-nb::object chunk_tallies(nb::handle chunk, nb::handle codes, std::size_t r0, std::size_t r1, std::size_t n_groups,
-                         nb::handle cols, std::size_t n_matrix_cols, std::size_t c0, bool count_sizes, bool with_sums);
+// The partial of chunk (i, j), holding rows [r0, r1) and matrix columns
+// [c0, c0 + width), cut at the group bounds `starts` (ascending, first 0):
+// a tuple of one piece per block, None where the chunk has no value there.
+// A piece is (groups, ptr, cols, value, missing) numpy arrays.
+nb::object chunk_partials(nb::handle chunk, nb::handle codes, std::size_t i, std::size_t j, std::size_t r0,
+                          std::size_t r1, std::size_t c0, std::size_t width, nb::handle slot, bool all_cols,
+                          std::size_t n_tallied, int stat, nb::handle starts);
 
-// Sum of partial tallies.
-nb::object merge_tallies(nb::handle parts);
+// Sum of pieces (None entries skipped): one piece, or None.
+nb::object merge_partials(nb::handle pieces, std::size_t n_tallied, int stat);
+
+// Pieces of groups [g0, g0 + len(sizes)) added into that slice of the
+// result and finished: a float64 array (float32 when `narrow`), groups x
+// tallied columns.
+nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes, std::size_t n_tallied, int stat,
+                           bool narrow);
 
 // The private bindings above, added to a module.
 void def_dask_tasks(nb::module_& m);

@@ -1,54 +1,69 @@
 #pragma once
-// Per-group tallies read straight from AnnData.X. In memory: dense numpy of
-// any numeric dtype, scipy CSR/CSC in place. Backed files are streamed in
-// blocks of rows (backed_tally), Dask arrays reduced chunk by chunk on the
-// active scheduler (dask_tally). Every compressed block is bounds-checked
-// before the kernel reads it.
+// Per-group statistics read straight from AnnData.X, whatever X is: dense
+// numpy of any numeric dtype or scipy CSR/CSC read in place, a backed file
+// streamed in blocks (backed_tally), a Dask array reduced on the active
+// scheduler (dask_tally). Each in-memory block is described once (Block) and
+// bounds-checked before a kernel reads it; kernels run without the GIL.
 #include "common/nb.hpp"
 
+#include <cstdint>
+#include <vector>
+
 #include "common/label_codes.hpp"
-#include "core/group_expression.hpp"
+#include "core/group_tally.hpp"
 
 namespace quend::glue {
 
 namespace nb = nanobind;
 
-struct MatrixTallies {
-    GroupTallies tallies;
-    bool float32 = false;  // X holds float32 values
+// The finished table: float64, except the mean of float32 values, which is
+// rounded once to float32 (as a groupby mean of float32 columns gives).
+struct GroupTable {
+    nb::object values;  // groups x output columns
 };
 
-MatrixTallies tally_matrix(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, bool with_sums);
+GroupTable group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
 
-// One in-memory block (numpy-like or scipy sparse) of `n_rows` rows whose
-// groups are `codes`. `regroup`: CSR rows are copied group after group first
-// (worth it for streamed blocks, which are small).
-MatrixTallies tally_block(nb::handle X, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
-                          const ColumnSelection& sel, bool with_sums, bool regroup);
+// One in-memory block: dense (any strides) or compressed, element types the
+// kernels read. `owners` keep the buffers alive.
+struct Block {
+    enum Form { dense, csr, csc } form = dense;
+    std::size_t n_rows = 0, n_cols = 0;
+    nb::object owners;
+    nb::ndarray<nb::ro, nb::device::cpu> data, indices, indptr;
+};
 
-// A numpy-like block added into the running result `into`.
-void add_dense_block(GroupTallies& into, nb::handle block, const std::int64_t* codes, std::size_t n_rows,
-                     const ColumnSelection& sel);
+// A numpy-like block or scipy sparse matrix/array. ValueError for a
+// malformed compressed layout; stored duplicates are summed on a copy.
+Block read_block(nb::handle X);
+// Compressed arrays of a CSR (`by_rows`) or CSC block, checked the same way.
+Block compressed_block(nb::object data, nb::object indices, nb::object indptr, bool by_rows, std::size_t n_rows,
+                       std::size_t n_cols);
 
-// Compressed arrays of a CSR (`by_rows`) or CSC block; ValueError when the
-// layout is malformed; duplicates summed on a copy.
-GroupTallies tally_compressed_arrays(nb::object data, nb::object indices, nb::object indptr, bool by_rows,
-                                     std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
-                                     std::size_t n_groups, const ColumnSelection& sel, bool with_sums, bool regroup);
+// The result table being filled: numpy.zeros, so untouched pages cost nothing.
+struct ResultTable {
+    nb::object value, missing;
+    DenseTally tally;
+};
+ResultTable zero_table(Stat stat, std::size_t n_groups, std::size_t width);
 
-// The same, added into `into` (a running result of the same groups, output
-// columns and sums) instead of a fresh result per block.
-void add_compressed_arrays(GroupTallies& into, nb::object data, nb::object indices, nb::object indptr, bool by_rows,
-                           std::size_t n_rows, std::size_t n_cols, const std::int64_t* codes,
-                           const ColumnSelection& sel, bool regroup);
+// Adds a block of rows `codes` (CSC blocks: of columns) into `into`.
+void add_block(DenseTally& into, const Block& b, const std::int64_t* codes, const BlockColumns& cols);
 
-// A block holding matrix columns [c0, c0 + width): tallies of the output
-// columns of `sel` (over all `sel.n_matrix_cols` columns) that fall inside it,
-// at their places in the full output. Group sizes are kept only when
-// `count_sizes`, so that adding the windows of one row range counts each cell
-// once.
-GroupTallies tally_window(nb::handle block, const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups,
-                          const ColumnSelection& sel, std::size_t c0, std::size_t width, bool count_sizes,
-                          bool with_sums);
+// The sparse partial of a block (CSC is turned into CSR first).
+SparseTally partial_of(const Block& b, Stat stat, std::size_t width, const std::int64_t* codes, std::size_t n_groups,
+                       const BlockColumns& cols);
+
+// Finishes the table in place and returns its values (rounded to float32
+// when `narrow`) with the plan's output columns (repeats copied).
+nb::object finish_table(ResultTable& t, const std::vector<std::int64_t>& group_size, const ColumnPlan& plan,
+                        bool narrow);
+
+// Cells per group (unlabelled cells left out).
+std::vector<std::int64_t> group_sizes(const LabelCodes& groups);
+
+// ValueError unless X has `expected` rows (cells of obs) / columns (genes of var).
+void check_rows(std::size_t n_rows, std::size_t expected);
+void check_cols(std::size_t n_cols, std::size_t expected);
 
 }  // namespace quend::glue

@@ -66,8 +66,8 @@ nb::dict sample_to_group_dict(nb::handle samples, nb::handle conditions) {
     // Element objects of the arrays (numpy scalars), as indexing yields them.
     nb::object keys = elements_at(samples, first);
     nb::object values = elements_at(conditions, first);
-    for (std::size_t j = 0; j < k; ++j) result[keys[nb::int_(j)]] = values[nb::int_(j)];
-    return result;
+    // Filled at C speed: iterating an array yields the same scalars as indexing it.
+    return nb::cast<nb::dict>(builtin("dict")(builtin("zip")(keys, values)));
 }
 
 nb::object sample_to_group_map(nb::handle samples, nb::handle conditions) {

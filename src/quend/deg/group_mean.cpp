@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/adata_fields.hpp"
+#include "common/arrays.hpp"
 #include "common/pyglue.hpp"
 #include "common/binding.hpp"
 #include "deg/group_mean_doc.hpp"
@@ -12,10 +13,22 @@ namespace quend::deg {
 
 namespace {
 
-// `Group` first, holding each row's condition through the sample map.
+// `Group` first: each row's condition, looked up once per group in the
+// sample map (labels it lacks stay as they are).
 void insert_condition(nb::object& table, const nb::list& rows, const nb::object& sg_map) {
-    nb::object labels = quend::glue::ns("pd").attr("Series")(nb::list(rows));
-    table.attr("insert")(0, "Group", labels.attr("replace")(sg_map).attr("to_numpy")());
+    nb::list conditions;
+    const bool is_dict = PyDict_Check(sg_map.ptr());
+    for (nb::handle label : rows) {
+        if (is_dict) {
+            PyObject* v = PyDict_GetItemWithError(sg_map.ptr(), label.ptr());  // borrowed
+            if (!v && PyErr_Occurred()) throw nb::python_error();
+            conditions.append(v ? nb::borrow(v) : nb::borrow(label));
+        } else {
+            conditions.append(quend::glue::contains(sg_map, label) ? nb::object(sg_map[label]) : nb::borrow(label));
+        }
+    }
+    nb::object column = quend::glue::ns("pd").attr("Series")(conditions);
+    table.attr("insert")(0, "Group", column.attr("to_numpy")());
 }
 
 }  // namespace
@@ -40,8 +53,9 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     const bool detection = quend::glue::truthy(nz_pct);
 
     if (!detection) {
-        MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, true);
-        nb::object values = numpy_matrix(t.tallies.mean(), t.tallies.n_groups, t.tallies.n_cols, t.float32);
+        GroupTable t = group_table(adata.attr("X"), groups, sel, Stat::mean);
+        nb::object values = t.values;
+        t.values = nb::none();
         nb::object columns = var_names;
         if (subset) columns = var_names.attr("take")(numpy_int_vector(sel.cols));
         nb::object index = pd.attr("Index")(groups.labels, nb::arg("name") = "Group");
@@ -51,17 +65,16 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     }
 
     const double threshold = nb::cast<double>(nb::float_(min_nz_pct));
-    MatrixTallies t = tally_matrix(adata.attr("X"), groups, sel, false);
-    const std::vector<double> frac = t.tallies.positive_fraction();
-    const std::size_t n_rows = t.tallies.n_groups, n_genes = t.tallies.n_cols;
+    GroupTable t = group_table(adata.attr("X"), groups, sel, Stat::detected);
     nb::object columns = var_names;
     if (subset) columns = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : genes;
-    nb::object table = pd.attr("DataFrame")(numpy_matrix(frac, n_rows, n_genes, false),
-                                            nb::arg("index") = groups.labels, nb::arg("columns") = columns);
+    nb::object table = pd.attr("DataFrame")(t.values, nb::arg("index") = groups.labels, nb::arg("columns") = columns);
     insert_condition(table, groups.labels, sg_map);
 
     // Keep genes detected in at least `min_nz_pct` of cells in some condition
     // (condition means of the sample fractions, as a groupby would give).
+    const auto frac = nb::cast<ConstMat<double>>(t.values);
+    const std::size_t n_rows = frac.shape(0), n_genes = frac.shape(1);
     LabelCodes conds = sorted_label_codes(table["Group"]);
     const std::size_t n_conds = conds.n_labels();
     const std::vector<double> means = kahan_group_mean(frac.data(), n_rows, n_genes, conds.data, n_conds);
@@ -79,6 +92,13 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
         if (any && best >= threshold) keep.append(j + 1);
     }
     if (nb::len(keep) == n_genes + 1) return table;
+    if (nb::len(keep) == 1 && n_genes > 0)
+        nb::module_::import_("warnings")
+            .attr("warn")(
+                "get_gene_expression_mean: no gene is detected in at least min_nz_pct = " + to_str(min_nz_pct) +
+                    " of the cells of any condition, so the result holds only the Group column; "
+                    "lower min_nz_pct or pass nz_pct=False for mean expression",
+                builtin("UserWarning"), nb::arg("stacklevel") = 1);
     return table.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), keep)];
 }
 

@@ -5,6 +5,12 @@ namespace quend::deg::doc {
 inline constexpr const char* get_gene_expression_mean =
     R"doc(Condense a cells-by-genes AnnData into one row per sample (or other obs group).
 
+With the defaults (nz_pct=True, min_nz_pct=0.2) the values are detection
+fractions, the share of each row's cells with a value above 0, and genes
+detected in fewer than 20 % of the cells of every condition are dropped (a
+UserWarning says so when no gene is left). nz_pct=False gives the mean
+expression of every gene instead.
+
 Parameters
 ----------
 adata : anndata.AnnData

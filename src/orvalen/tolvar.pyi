@@ -134,16 +134,20 @@ def show_anndata_tree(
 
 show_tree = show_anndata_tree
 
-def _chunk_tallies(
-    chunk: Any,
-    codes: numpy.ndarray,
+def _chunk_partials(
+    chunk: object,
+    codes: object,
+    i: int,
+    j: int,
     r0: int,
     r1: int,
-    n_groups: int,
-    cols: numpy.ndarray | None,
-    n_matrix_cols: int,
     c0: int,
-    count_sizes: bool,
-    with_sums: bool,
-) -> tuple: ...
-def _merge_tallies(parts: Any) -> tuple: ...
+    width: int,
+    slot: object,
+    all_cols: bool,
+    n_tallied: int,
+    stat: int,
+    starts: object,
+) -> object: ...
+def _merge_partials(pieces: object, n_tallied: int, stat: int) -> object: ...
+def _finish_partials(pieces: object, g0: int, sizes: object, n_tallied: int, stat: int, narrow: bool) -> object: ...

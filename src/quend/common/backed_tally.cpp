@@ -14,8 +14,6 @@ namespace quend::glue {
 
 namespace {
 
-using Int64Vector = nb::ndarray<const std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-
 void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnPlan& plan,
                   DenseTally& into) {
     const std::size_t item = nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
@@ -45,7 +43,7 @@ public:
         const std::size_t n = p1 - p0;
         if (n > cap_ || !buf_.is_valid()) {
             cap_ = std::max(n, cap_);
-            buf_ = nb::module_::import_("numpy").attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
+            buf_ = numpy().attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
         }
         if (n > 0)
             ds_.attr("read_direct")(buf_, nb::arg("source_sel") = py_slice(p0, p1),
@@ -64,7 +62,7 @@ private:
 // block budget; a slice larger than the budget is a block of its own.
 void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_rows, std::size_t n_cols,
                        const ColumnPlan& plan, DenseTally& into) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = numpy();
     nb::object g = X.attr("group");
     // `format` from anndata 0.11 on, `format_str` before.
     nb::object format = nb::getattr(X, "format", nb::none());
@@ -75,7 +73,7 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
     const bool narrow_ptr = indices.attr("dtype").equal(np.attr("dtype")("int32"));
     nb::object indptr = np.attr("asarray")(g["indptr"][nb::slice(nb::none(), nb::none(), nb::none())],
                                            nb::arg("dtype") = np.attr("int64"));
-    auto ip = nb::cast<Int64Vector>(indptr);
+    auto ip = nb::cast<ConstVec<std::int64_t>>(indptr);
     const std::size_t n_major = by_rows ? n_rows : n_cols;
     const std::size_t nnz = nb::cast<std::size_t>(nb::cast<nb::tuple>(data.attr("shape"))[0]);
     if (ip.shape(0) != n_major + 1 || ip(0) != 0 || static_cast<std::size_t>(ip(n_major)) != nnz)

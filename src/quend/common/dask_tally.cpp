@@ -118,7 +118,7 @@ std::size_t merge_bytes(const nb::object& client) {
 nb::object assemble(const nb::list& finals, const nb::object& client, const std::vector<std::int64_t>& starts,
                     std::size_t n_groups, std::size_t width, bool narrow) {
     nb::object dask = nb::module_::import_("dask");
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = numpy();
     const bool progress = truthy(nb::module_::import_("orvalen").attr("settings").attr("progress"));
     if (!client.is_none()) {
         nb::object distributed = nb::module_::import_("distributed");

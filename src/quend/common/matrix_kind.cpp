@@ -26,7 +26,7 @@ bool instance_of_loaded(nb::handle X, const char* module, const char* attr) {
 
 MatrixKind matrix_kind(nb::handle X) {
     if (X.is_none()) return MatrixKind::missing;
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = numpy();
     if (is_instance(X, np.attr("ndarray")) || PyList_Check(X.ptr()) || PyTuple_Check(X.ptr()))
         return MatrixKind::in_memory;
     if (nb::cast<bool>(nb::module_::import_("scipy.sparse").attr("issparse")(X))) return MatrixKind::in_memory;

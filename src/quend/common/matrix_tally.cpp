@@ -48,7 +48,7 @@ void dispatch_compressed(const Block& b, F&& f) {
 // Element types the kernels read directly; anything else (float16, object,
 // non-native byte order) is converted once.
 nb::object native_numeric(nb::object arr, bool sparse_index) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = numpy();
     arr = np.attr("asarray")(arr);
     nb::object dt = arr.attr("dtype");
     const bool native = nb::cast<bool>(dt.attr("isnative"));
@@ -96,7 +96,7 @@ void check_cols(std::size_t n_cols, std::size_t expected) {
 
 Block compressed_block(nb::object data, nb::object indices, nb::object indptr, bool by_rows, std::size_t n_rows,
                        std::size_t n_cols) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = numpy();
     data = native_numeric(data, false);
     indices = native_numeric(indices, true);
     indptr = native_numeric(indptr, true);
@@ -143,7 +143,7 @@ Block read_block(nb::handle X_in) {
         return compressed_block(X.attr("data"), X.attr("indices"), X.attr("indptr"), fmt == "csr",
                                 nb::cast<std::size_t>(shape[0]), nb::cast<std::size_t>(shape[1]));
     }
-    nb::object arr = nb::module_::import_("numpy").attr("asarray")(X);
+    nb::object arr = numpy().attr("asarray")(X);
     if (nb::cast<int>(arr.attr("ndim")) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
     arr = native_numeric(arr, false);
     Block b;
@@ -155,7 +155,7 @@ Block read_block(nb::handle X_in) {
 }
 
 ResultTable zero_table(Stat stat, std::size_t n_groups, std::size_t width) {
-    nb::object np = nb::module_::import_("numpy");
+    nb::object np = numpy();
     ResultTable t;
     t.value = np.attr("zeros")(nb::make_tuple(n_groups, width), nb::arg("dtype") = "float64");
     t.tally.stat = stat;

@@ -49,6 +49,7 @@ def adata():
     return make_adata()
 
 
+@pytest.mark.filterwarnings("ignore:get_gene_expression_mean. no gene is detected:UserWarning")
 @pytest.mark.parametrize("form", list(matrix_forms(make_adata().X)))
 def test_fractions_and_means_match_dense_rendering(adata, form):
     a = adata.copy()
@@ -68,6 +69,7 @@ def test_fractions_and_means_match_dense_rendering(adata, form):
     pd.testing.assert_frame_equal(got, ref_expression_mean(a, genes[::-1], nz_pct=False), rtol=tol, check_exact=False)
 
 
+@pytest.mark.filterwarnings("ignore:get_gene_expression_mean. no gene is detected:UserWarning")
 def test_detection_threshold_is_inclusive_and_exact():
     # 5 cells per sample; g_edge is detected in 1 of 5 cells (0.2) in every
     # ctl sample, g_low in 1 of 10 cells overall, g_ctl in 3 of 5 of ctl only.
@@ -134,7 +136,10 @@ def test_condition_column_with_many_groups_and_a_partial_map(monkeypatch):
     # One lookup per group: labels the map lacks stay as they are, as a replace would leave them.
     n = 6000
     samples = np.array([f"s{k:05d}" for k in range(n)])
-    obs = pd.DataFrame({"sample": samples[::-1], "condition": np.where(np.arange(n) % 3, "ctl", "trt")[::-1]})
+    obs = pd.DataFrame(
+        {"sample": samples[::-1], "condition": np.where(np.arange(n) % 3, "ctl", "trt")[::-1]},
+        index=[f"c{k}" for k in range(n)],
+    )
     a = ad.AnnData(X=sp.csr_matrix(np.ones((n, 1), np.float32)), obs=obs, var=pd.DataFrame(index=["g"]))
     got = deg.get_gene_expression_mean(a, nz_pct=False)
     assert got["Group"].tolist() == np.where(np.arange(n) % 3, "ctl", "trt").tolist()

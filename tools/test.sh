@@ -85,7 +85,7 @@ kernel_tests() {
   quietly "$log" "$what: configuring" "$cmake" -S tests/core -B "$dir" -G Ninja \
     -DCMAKE_MAKE_PROGRAM="$ninja" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" "$@" || return 1
   quietly "$log" "$what: building" "$cmake" --build "$dir" -j 2 || return 1
-  quietly "$log" "$what: ctest" "$ctest" --test-dir "$dir" --output-on-failure -j 2 || return 1
+  quietly "$log" "$what: ctest" "$ctest" --test-dir "$dir" --output-on-failure --no-tests=error -j 2 || return 1
   grep -E 'tests passed' "$log" | tail -n 1 | sed 's/^/   /'
 }
 kernel_tests "C++ kernel tests" build/core-tests -DCMAKE_BUILD_TYPE=Release

@@ -13,6 +13,10 @@ export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 # pins the machine's pip configuration names: PyPI's metadata tells pip the
 # newest releases each interpreter supports.
 export PIP_CONFIG_FILE=/dev/null PIP_FIND_LINKS= PIP_CONSTRAINT=
+# The venvs are installed without bytecode (see make_venv): Python writes it
+# for the modules it imports, once, instead of compiling them again in every
+# process of every run.
+unset PYTHONDONTWRITEBYTECODE
 
 # Each step line carries the time since the command started.
 step() { printf '== [%02d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }

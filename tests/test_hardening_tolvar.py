@@ -74,7 +74,7 @@ def test_labels_that_change_their_list_while_hashed():
 
 
 @pytest.mark.parametrize(
-    "missing", [np.float32("nan"), np.float16("nan"), np.datetime64("NaT"), pd.NaT, pd.NA], ids=repr
+    "missing", [np.float32("nan"), np.float16("nan"), np.datetime64("NaT", "ns"), pd.NaT, pd.NA], ids=repr
 )
 def test_missing_labels_of_any_kind_are_left_out(missing):
     labels = np.array([missing, missing, "p1"], dtype=object)

@@ -6,8 +6,6 @@ The three extension modules are imported on demand, on the first
     from orvalen import deg, tolvar, ingrath
 """
 
-import importlib as _importlib
-
 __version__ = "0.1.0"
 __all__ = ["deg", "ingrath", "tolvar", "settings"]
 _SUBMODULES = ("deg", "ingrath", "tolvar")
@@ -17,7 +15,9 @@ def __getattr__(name):
     # Only reached while the submodule is not loaded yet: importing it binds
     # it as a package attribute, so later reads do not come here.
     if name in _SUBMODULES:
-        return _importlib.import_module(f"{__name__}.{name}")
+        import importlib  # here, so that importing the package costs nothing
+
+        return importlib.import_module(f"{__name__}.{name}")
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 

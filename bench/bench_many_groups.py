@@ -31,7 +31,7 @@ from pathlib import Path
 
 import numpy as np
 
-from bench._common import rss_status
+from bench._common import rss_status, write_sparse_atlas
 
 OUT = Path(__file__).resolve().parent / "out"
 N_GENES, DENSITY, WRITE_ROWS, CHUNK = 5_000, 0.02, 20_000, 50_000
@@ -55,11 +55,8 @@ def group_codes(n_cells, rng):
 
 
 def write_atlas(path, n_cells):
-    """obs/var written by anndata around an empty X, then X's arrays appended block by block."""
-    import anndata as ad
-    import h5py
+    """The benchmark's atlas, written block by block (bench._common.write_sparse_atlas)."""
     import pandas as pd
-    import scipy.sparse as sp
 
     rng = np.random.default_rng(0)
     obs = {}
@@ -68,29 +65,7 @@ def write_atlas(path, n_cells):
         obs[col] = pd.Categorical.from_codes(codes, [f"s{k:05d}" for k in range(g)])
         obs["cond_" + col] = pd.Categorical.from_codes(codes % 2, ["ctl", "trt"])
     obs = pd.DataFrame(obs, index=pd.RangeIndex(n_cells).astype(str))
-    var = pd.DataFrame(index=[f"G{j}" for j in range(N_GENES)])
-    tmp = path.with_suffix(".part")
-    ad.AnnData(sp.csr_matrix((n_cells, N_GENES), dtype=np.float32), obs=obs, var=var).write_h5ad(tmp)
-    with h5py.File(tmp, "r+") as f:
-        x = f["X"]
-        del x["data"], x["indices"]
-        data = x.create_dataset("data", (0,), np.float32, maxshape=(None,), chunks=(1 << 20,))
-        indices = x.create_dataset("indices", (0,), np.int32, maxshape=(None,), chunks=(1 << 20,))
-        indptr = x["indptr"]
-        nnz = 0
-        for r0 in range(0, n_cells, WRITE_ROWS):
-            r1 = min(n_cells, r0 + WRITE_ROWS)
-            cells = (r1 - r0) * N_GENES
-            keys = np.unique(rng.integers(0, cells, int(cells * DENSITY * 1.0102)))
-            rows, cols = np.divmod(keys, N_GENES)
-            n = len(cols)
-            data.resize((nnz + n,))
-            indices.resize((nnz + n,))
-            data[nnz:] = rng.integers(1, 30, n).astype(np.float32)
-            indices[nnz:] = cols.astype(np.int32)
-            indptr[r0 + 1 : r1 + 1] = nnz + np.cumsum(np.bincount(rows, minlength=r1 - r0))
-            nnz += n
-    tmp.rename(path)
+    write_sparse_atlas(path, obs, N_GENES, DENSITY, rng, WRITE_ROWS)
 
 
 def reset_peak():

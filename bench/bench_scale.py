@@ -25,6 +25,8 @@ from pathlib import Path
 
 import numpy as np
 
+from bench._common import write_sparse_atlas
+
 OUT = Path(__file__).resolve().parent / "out"
 N_GENES, DENSITY, N_SAMPLES, WRITE_ROWS = 10_000, 0.02, 100, 20_000
 REPEATS = 3
@@ -35,11 +37,8 @@ def atlas_path(n_cells):
 
 
 def write_atlas(path, n_cells):
-    """obs/var written by anndata around an empty X, then X's arrays appended block by block."""
-    import anndata as ad
-    import h5py
+    """The benchmark's atlas, written block by block (bench._common.write_sparse_atlas)."""
     import pandas as pd
-    import scipy.sparse as sp
 
     rng = np.random.default_rng(0)
     samples = np.array([f"s{k:03d}" for k in range(N_SAMPLES)])
@@ -51,30 +50,7 @@ def write_atlas(path, n_cells):
         },
         index=pd.RangeIndex(n_cells).astype(str),
     )
-    var = pd.DataFrame(index=[f"G{j}" for j in range(N_GENES)])
-    tmp = path.with_suffix(".part")
-    ad.AnnData(sp.csr_matrix((n_cells, N_GENES), dtype=np.float32), obs=obs, var=var).write_h5ad(tmp)
-    with h5py.File(tmp, "r+") as f:
-        x = f["X"]
-        del x["data"], x["indices"]
-        data = x.create_dataset("data", (0,), np.float32, maxshape=(None,), chunks=(1 << 20,))
-        indices = x.create_dataset("indices", (0,), np.int32, maxshape=(None,), chunks=(1 << 20,))
-        indptr = x["indptr"]
-        nnz = 0
-        for r0 in range(0, n_cells, WRITE_ROWS):
-            r1 = min(n_cells, r0 + WRITE_ROWS)
-            # Distinct (row, gene) positions, row-major: about DENSITY of the block.
-            cells = (r1 - r0) * N_GENES
-            keys = np.unique(rng.integers(0, cells, int(cells * DENSITY * 1.0102)))
-            rows, cols = np.divmod(keys, N_GENES)
-            n = len(cols)
-            data.resize((nnz + n,))
-            indices.resize((nnz + n,))
-            data[nnz:] = rng.integers(1, 30, n).astype(np.float32)
-            indices[nnz:] = cols.astype(np.int32)
-            indptr[r0 + 1 : r1 + 1] = nnz + np.cumsum(np.bincount(rows, minlength=r1 - r0))
-            nnz += n
-    tmp.rename(path)
+    write_sparse_atlas(path, obs, N_GENES, DENSITY, rng, WRITE_ROWS)
 
 
 def rss_mb(field):

@@ -1,6 +1,7 @@
 #include "common/label_codes.hpp"
 
 #include <string>
+#include <vector>
 
 #include "common/pyglue.hpp"
 #include "core/group_counts.hpp"
@@ -91,9 +92,8 @@ private:
 
 // Object arrays (text labels): distinct objects that compare equal share a
 // code through a dictionary. `data` belongs to an array of our own, which
-// keeps every object alive meanwhile; `missing` marks what pandas.isna
-// treats as missing.
-Factorized factorize_objects(PyObject* const* data, const std::uint8_t* missing, std::size_t n) {
+// keeps every object alive meanwhile.
+Factorized factorize_objects(PyObject* const* data, std::size_t n) {
     nb::object np = glue::numpy();
     Factorized f;
     f.codes = np.attr("empty")(n, nb::arg("dtype") = np.attr("int64"));
@@ -107,18 +107,14 @@ Factorized factorize_objects(PyObject* const* data, const std::uint8_t* missing,
             c[i] = code;
             continue;
         }
-        if (missing[i]) {
-            code = -1;
+        PyObject* hit = PyDict_GetItemWithError(seen.ptr(), o);
+        if (hit) {
+            code = PyLong_AsLongLong(hit);
         } else {
-            PyObject* hit = PyDict_GetItemWithError(seen.ptr(), o);
-            if (hit) {
-                code = PyLong_AsLongLong(hit);
-            } else {
-                if (PyErr_Occurred()) throw nb::python_error();
-                code = static_cast<std::int64_t>(nb::len(f.uniques));
-                seen[nb::handle(o)] = nb::int_(code);
-                f.uniques.append(nb::handle(o));
-            }
+            if (PyErr_Occurred()) throw nb::python_error();
+            code = static_cast<std::int64_t>(nb::len(f.uniques));
+            seen[nb::handle(o)] = nb::int_(code);
+            f.uniques.append(nb::handle(o));
         }
         // Columns read from files hold a distinct object per cell; caching
         // those would only grow the table, so it stops at a few per label.
@@ -154,13 +150,35 @@ nb::object own_object_array(nb::handle values, bool is_array) {
     return arr;
 }
 
+// Labels that pandas.isna treats as missing (None, NaN of any width, NaT,
+// NA) get code -1. Asked once per distinct label, not once per cell: NaN
+// objects are distinct labels of their own until here.
+void drop_missing_labels(Factorized& f) {
+    nb::object np = glue::numpy();
+    const std::size_t n_uniques = nb::len(f.uniques);
+    if (n_uniques == 0) return;
+    nb::object labels = glue::pandas().attr("Series")(f.uniques, nb::arg("dtype") = "object");
+    nb::object missing = np.attr("ascontiguousarray")(glue::pandas().attr("isna")(labels).attr("to_numpy")(),
+                                                      nb::arg("dtype") = np.attr("uint8"));
+    auto is_missing = nb::cast<quend::glue::ConstVec<std::uint8_t>>(missing);
+    std::vector<std::int64_t> remap(n_uniques);
+    nb::list kept;
+    for (std::size_t k = 0; k < n_uniques; ++k) {
+        remap[k] = is_missing(k) ? -1 : static_cast<std::int64_t>(nb::len(kept));
+        if (!is_missing(k)) kept.append(f.uniques[k]);
+    }
+    if (nb::len(kept) == n_uniques) return;
+    std::int64_t* c = int64_data(f.codes);
+    const std::size_t n = nb::len(f.codes);
+    for (std::size_t i = 0; i < n; ++i) c[i] = remap[static_cast<std::size_t>(c[i])];
+    f.uniques = kept;
+}
+
 Factorized factorize_objects(nb::handle values, bool is_array) {
     nb::object arr = own_object_array(values, is_array);
-    nb::object np = glue::numpy();
-    nb::object missing =
-        np.attr("ascontiguousarray")(glue::pandas().attr("isna")(arr), nb::arg("dtype") = np.attr("uint8"));
-    auto mask = nb::cast<quend::glue::ConstVec<std::uint8_t>>(missing);
-    return factorize_objects(object_data(arr), mask.data(), nb::len(arr));
+    Factorized f = factorize_objects(object_data(arr), nb::len(arr));
+    drop_missing_labels(f);
+    return f;
 }
 
 Factorized factorize(nb::handle values) {

@@ -45,17 +45,24 @@ std::vector<EntropyResult> grouped_entropy_bits(const std::int64_t* groups, cons
     for (std::size_t i = 0; i < n; ++i)
         if (groups[i] >= 0 && labels[i] >= 0) bucket[fill[static_cast<std::size_t>(groups[i])]++] = labels[i];
 
+    // Each bucket counted in a table of all labels; only the labels it
+    // touched are read back (in label order) and reset, so the work is the
+    // bucket's size, not groups x labels.
+    std::size_t n_labels = 0;
+    for (std::int64_t l : bucket) n_labels = std::max(n_labels, static_cast<std::size_t>(l) + 1);
+    std::vector<std::int64_t> tally(n_labels, 0), touched, counts;
     std::vector<EntropyResult> out(n_groups);
-    std::vector<std::int64_t> counts;
     for (std::size_t g = 0; g < n_groups; ++g) {
-        auto first = bucket.begin() + static_cast<std::ptrdiff_t>(start[g]);
-        auto last = bucket.begin() + static_cast<std::ptrdiff_t>(start[g + 1]);
-        std::sort(first, last);
+        touched.clear();
+        for (std::size_t k = start[g]; k < start[g + 1]; ++k) {
+            const auto l = static_cast<std::size_t>(bucket[k]);
+            if (tally[l]++ == 0) touched.push_back(bucket[k]);
+        }
+        std::sort(touched.begin(), touched.end());
         counts.clear();
-        for (auto it = first; it != last;) {
-            auto run = std::upper_bound(it, last, *it);
-            counts.push_back(static_cast<std::int64_t>(run - it));
-            it = run;
+        for (std::int64_t l : touched) {
+            counts.push_back(tally[static_cast<std::size_t>(l)]);
+            tally[static_cast<std::size_t>(l)] = 0;
         }
         out[g] = shannon_entropy_bits(counts.data(), counts.size());
     }

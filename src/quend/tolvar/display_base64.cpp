@@ -44,7 +44,6 @@ std::pair<nb::object, nb::object> unpack_pair(const nb::handle& pair) {
         if (!item) {
             if (PyErr_Occurred()) throw nb::python_error();
             glue::raise(PyExc_ValueError, "not enough values to unpack (expected 2, got " + std::to_string(k) + ")");
-            throw nb::python_error();
         }
         items[k] = nb::steal(item);
     }
@@ -52,7 +51,6 @@ std::pair<nb::object, nb::object> unpack_pair(const nb::handle& pair) {
     if (extra) {
         Py_DECREF(extra);
         glue::raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-        throw nb::python_error();
     }
     if (PyErr_Occurred()) throw nb::python_error();
     return {items[0], items[1]};

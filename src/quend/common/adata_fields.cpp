@@ -17,7 +17,7 @@ nb::object gene_list(nb::handle genes) {
 void require_anndata(nb::handle adata, const char* function, const char* param) {
     if (nb::hasattr(adata, "obs") && nb::hasattr(adata, "var") && nb::hasattr(adata, "X")) return;
     raise(PyExc_TypeError, std::string(function) + ": " + param + " must be an AnnData (cells by genes, with obs and " +
-                               "var), got " + to_str(adata.type().attr("__name__")));
+                               "var), got " + py_type_name(adata));
 }
 
 namespace {

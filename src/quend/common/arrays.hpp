@@ -4,9 +4,11 @@
 // In: numpy buffers are read in place through the aliases below; nanobind
 // raises (or, where a caller asks for conversion, copies) when the dtype or
 // layout does not fit.
-// Out: one way only. numpy allocates the result (C order) and C++ fills its
-// buffer in place, so Python owns the memory from the start and nothing
-// needs freeing when filling stops with an exception. 1-D results are 1-D.
+// Out: numpy allocates the result (C order) and C++ fills its buffer in
+// place, so Python owns the memory from the start and nothing needs freeing
+// when filling stops with an exception. A vector whose size was known only
+// once filled goes out whole through numpy_adopt, never copied. 1-D results
+// are 1-D.
 #include "common/nb.hpp"
 
 #include <cstddef>
@@ -80,6 +82,16 @@ nb::object numpy_vector(const std::vector<double>& values);
 nb::object numpy_int_vector(const std::vector<std::int64_t>& values);
 nb::object numpy_matrix(const std::vector<double>& values, std::size_t rows, std::size_t cols, bool as_float32);
 nb::object numpy_int_matrix(const std::vector<std::int64_t>& values, std::size_t rows, std::size_t cols);
+
+// A finished vector handed to numpy without a copy: the array owns it from
+// here on (large partial results, where a copy would touch every page again).
+template <typename T>
+nb::object numpy_adopt(std::vector<T>&& values) {
+    auto* heap = new std::vector<T>(std::move(values));
+    nb::capsule owner(heap, [](void* p) noexcept { delete static_cast<std::vector<T>*>(p); });
+    const std::size_t shape[1] = {heap->size()};
+    return nb::ndarray<nb::numpy, T, nb::ndim<1>>(heap->data(), 1, shape, owner).cast();
+}
 
 // A float64 2-D numpy array viewed in place (no copy). The array must stay
 // alive while the view is used.

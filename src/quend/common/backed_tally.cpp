@@ -175,7 +175,7 @@ void ProgressBar::draw() {
     out.attr("flush")();
 }
 
-GroupTable tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
+nb::object tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
     nb::tuple shape = nb::cast<nb::tuple>(builtin("tuple")(X.attr("shape")));
     if (nb::len(shape) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
     const std::size_t n_rows = nb::cast<std::size_t>(shape[0]), n_cols = nb::cast<std::size_t>(shape[1]);
@@ -187,9 +187,7 @@ GroupTable tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSele
         stream_compressed(X, groups, n_rows, n_cols, plan, t.tally);
     else
         stream_dense(X, groups, n_cols, plan, t.tally);
-    GroupTable out;
-    out.values = finish_table(t, group_sizes(groups), plan, stat == Stat::mean && holds_float32(X.attr("dtype")));
-    return out;
+    return finish_table(t, group_sizes(groups), plan, stat == Stat::mean && holds_float32(X.attr("dtype")));
 }
 
 }  // namespace quend::glue

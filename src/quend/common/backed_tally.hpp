@@ -13,7 +13,7 @@ namespace quend::glue {
 
 namespace nb = nanobind;
 
-GroupTable tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
+nb::object tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
 
 // orvalen.settings.block_bytes (validated when set).
 std::size_t block_bytes();

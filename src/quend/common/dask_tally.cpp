@@ -23,15 +23,6 @@ constexpr std::size_t kMergeBytes = 1u << 30;
 Stat to_stat(int s) { return s == 1 ? Stat::mean : Stat::detected; }
 int from_stat(Stat s) { return s == Stat::mean ? 1 : 0; }
 
-// A finished std::vector handed to numpy without a copy.
-template <typename T>
-nb::object adopt(std::vector<T>&& v) {
-    auto* heap = new std::vector<T>(std::move(v));
-    nb::capsule owner(heap, [](void* p) noexcept { delete static_cast<std::vector<T>*>(p); });
-    const std::size_t shape[1] = {heap->size()};
-    return nb::ndarray<nb::numpy, T, nb::ndim<1>>(heap->data(), 1, shape, owner).cast();
-}
-
 // A piece read back, checked before a kernel walks it.
 struct Piece {
     ConstVec<std::int64_t> groups, ptr;
@@ -75,8 +66,9 @@ Piece read_piece(nb::handle p, Stat stat) {
 nb::object piece_of(SparseTally&& s) {
     if (s.groups.empty()) return nb::none();
     const bool mean = s.stat == Stat::mean;
-    return nb::make_tuple(adopt(std::move(s.groups)), adopt(std::move(s.ptr)), adopt(std::move(s.cols)),
-                          adopt(std::move(s.value)), mean ? adopt(std::move(s.missing)) : nb::none());
+    return nb::make_tuple(numpy_adopt(std::move(s.groups)), numpy_adopt(std::move(s.ptr)),
+                          numpy_adopt(std::move(s.cols)), numpy_adopt(std::move(s.value)),
+                          mean ? numpy_adopt(std::move(s.missing)) : nb::none());
 }
 
 std::vector<std::size_t> chunk_sizes(nb::handle axis_chunks) {
@@ -248,7 +240,7 @@ nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes,
     return narrow ? t.value.attr("astype")("float32") : t.value;
 }
 
-GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
+nb::object tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
     nb::object dask = nb::module_::import_("dask");
     nb::object tasks = nb::module_::import_("orvalen._dask");
     nb::object delayed = dask.attr("delayed");
@@ -274,12 +266,10 @@ GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelect
     std::vector<std::int64_t> starts(n_blocks);
     for (std::size_t k = 0; k < n_blocks; ++k) starts[k] = static_cast<std::int64_t>(k * per_block);
 
-    GroupTable out;
     const bool narrow = stat == Stat::mean && holds_float32(X.attr("dtype"));
     if (G * width == 0 || rows.empty() || widths.empty()) {
         ResultTable t = zero_table(stat, G, width);
-        out.values = finish_table(t, sizes, plan, narrow);
-        return out;
+        return finish_table(t, sizes, plan, narrow);
     }
 
     // Labels, columns and bounds travel once, as their own graph keys.
@@ -373,8 +363,8 @@ GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelect
     }
 
     nb::object values = assemble(finals, client, starts, G, width, narrow);
-    out.values = plan.expand.empty() ? values : values.attr("take")(numpy_int_vector(plan.expand), nb::arg("axis") = 1);
-    return out;
+    if (plan.expand.empty()) return values;
+    return values.attr("take")(numpy_int_vector(plan.expand), nb::arg("axis") = 1);
 }
 
 void def_dask_tasks(nb::module_& m) {

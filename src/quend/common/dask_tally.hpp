@@ -20,7 +20,7 @@ namespace quend::glue {
 
 namespace nb = nanobind;
 
-GroupTable tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
+nb::object tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
 
 // The partial of chunk (i, j), holding rows [r0, r1) and matrix columns
 // [c0, c0 + width), cut at the group bounds `starts` (ascending, first 0):

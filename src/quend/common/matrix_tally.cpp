@@ -233,7 +233,7 @@ std::vector<std::int64_t> group_sizes(const LabelCodes& groups) {
     return code_counts(groups.data, groups.n, groups.n_labels());
 }
 
-GroupTable group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
+nb::object group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
     switch (matrix_kind(X)) {
         case MatrixKind::missing: raise(PyExc_ValueError, "adata.X holds no matrix (None)");
         case MatrixKind::in_memory: {
@@ -243,10 +243,8 @@ GroupTable group_table(nb::handle X, const LabelCodes& groups, const ColumnSelec
             const ColumnPlan plan = plan_columns(sel);
             ResultTable t = zero_table(stat, groups.n_labels(), plan.width());
             add_block(t.tally, b, groups.data, block_columns(plan, 0, b.n_cols));
-            GroupTable out;
             const bool narrow = stat == Stat::mean && b.data.dtype() == nb::dtype<float>();
-            out.values = finish_table(t, group_sizes(groups), plan, narrow);
-            return out;
+            return finish_table(t, group_sizes(groups), plan, narrow);
         }
         case MatrixKind::backed_sparse:
         case MatrixKind::backed_dense: return tally_backed(X, groups, sel, stat);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/arrays.hpp"
 #include "common/label_codes.hpp"
 #include "core/group_tally.hpp"
 
@@ -16,13 +17,10 @@ namespace quend::glue {
 
 namespace nb = nanobind;
 
-// The finished table: float64, except the mean of float32 values, which is
-// rounded once to float32 (as a groupby mean of float32 columns gives).
-struct GroupTable {
-    nb::object values;  // groups x output columns
-};
-
-GroupTable group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
+// The finished groups x output columns table: float64, except the mean of
+// float32 values, which is rounded once to float32 (as a groupby mean of
+// float32 columns gives).
+nb::object group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
 
 // One in-memory block: dense (any strides) or compressed, element types the
 // kernels read. `owners` keep the buffers alive.
@@ -30,7 +28,7 @@ struct Block {
     enum Form { dense, csr, csc } form = dense;
     std::size_t n_rows = 0, n_cols = 0;
     nb::object owners;
-    nb::ndarray<nb::ro, nb::device::cpu> data, indices, indptr;
+    AnyArray data, indices, indptr;
 };
 
 // A numpy-like block or scipy sparse matrix/array. ValueError for a

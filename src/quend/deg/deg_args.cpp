@@ -18,7 +18,7 @@ nb::object float_frame(const nb::object& df) {
     nb::object pd = glue::ns("pd");
     if (!nb::hasattr(df, "astype") || !nb::hasattr(df, "columns"))
         glue::raise(PyExc_TypeError, "df_gene_by_sample_log_expr must be a pandas DataFrame (" + std::string(kLayout) +
-                                         "), got " + glue::to_str(df.type().attr("__name__")));
+                                         "), got " + glue::py_type_name(df));
     if (is_instance(df, pd.attr("DataFrame"))) {
         nb::object f64 = glue::ns("np").attr("dtype")("float64");
         nb::object same = df.attr("dtypes").attr("__eq__")(f64).attr("all")();

@@ -53,9 +53,7 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     const bool detection = quend::glue::truthy(nz_pct);
 
     if (!detection) {
-        GroupTable t = group_table(adata.attr("X"), groups, sel, Stat::mean);
-        nb::object values = t.values;
-        t.values = nb::none();
+        nb::object values = group_table(adata.attr("X"), groups, sel, Stat::mean);
         nb::object columns = var_names;
         if (subset) columns = var_names.attr("take")(numpy_int_vector(sel.cols));
         nb::object index = pd.attr("Index")(groups.labels, nb::arg("name") = "Group");
@@ -65,15 +63,15 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     }
 
     const double threshold = nb::cast<double>(nb::float_(min_nz_pct));
-    GroupTable t = group_table(adata.attr("X"), groups, sel, Stat::detected);
+    nb::object values = group_table(adata.attr("X"), groups, sel, Stat::detected);
     nb::object columns = var_names;
     if (subset) columns = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : genes;
-    nb::object table = pd.attr("DataFrame")(t.values, nb::arg("index") = groups.labels, nb::arg("columns") = columns);
+    nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns);
     insert_condition(table, groups.labels, sg_map);
 
     // Keep genes detected in at least `min_nz_pct` of cells in some condition
     // (condition means of the sample fractions, as a groupby would give).
-    const auto frac = nb::cast<ConstMat<double>>(t.values);
+    const auto frac = nb::cast<ConstMat<double>>(values);
     const std::size_t n_rows = frac.shape(0), n_genes = frac.shape(1);
     LabelCodes conds = sorted_label_codes(table["Group"]);
     const std::size_t n_conds = conds.n_labels();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <exception>
 
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "common/binding.hpp"
 #include "deg/volcano_doc.hpp"
@@ -49,8 +50,7 @@ void require_fold_change_column(nb::handle df, nb::handle logFC_col) {
     nb::str message =
         nb::str("column {!r} not found in the table; its columns are {}").format(logFC_col, builtin("list")(columns));
     if (contains(columns, nb::str("log2_FC"))) message = concat({message, nb::str("; pass logFC_col='log2_FC'")});
-    PyErr_SetObject(PyExc_KeyError, message.ptr());
-    throw nb::python_error();
+    glue::raise(PyExc_KeyError, message);
 }
 
 }  // namespace

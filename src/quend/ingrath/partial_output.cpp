@@ -75,8 +75,7 @@ void move_tree_into(nb::handle src, nb::handle dst) {
     };
     // Everything is checked before the first move, so a clash leaves the
     // caller's folder untouched.
-    nb::list walk = nb::steal<nb::list>(PySequence_List(os.attr("walk")(src).ptr()));
-    if (!walk.is_valid()) throw nb::python_error();
+    nb::object walk = glue::builtin("list")(os.attr("walk")(src));
     for (nb::handle step : walk) {
         nb::object here = join(dst, relpath(step[0], src));
         for (nb::handle d : step[1]) {

@@ -46,7 +46,7 @@ O cci_get_means(O cci_df_dct, O cci_idx_lst, O cells, O genes, O pval_cutoff) {
         quend::glue::raise(PyExc_TypeError,
                            "cci_get_means: cci_df_dct must be a dictionary of CCI result tables (sample name -> "
                            "DataFrame), got " +
-                               quend::glue::to_str(cci_df_dct.type().attr("__name__")));
+                               quend::glue::py_type_name(cci_df_dct));
     const auto samples = cci::samples_of(cci_df_dct);
     nb::list keys;
     for (const auto& s : samples) keys.append(s.key);

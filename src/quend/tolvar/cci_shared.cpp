@@ -29,9 +29,8 @@ std::vector<Sample> samples_of(const nb::handle& df_dct) {
     // Still the attribute error a non-dictionary always gave, saying what is expected.
     if (!nb::hasattr(df_dct, "keys"))
         quend::glue::raise(PyExc_AttributeError,
-                           "expected a dictionary of CCI result tables (sample name -> "
-                           "DataFrame); " +
-                               quend::glue::repr(df_dct.type().attr("__name__")) + " object has no attribute 'keys'");
+                           "expected a dictionary of CCI result tables (sample name -> DataFrame); '" +
+                               quend::glue::py_type_name(df_dct) + "' object has no attribute 'keys'");
     std::vector<Sample> out;
     nb::object keys = df_dct.attr("keys")();
     for (nb::handle key : keys) out.push_back({nb::borrow(key), df_dct[key]});

@@ -21,21 +21,11 @@ def ref_gene_expression(adata, items=[], group_col="sample"):
 
 
 def ref_expression_mean(adata, genes=[], group_col="sample", nz_pct=True, min_nz_pct=0.2):
-    slst = adata.obs[group_col].unique().tolist()
-    slst.sort()
     sg_map = deg.get_sample_to_group_map(adata.obs[group_col], adata.obs["condition"])
-    if genes is None or len(genes) == 0:
-        x = adata.to_df()
-        xs = pd.DataFrame(index=slst, columns=adata.var.index)
-    else:
-        x = adata[:, genes].to_df()
-        xs = pd.DataFrame(index=slst, columns=genes)
     if nz_pct:
-        for s in slst:
-            b = adata.obs[group_col] == s
-            xs.loc[s, :] = list((x.loc[b, :] > 0).mean(axis=0))
-        xs = xs.astype(float)
+        xs = ref_gene_expression(adata, genes, group_col)
     else:
+        x = adata.to_df() if genes is None or len(genes) == 0 else adata[:, genes].to_df()
         x["Group"] = adata.obs[group_col]
         xs = x.groupby("Group").mean(numeric_only=True)
     xs.insert(0, "Group", list(xs.index.values))

@@ -106,13 +106,16 @@ void place_file(nb::handle src, nb::handle name) {
     partial.keep();
 }
 
-// The archive's identity as it was opened. Its name is deleted afterwards
-// only while it still holds that file: an output that took the archive's
-// place (a member named like it, reached directly or through a link) is the
-// result and stays.
-nb::object identity(nb::handle file_in) { return ns("os").attr("stat")(file_in); }
+// The archive's identity as it was opened, when it is to be removed (None
+// otherwise). Its name is deleted afterwards only while it still holds that
+// file: an output that took the archive's place (a member named like it,
+// reached directly or through a link) is the result and stays.
+nb::object identity(nb::handle file_in, nb::handle remove) {
+    return truthy(remove) ? ns("os").attr("stat")(file_in) : nb::none();
+}
 
 void remove_input(nb::handle file_in, nb::handle opened) {
+    if (opened.is_none()) return;
     nb::object os = ns("os");
     nb::object path = os.attr("path");
     if (truthy(path.attr("exists")(file_in)) && !truthy(path.attr("samestat")(os.attr("stat")(file_in), opened)))
@@ -141,7 +144,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
     auto body = [&]() -> nb::object {
         nb::object os = ns("os");
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
-            nb::object opened = identity(file_in);
+            nb::object opened = identity(file_in, remove_gz);
             const std::uint64_t limit = extract_limits().bytes;
             PartialFile part = fresh_part_file(file_out);
             PartialOutput partial(part.path, PartialOutput::Kind::File);
@@ -151,7 +154,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
             });
             os.attr("replace")(part.path, file_out);  // replaces a link at file_out, not its target
             partial.keep();
-            if (truthy(remove_gz)) remove_input(file_in, opened);
+            remove_input(file_in, opened);
             glue::print(glue::concat({nb::str("File saved to: "), nb::str(file_out)}));
             return file_out;
         });
@@ -162,7 +165,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
 nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object remove_zip) {
     auto body = [&]() -> nb::object {
         return with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
-            nb::object opened = identity(file_in);
+            nb::object opened = identity(file_in, remove_zip);
             check_zip_members(zip_ref.attr("infolist")(), to_str(extract_dir).c_str());
             // Into a folder that exists, members are unpacked beside it first,
             // so one named like the archive replaces it only once all is read.
@@ -174,7 +177,7 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
                 move_tree_into(stage.dir(), extract_dir);
                 stage.remove();
             }
-            if (truthy(remove_zip)) remove_input(file_in, opened);
+            remove_input(file_in, opened);
             glue::print(glue::concat({nb::str("Files extracted to: "), nb::str(extract_dir)}));
             return extract_dir;
         });
@@ -188,7 +191,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
         nb::object member = nb::none(), opened;
         Staging stage(extract_dir);
         with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
-            opened = identity(file_in);
+            opened = identity(file_in, remove_zip);
             nb::object infos = zip_ref.attr("infolist")();
             // Counted before extracting, so a many-member archive writes nothing.
             if (nb::len(infos) != 1) return nb::none();
@@ -208,7 +211,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
         nb::object extracted_path = os.attr("path").attr("join")(stage.dir(), member);
         nb::object file_out = os.attr("path").attr("basename")(member);
         place_file(extracted_path, file_out);
-        if (truthy(remove_zip)) remove_input(file_in, opened);
+        remove_input(file_in, opened);
         stage.remove();  // extract_dir itself only when this call made it
         return file_out;
     } catch (nb::python_error& e) {
@@ -238,7 +241,7 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
         // own "r:gz" would) through a guard that bounds what one member's
         // headers may take (pax records, GNU long names).
         nb::object gz = nb::module_::import_("gzip").attr("GzipFile")(file_in, "rb");
-        nb::object opened = identity(file_in);
+        nb::object opened = identity(file_in, remove_org);
         with_context(gz, [&](nb::object stream) {
             TarStream guarded = guarded_tar_stream(stream);
             return with_context(tarfile.attr("open")(nb::none(), "r:", guarded.reader), [&](nb::object tar) {
@@ -258,7 +261,7 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
         place_file(file_h5ad, file);
         ns("shutil").attr("rmtree")(extract_path);
         tmp.keep();
-        if (truthy(remove_org)) remove_input(file_in, opened);
+        remove_input(file_in, opened);
         glue::print(glue::concat({nb::str("File saved to: "), nb::str(file)}));
         return file;
     };

@@ -1,3 +1,4 @@
+import anndata as ad
 import numpy as np
 import pandas as pd
 import pytest
@@ -80,11 +81,14 @@ def test_reference_must_be_a_group(capsys):
 def test_argument_types_and_late_binding(monkeypatch):
     df = make_expr(np.random.default_rng(4), ["A", "A", "B", "B", "C", "C"], n_genes=10)
     groups = ["A", "A", "B", "B", "C", "C"]
-    for kw, bad in (("ref_condition", 1), ("test_method", None), ("corr_method", b"x"), ("pval_ref_col", 2)):
-        with pytest.raises(TypeError, match=kw):
+    wrong = (("ref_condition", 1), ("test_method", None), ("corr_method", b"x"), ("pval_ref_col", 2))
+    wrong += (("pval_cutoff", "x"), ("logFC_cutoff", None))
+    for kw, bad in wrong:
+        with pytest.raises(TypeError, match="%s.*%s" % (kw, type(bad).__name__)):
             deg.simple_DEG(df, groups, **{kw: bad})
-    with pytest.raises(TypeError):
-        deg.simple_DEG(df, groups, pval_cutoff="x")
+    adata = ad.AnnData(np.ones((2, 2), dtype=np.float32))
+    with pytest.raises(TypeError, match="df_gene_by_sample_log_expr must be a pandas DataFrame.*AnnData"):
+        deg.simple_DEG(adata, ["x", "y"])
 
     calls = []
 

@@ -157,9 +157,9 @@ def test_argument_types():
     with pytest.raises(TypeError, match=r"^Expected str, got numpy\.int64$"):
         deg.simple_DEG_pair(df, [1, 1, 2, 2])
     assert deg.simple_DEG_pair(df, [1, 1, 2, 2], ref_condition="1")["error"] is True
-    with pytest.raises(TypeError):
+    with pytest.raises(TypeError, match="pval_cutoff.*str '0.05'"):
         deg.simple_DEG_pair(df, conds, pval_cutoff="0.05")
-    with pytest.raises(TypeError):
+    with pytest.raises(TypeError, match="logFC_cutoff.*NoneType"):
         deg.simple_DEG_pair(df, conds, logFC_cutoff=None)
     with pytest.raises(TypeError):
         deg.simple_DEG_pair(df, conds, bogus=1)
@@ -169,6 +169,27 @@ def test_argument_types():
         deg.simple_DEG_pair(df, ["A", "A", "B"])
     # int-like cut-offs and a numpy float are converted
     assert deg.simple_DEG_pair(df, conds, pval_cutoff=1, logFC_cutoff=np.float32(0), verbose=False)["error"] is False
+
+
+LAYOUT = "expected genes as rows, one condition per sample column"
+
+
+# The two commonest wrong-shape calls say which layout is expected.
+@pytest.mark.parametrize("call", [deg.simple_DEG_pair, deg.simple_DEG])
+def test_wrong_shape_calls(call):
+    rng = np.random.default_rng(0)
+    genes, samples = ["g%d" % i for i in range(400)], ["s%d" % i for i in range(8)]
+    pseudo_bulk = pd.DataFrame(rng.random((400, 8)) + 1, index=genes, columns=samples)
+    conds = ["ctrl"] * 4 + ["stim"] * 4
+    # Samples as rows, their condition in a column.
+    untransposed = pseudo_bulk.T.assign(condition=conds)
+    with pytest.raises(ValueError, match=LAYOUT + " holding numbers; could not convert string to float: 'ctrl'"):
+        call(untransposed, conds)
+    # One label per cell (or per gene) instead of per sample column, as a list and as a Series.
+    per_cell = ["ctrl", "stim"] * 200
+    for labels in (per_cell, pd.Series(per_cell)):
+        with pytest.raises(ValueError, match=LAYOUT + "; got 400 conditions for 8 columns"):
+            call(pseudo_bulk, labels)
 
 
 def test_non_numeric_values_raise_the_conversion_error():

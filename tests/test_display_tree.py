@@ -135,6 +135,36 @@ def test_keys_that_are_not_text_are_shown_by_their_text():
     )
 
 
+def self_holding():
+    d = {}
+    d["self"] = d
+    return d
+
+
+def nested(depth):
+    top = cur = {}
+    for _ in range(depth):
+        cur["k"] = {}
+        cur = cur["k"]
+    return top
+
+
+@pytest.mark.parametrize(
+    "obj, max_depth",
+    [
+        (self_holding(), 10**5),
+        (nested(20000), float("inf")),
+        (ad.AnnData(np.ones((2, 2)), uns={"loop": self_holding()}), 20000),
+    ],
+    ids=["dict-holding-itself", "deep-dict", "anndata-uns"],
+)
+def test_tree_of_endless_nesting_raises_recursion_error(obj, max_depth):
+    with pytest.raises(RecursionError):
+        tolvar.show_anndata_tree(obj, max_depth=max_depth)
+    # Shallow enough, the same object still prints.
+    assert tolvar.show_anndata_tree(obj, max_depth=3).count("(dict)") >= 1
+
+
 def test_deep_nesting_stops_at_max_depth():
     nested = {"l0": {"l1": {"l2": {"l3": {"l4": 1}}}}}
     assert tolvar.show_anndata_tree(nested, max_depth=2) == (
@@ -394,6 +424,15 @@ def test_markup_escapes_the_image_text(shown):
     tolvar.display_base64_auto(text)
     assert "&amp;&lt;&gt;&quot;&#x27;" in shown[0][1]
     assert shown[0] == ("HTML", image_markup("gif", text))
+
+
+def test_html_attributes_are_escaped(shown):
+    doc = base64.b64encode(b"<html><body>" + b"x" * 1600 + b"</body></html>").decode()
+    tolvar.display_base64_auto(doc + '"><script>alert(document.domain)</script><x="')
+    tolvar.display_base64_auto(doc, iframe_size=('1" onload="alert(1)', 5))
+    assert all("<script>" not in m and '" onload="' not in m for _, m in shown)
+    tolvar.display_base64_auto(doc)  # valid base64 reads the same escaped
+    assert 'src="data:text/html;base64,' + doc + '" width="900" height="500"' in shown[-1][1]
 
 
 def test_display_walks_lists_and_dict_values(shown, samples, capsys):

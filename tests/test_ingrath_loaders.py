@@ -252,6 +252,23 @@ def test_registry_tables():
     assert len(ids) == 24 and all(isinstance(i, str) and len(i) == 33 for i in ids)
 
 
+def raiser(exc):
+    def f(*args, **kwargs):
+        raise exc
+
+    return f
+
+
+def test_placeholder_registry_says_so(monkeypatch, capsys):
+    monkeypatch.setattr(ingrath, "gdown", types.SimpleNamespace(download=raiser(OSError("404"))))
+    assert ingrath.load_velmar_processed_sample_data("Lung") is None
+    assert capsys.readouterr().out == NO_HOSTED_IDS
+    # A mirror may serve the placeholder names: its failures are its own.
+    monkeypatch.setattr(ingrath, "_download_url", "http://127.0.0.1:9/")
+    assert ingrath.load_velmar_processed_sample_data("Lung") is None
+    assert capsys.readouterr().out == ""
+
+
 # --- download ---------------------------------------------------------------------
 
 
@@ -283,6 +300,19 @@ def test_download_that_saves_nothing_raises(monkeypatch, capsys):
     assert ingrath.load_velmar_processed_anndata("Lung") is None
     assert capsys.readouterr().out == ID_NOT_FOUND % SAMPLE_KEYS + NO_HOSTED_IDS
     assert remaining() == []
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
+def test_interrupted_download_propagates(monkeypatch, capsys, exc):
+    monkeypatch.setattr(ingrath, "gdown", types.SimpleNamespace(download=raiser(exc)))
+    for call in (
+        lambda: ingrath.load_sample_data("some-id"),
+        lambda: ingrath.load_velmar_processed_sample_data("some-id"),
+        lambda: ingrath.load_velmar_processed_anndata("Lung"),
+    ):
+        with pytest.raises(exc):
+            call()
+    assert capsys.readouterr().out == ""
 
 
 def test_download_failures_raise(site):

@@ -128,6 +128,11 @@ def test_performance_values_keys_and_nan():
     assert never["FPR (Normal)"] == 1.0
 
 
+def test_pca_subsample_cap_must_be_whole():
+    with pytest.raises(TypeError, match="N_cells_max_for_pca.*10.5"):
+        tolvar.pca_subsample(np.ones((20, 5)), 2, 10.5)
+
+
 @pytest.mark.parametrize("kind", ["ndarray", "csr", "frame"])
 def test_pca_subsample(kind):
     rng = np.random.default_rng(0)

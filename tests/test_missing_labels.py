@@ -3,9 +3,19 @@
 import anndata as ad
 import numpy as np
 import pandas as pd
+import pytest
 import scipy.sparse as sp
 
 from orvalen import deg, tolvar
+
+
+@pytest.mark.parametrize(
+    "missing", [np.float32("nan"), np.float16("nan"), np.datetime64("NaT", "ns"), pd.NaT, pd.NA], ids=repr
+)
+def test_missing_labels_of_any_kind_are_left_out(missing):
+    labels = np.array([missing, missing, "p1"], dtype=object)
+    cnt, _ = tolvar.get_population(labels, ["a", "b", "c"], [])
+    assert list(cnt.index) == ["p1"] and cnt.to_numpy().tolist() == [[1]]
 
 
 def test_missing_labels_are_left_out_everywhere():

@@ -1,5 +1,10 @@
 """Cell-type population tables and the sample diversity index of clusters."""
 
+import os
+import subprocess
+import sys
+import textwrap
+
 import anndata as ad
 import numpy as np
 import pandas as pd
@@ -60,6 +65,30 @@ def test_population_edges():
         tolvar.get_population(["a", 1], ["T", "T"])
     with pytest.raises(KeyError):
         tolvar.get_population(["a"], ["T"], sort_by=["nope"])
+
+
+class Rewriting:
+    """A label whose hashing empties the list that holds it."""
+
+    def __init__(self, text, owner):
+        self.text, self.owner = text, owner
+
+    def __hash__(self):
+        self.owner.clear()
+        return hash(self.text)
+
+    def __eq__(self, other):
+        return isinstance(other, Rewriting) and other.text == self.text
+
+    def __lt__(self, other):
+        return self.text < other.text
+
+
+def test_population_of_labels_that_change_their_list_while_hashed():
+    labels = []
+    labels.extend([Rewriting("a", labels), Rewriting("b", labels)] * 50)
+    cnt, _ = tolvar.get_population(labels, ["x"] * 100, [])
+    assert [r.text for r in cnt.index] == ["a", "b"] and cnt["x"].tolist() == [50, 50]
 
 
 def test_diversity_matches_reference():
@@ -126,6 +155,40 @@ def test_numeric_cluster_labels_are_matched():
     assert (num["N_samples"] > 0).all()
     v2 = tolvar.compute_sample_div_index_v2(a)
     assert v2["cluster_diversity_index"].tolist() == num["sample_diversity_index"].tolist()
+
+
+def test_infinite_reference_flag_names_the_column():
+    obs = pd.DataFrame(
+        {"sample": ["s1", "s2", "s1"], "cnv_cluster": ["c1", "c1", "c2"], "ploidy_dec": ["Aneuploid"] * 3},
+        index=["a", "b", "c"],
+    )
+    adata = ad.AnnData(np.ones((3, 1)), obs=obs.assign(cnv_ref_ind=[np.inf, 0.0, 1.0]))
+    with pytest.raises(ValueError, match="'cnv_ref_ind'"):
+        tolvar.compute_sample_div_index(adata)
+    assert "sample_diversity_index" not in adata.obs
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="address-space limit")
+def test_diversity_of_one_cell_per_cluster_and_sample_fits_in_little_memory():
+    # A dense clusters x samples table of 15,000 x 15,000 would need 1.8 GB.
+    script = textwrap.dedent(
+        """
+        import resource
+        import anndata as ad, numpy as np, pandas as pd
+        from orvalen import tolvar
+        n = 15000
+        obs = pd.DataFrame({"sample": np.arange(n).astype(str), "cnv_cluster": np.arange(n).astype(str),
+                            "ploidy_dec": "Aneuploid", "cnv_ref_ind": 0}, index=np.arange(n).astype(str))
+        adata = ad.AnnData(np.zeros((n, 1), dtype=np.float32), obs=obs)
+        size = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (size + 600 * 2**20, resource.RLIM_INFINITY))
+        df = tolvar.compute_sample_div_index(adata)
+        assert df["N_samples"].eq(1).all() and df["sample_diversity_index"].eq(0).all()
+        """
+    )
+    env = dict(os.environ, OMP_NUM_THREADS="1", OPENBLAS_NUM_THREADS="1")
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env)
+    assert run.returncode == 0, run.stderr[-2000:]
 
 
 def test_failed_call_leaves_obs_untouched():

@@ -3,6 +3,7 @@
 import copy
 import warnings
 
+import anndata as ad
 import numpy as np
 import pandas as pd
 import pytest
@@ -104,6 +105,8 @@ def test_means_single_sample_keeps_table_order_and_converts_to_float():
 def test_means_bad_input():
     with pytest.raises(ValueError):
         tolvar.cci_get_means({})
+    with pytest.raises(TypeError, match="cci_df_dct must be a dictionary.*got AnnData"):
+        tolvar.cci_get_means(ad.AnnData(np.ones((2, 2))))
     empty = tolvar.cci_get_means({}, ["x_y--a|b", "u_v--c|d"])
     assert empty.shape == (0, 2) and list(empty.columns) == ["x_y--a|b", "u_v--c|d"]
     d = make_cci(2)
@@ -410,8 +413,9 @@ def test_plot_table_bad_input(capsys, monkeypatch):
     bad = a.rename(index={a.index[0]: "G1G2--T cell|B cell"})
     with pytest.raises(IndexError):
         tolvar.cci_get_df_to_plot({"a": bad})
-    with pytest.raises(AttributeError):
-        tolvar.cci_get_df_to_plot(None)
+    for not_a_dict in (None, ad.AnnData(np.ones((2, 2)))):
+        with pytest.raises(AttributeError, match="dictionary of CCI result tables.*'keys'"):
+            tolvar.cci_get_df_to_plot(not_a_dict)
     # the splitter is looked up in the module when the call runs
     monkeypatch.setattr(tolvar, "cpdb_get_gp_n_cp", lambda idx: ("gp", "cp", "ga", "gb", "ca", "cb"))
     got = tolvar.cci_get_df_to_plot({"a": a})["a"]

@@ -5,6 +5,7 @@
 // when the call fails or is interrupted (PartialOutput, Staging), and the
 // extracted files are moved into place, without following a link at their
 // destination, only once everything is read.
+#include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -62,36 +63,64 @@ void copy_limited(nb::handle f_in, nb::handle f_out, std::uint64_t limit) {
     }
 }
 
-// Moves an extracted file to `name` in the working directory: a link there
-// is replaced, never followed, and a folder there is refused.
+[[noreturn]] void folder_in_the_way(nb::handle name) {
+    glue::raise(PyExc_ValueError, "a folder named " + glue::repr(name) + " is in the way");
+}
+
+bool is_cross_device(nb::python_error& e) {
+    if (!e.matches(PyExc_OSError)) return false;
+    nb::object code = e.value().attr("errno");
+    return nb::isinstance<nb::int_>(code) && nb::cast<int>(code) == EXDEV;
+}
+
+// Moves an extracted file to `name` in the working directory. A rename
+// replaces whatever the name holds at that instant and never follows a link
+// there, so nothing checked beforehand can be swapped before the move. A
+// folder there is refused. Across file systems the file is first copied to a
+// fresh partial file next to `name`, which is then renamed the same way.
 void place_file(nb::handle src, nb::handle name) {
+    nb::object replace = ns("os").attr("replace");
+    bool folder = false, other_device = false;
+    try {
+        replace(src, name);
+        return;
+    } catch (nb::python_error& e) {
+        folder = e.matches(PyExc_IsADirectoryError);
+        other_device = is_cross_device(e);
+        if (!folder && !other_device) throw;
+    }
+    if (folder) folder_in_the_way(name);
+    PartialFile part = fresh_part_file(name);
+    PartialOutput partial(part.path, PartialOutput::Kind::File);
+    with_context(part.file, [&](nb::object f_out) {
+        return with_context(glue::builtin("open")(src, "rb"),
+                            [&](nb::object f_in) { return ns("shutil").attr("copyfileobj")(f_in, f_out); });
+    });
+    try {
+        replace(part.path, name);
+    } catch (nb::python_error& e) {
+        if (!e.matches(PyExc_IsADirectoryError)) throw;
+        folder = true;
+    }
+    if (folder) folder_in_the_way(name);
+    partial.keep();
+}
+
+// The archive's identity as it was opened, when it is to be removed (None
+// otherwise). Its name is deleted afterwards only while it still holds that
+// file: an output that took the archive's place (a member named like it,
+// reached directly or through a link) is the result and stays.
+nb::object identity(nb::handle file_in, nb::handle remove) {
+    return truthy(remove) ? ns("os").attr("stat")(file_in) : nb::none();
+}
+
+void remove_input(nb::handle file_in, nb::handle opened) {
+    if (opened.is_none()) return;
     nb::object os = ns("os");
     nb::object path = os.attr("path");
-    if (truthy(path.attr("islink")(name)))
-        os.attr("remove")(name);
-    else if (truthy(path.attr("isdir")(name)))
-        glue::raise(PyExc_ValueError, "a folder named " + glue::repr(name) + " is in the way");
-    ns("shutil").attr("move")(src, name);
-}
-
-// Removes the input archive unless the output took its place (a member named
-// like the archive): the returned file must exist.
-void remove_input(nb::handle file_in, nb::handle file_out) {
-    nb::object path = ns("os").attr("path");
-    if (truthy(path.attr("exists")(file_in)) && truthy(path.attr("exists")(file_out)) &&
-        truthy(path.attr("samefile")(file_in, file_out)))
+    if (truthy(path.attr("exists")(file_in)) && !truthy(path.attr("samestat")(os.attr("stat")(file_in), opened)))
         return;
-    ns("os").attr("remove")(file_in);
-}
-
-// Extracting a member over the archive being read would truncate it mid-read
-// (and the removal flag would then delete the member).
-void check_not_over_archive(nb::handle names, nb::handle extract_dir, nb::handle file_in) {
-    nb::object path = ns("os").attr("path");
-    nb::object archive = path.attr("abspath")(file_in);
-    for (nb::handle name : names)
-        if (glue::equals(path.attr("abspath")(path.attr("join")(extract_dir, name)), archive))
-            glue::raise(PyExc_ValueError, "archive member " + glue::repr(name) + " would overwrite the archive");
+    os.attr("remove")(file_in);
 }
 
 // The silent failure path: None for an ordinary error (a C++ one included);
@@ -115,6 +144,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
     auto body = [&]() -> nb::object {
         nb::object os = ns("os");
         return with_context(ns("gzip").attr("open")(file_in, "rb"), [&](nb::object f_in) {
+            nb::object opened = identity(file_in, remove_gz);
             const std::uint64_t limit = extract_limits().bytes;
             PartialFile part = fresh_part_file(file_out);
             PartialOutput partial(part.path, PartialOutput::Kind::File);
@@ -124,7 +154,7 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
             });
             os.attr("replace")(part.path, file_out);  // replaces a link at file_out, not its target
             partial.keep();
-            if (truthy(remove_gz)) remove_input(file_in, file_out);
+            remove_input(file_in, opened);
             glue::print(glue::concat({nb::str("File saved to: "), nb::str(file_out)}));
             return file_out;
         });
@@ -135,8 +165,10 @@ nb::object decompress_gz(nb::object file_in, nb::object file_out, nb::object rem
 nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object remove_zip) {
     auto body = [&]() -> nb::object {
         return with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
+            nb::object opened = identity(file_in, remove_zip);
             check_zip_members(zip_ref.attr("infolist")(), to_str(extract_dir).c_str());
-            check_not_over_archive(zip_ref.attr("namelist")(), extract_dir, file_in);
+            // Into a folder that exists, members are unpacked beside it first,
+            // so one named like the archive replaces it only once all is read.
             Staging stage(extract_dir);
             zip_ref.attr("extractall")(stage.dir());
             if (stage.fresh()) {
@@ -145,7 +177,7 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
                 move_tree_into(stage.dir(), extract_dir);
                 stage.remove();
             }
-            if (truthy(remove_zip)) ns("os").attr("remove")(file_in);
+            remove_input(file_in, opened);
             glue::print(glue::concat({nb::str("Files extracted to: "), nb::str(extract_dir)}));
             return extract_dir;
         });
@@ -156,9 +188,10 @@ nb::object decompress_zip(nb::object file_in, nb::object extract_dir, nb::object
 nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, nb::object remove_zip) {
     try {
         check_extract_dir(extract_dir);
-        nb::object member = nb::none();
+        nb::object member = nb::none(), opened;
         Staging stage(extract_dir);
         with_context(ns("zipfile").attr("ZipFile")(file_in, "r"), [&](nb::object zip_ref) {
+            opened = identity(file_in, remove_zip);
             nb::object infos = zip_ref.attr("infolist")();
             // Counted before extracting, so a many-member archive writes nothing.
             if (nb::len(infos) != 1) return nb::none();
@@ -178,7 +211,7 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
         nb::object extracted_path = os.attr("path").attr("join")(stage.dir(), member);
         nb::object file_out = os.attr("path").attr("basename")(member);
         place_file(extracted_path, file_out);
-        if (truthy(remove_zip)) remove_input(file_in, file_out);
+        remove_input(file_in, opened);
         stage.remove();  // extract_dir itself only when this call made it
         return file_out;
     } catch (nb::python_error& e) {
@@ -208,6 +241,7 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
         // own "r:gz" would) through a guard that bounds what one member's
         // headers may take (pax records, GNU long names).
         nb::object gz = nb::module_::import_("gzip").attr("GzipFile")(file_in, "rb");
+        nb::object opened = identity(file_in, remove_org);
         with_context(gz, [&](nb::object stream) {
             TarStream guarded = guarded_tar_stream(stream);
             return with_context(tarfile.attr("open")(nb::none(), "r:", guarded.reader), [&](nb::object tar) {
@@ -227,7 +261,7 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
         place_file(file_h5ad, file);
         ns("shutil").attr("rmtree")(extract_path);
         tmp.keep();
-        if (truthy(remove_org)) remove_input(file_in, file);
+        remove_input(file_in, opened);
         glue::print(glue::concat({nb::str("File saved to: "), nb::str(file)}));
         return file;
     };

@@ -17,7 +17,8 @@ Returns
 -------
 str or None
     file_out, or None (silently) on any failure. The output is written as
-    ``<file_out>.<random>.part`` and renamed when complete, so a failed or interrupted
+    ``<file_out>.<random>.part`` (the name of file_out shortened as far as the
+    file system's name limit needs) and renamed when complete, so a failed or interrupted
     call leaves nothing at file_out; a link at file_out is replaced, never
     written through. The output stops at ``ingrath._max_extract_bytes``.
 
@@ -47,9 +48,11 @@ Returns
 -------
 str or None
     extract_dir, or None (silently) on failure, including a refused archive:
-    a link member, a member that would land outside extract_dir or overwrite
-    file_in, more members than ``ingrath._max_extract_members`` or more
-    declared bytes than ``ingrath._max_extract_bytes`` or the free disk space.
+    a link member, a member that would land outside extract_dir, more members
+    than ``ingrath._max_extract_members`` or more declared bytes than
+    ``ingrath._max_extract_bytes`` or the free disk space. A member named like
+    the archive, however file_in reaches it, replaces the archive and is kept
+    when remove_zip is true.
 
 Notes
 -----

@@ -1,9 +1,11 @@
 #include "ingrath/partial_output.hpp"
 
 #include <exception>
+#include <string_view>
 
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
+#include "core/file_names.hpp"
 
 namespace quend::ingrath {
 
@@ -20,6 +22,18 @@ void remove_path(const nb::object& path, PartialOutput::Kind kind) {
         nb::module_::import_("shutil").attr("rmtree")(path, nb::arg("ignore_errors") = true);
     else
         os.attr("remove")(path);
+}
+
+// ".<12 hex digits>.part"
+constexpr std::size_t kPartSuffixBytes = 18;
+
+// The longest name the folder's file system takes; 255 where it cannot say.
+std::size_t name_max(const nb::object& os, const nb::object& folder) {
+    nb::object where = glue::truthy(folder) ? folder : nb::str(".");
+    const long long n = glue::on_ordinary_error(
+        [&] { return nb::cast<long long>(nb::int_(os.attr("pathconf")(where, "PC_NAME_MAX"))); },
+        [](nb::python_error&) { return -1LL; });
+    return n > 0 ? static_cast<std::size_t>(n) : 255;
 }
 
 bool lexists(nb::handle path) { return glue::truthy(glue::ns("os").attr("path").attr("lexists")(path)); }
@@ -46,7 +60,13 @@ PartialOutput::~PartialOutput() {
 }
 
 PartialFile fresh_part_file(nb::handle target) {
-    nb::object stem = glue::ns("os").attr("fspath")(target);
+    nb::object os = glue::ns("os");
+    nb::object split = os.attr("path").attr("split")(os.attr("fsdecode")(target));
+    nb::object folder = split[0];
+    nb::object name = os.attr("fsencode")(split[1]);
+    const std::string_view raw(PyBytes_AsString(name.ptr()), static_cast<std::size_t>(PyBytes_Size(name.ptr())));
+    const std::size_t keep = name_bytes_that_fit(raw, kPartSuffixBytes, name_max(os, folder));
+    nb::object stem = os.attr("path").attr("join")(folder, os.attr("fsdecode")(nb::bytes(raw.data(), keep)));
     nb::object token = nb::module_::import_("secrets").attr("token_hex");
     for (int attempt = 0;; ++attempt) {
         nb::object path = nb::str("{}.{}.part").format(stem, token(6));

@@ -29,7 +29,10 @@ private:
 
 // A new file `<target>.<random>.part` next to `target`, open for writing
 // bytes. Created exclusively, so two calls writing the same target never
-// share (or delete) one another's partial file.
+// share (or delete) one another's partial file. The target's name is
+// shortened as far as the partial name needs to fit the file system's name
+// limit (the random part keeps it unique): a target whose own name fits is
+// always written.
 struct PartialFile {
     nb::object path, file;
 };

@@ -64,9 +64,10 @@ def test_mean_warns_once_when_groups_mix_conditions():
         ("get_gene_expression", tolvar.get_gene_expression),
         ("get_gene_expression_mean", deg.get_gene_expression_mean),
         ("get_gene_expression_mean", lambda a: deg.get_gene_expression_mean(a, nz_pct=False)),
+        ("compute_sample_div_index_v2", lambda a: tolvar.compute_sample_div_index_v2(a, cluster_col="sample")),
     ],
 )
 def test_empty_selection_warns_with_its_cause(adata, cause, name, call):
     with pytest.warns(UserWarning) as record:
-        assert len(call(adata)) == 0
+        assert len(call(adata.copy())) == 0
     assert [str(w.message) for w in record] == [f"{name}: no group selected, so the result has no rows: {cause}"]

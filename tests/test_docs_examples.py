@@ -88,3 +88,47 @@ def test_documented_results_hold(tmp_path, monkeypatch):
     assert tolvar.show_anndata_tree({"a": 1, "bb": {"c": "x"}}) == (
         "Dictionary Structure (top-level):\n├── a : 1\n└── bb: (dict)\n     └── c: 'x'\n"
     )
+
+
+def test_cluster_example_runs_as_a_script(tmp_path):
+    # Worker processes of a local cluster import the script again: the guide's
+    # snippet must hold up as a file run with python, not only in a notebook.
+    pytest.importorskip("distributed")
+    if not hasattr(pytest.importorskip("anndata.experimental"), "read_elem_lazy"):
+        pytest.skip("the example reads X with read_elem_lazy, from anndata 0.11 on")
+    import subprocess
+    import sys
+
+    import anndata as ad
+    import numpy as np
+    import pandas as pd
+    import scipy.sparse as sp
+
+    from orvalen import deg, tolvar
+
+    rng = np.random.default_rng(3)
+    x = sp.csr_matrix(rng.poisson(0.7, (60, 4)).astype(np.float32))
+    obs = pd.DataFrame({"sample": rng.choice(["s1", "s2", "s3"], 60)}, index=[f"c{i}" for i in range(60)])
+    obs["condition"] = obs["sample"].map({"s1": "A", "s2": "A", "s3": "B"})
+    adata = ad.AnnData(x, obs=obs, var=pd.DataFrame(index=["CD3E", "MS4A1", "G3", "G4"]))
+    adata.write_h5ad(tmp_path / "atlas.h5ad")
+
+    text = (DOCS / "scaling.md").read_text(encoding="utf-8")
+    (block,) = [b for b in re.findall(r"```python\n(.*?)```", text, re.S) if "Client(" in b]
+    local = 'Client(n_workers=1, threads_per_worker=1, host="127.0.0.1", dashboard_address=None)'
+    script = block.replace('Client("tcp://scheduler:8786")', local)
+    assert script != block
+    script += '    detected.to_csv("detected.csv")\n    means.to_csv("means.csv")\n    client.close()\n'
+    (tmp_path / "cluster_example.py").write_text(script, encoding="utf-8")
+    proc = subprocess.run(
+        [sys.executable, "cluster_example.py"], cwd=tmp_path, capture_output=True, text=True, timeout=240
+    )
+    assert proc.returncode == 0, proc.stderr
+    for name, want in [
+        ("detected", tolvar.get_gene_expression(adata, items_to_plot=["CD3E", "MS4A1"])),
+        ("means", deg.get_gene_expression_mean(adata, nz_pct=False)),
+    ]:
+        want.to_csv(tmp_path / "want.csv")
+        pd.testing.assert_frame_equal(
+            pd.read_csv(tmp_path / f"{name}.csv", index_col=0), pd.read_csv(tmp_path / "want.csv", index_col=0)
+        )

@@ -1,6 +1,8 @@
 """Importing is cheap (libraries load on first use) and help() documents every function."""
 
 import ast
+import importlib
+import inspect
 import json
 import os
 import subprocess
@@ -172,7 +174,7 @@ def _public_functions():
     for module in (deg, tolvar, ingrath):
         for name in dir(module):
             fn = getattr(module, name)
-            if not name.startswith("_") and type(fn).__name__ == "nb_func":
+            if not name.startswith("_") and inspect.isbuiltin(fn) and fn.__module__ == module.__name__:
                 yield module, name, fn
 
 
@@ -216,6 +218,29 @@ def test_section_reader_sees_a_missing_parameter():
     doc = "f(a, b)\n\nParameters\n----------\na, c : int\n    x\n\nReturns\n-------\nint\n"
     assert _documented_names(_section(doc, "Parameters")) == {"a", "c"}
     assert _section(doc, "Raises") is None
+
+
+@pytest.mark.parametrize("module_name", ["deg", "tolvar", "ingrath"])
+def test_signatures_for_inspect_and_help(module_name):
+    # What notebooks show (IPython's ? and shift-tab read inspect.signature):
+    # the parameters and defaults of the line that starts each docstring.
+    import pydoc
+
+    module = importlib.import_module("orvalen." + module_name)
+    wrong = []
+    for _, name, fn in (f for f in _public_functions() if f[0] is module):
+        args = ast.parse("def %s: pass" % fn.__doc__.splitlines()[0]).body[0].args
+        defaults = [inspect.Parameter.empty] * (len(args.args) - len(args.defaults))
+        expected = [(a.arg, d) for a, d in zip(args.args, defaults + [ast.literal_eval(d) for d in args.defaults])]
+        sig = inspect.signature(fn)
+        if [(p.name, p.default) for p in sig.parameters.values()] != expected:
+            wrong.append("%s: %s" % (name, sig))
+        # help()'s header, up to the docstring's own first line (3.13 wraps a long one).
+        text = pydoc.render_doc(fn, renderer=pydoc.plaintext).split("\n\n", 1)[1]
+        header = text[: text.index("\n    " + fn.__name__ + "(")]
+        if not "".join(header.split()).endswith("".join((fn.__name__ + str(sig)).split())):
+            wrong.append("%s: help() header" % name)
+    assert wrong == []
 
 
 def test_modules_have_docstrings():

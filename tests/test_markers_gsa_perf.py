@@ -3,6 +3,7 @@
 import random
 import warnings
 
+import anndata as ad
 import numpy as np
 import pandas as pd
 import pytest
@@ -160,3 +161,11 @@ def test_pca_subsample(kind):
     rows = random.sample(list(range(61)), k=60)
     np.testing.assert_array_equal(fitted[0], x[rows])
     np.testing.assert_array_equal(fitted[1], fitted[0])
+
+
+@pytest.mark.parametrize("given, shown", [("adata", "AnnData; pass adata.X"), (None, "NoneType"), ({"a": 1}, "dict")])
+def test_pca_subsample_names_a_type_it_cannot_read(given, shown):
+    if given == "adata":
+        given = ad.AnnData(np.ones((3, 2)))
+    with pytest.raises(TypeError, match="must be a cells-by-features matrix .*got " + shown):
+        tolvar.pca_subsample(given, 1)

@@ -289,7 +289,7 @@ def test_volcano_default_column_missing_names_the_columns(shown, volcano_table, 
     with pytest.raises(KeyError) as err:
         deg.plot_volcano(table)  # the default fold-change column is "logFC"
     message = err.value.args[0]
-    assert "'logFC'" in message and str([fc_col, "pval_adj", "gene"]) in message
+    assert "'logFC'" in message and ", ".join([fc_col, "pval_adj", "gene"]) in message
     assert ("logFC_col='log2_FC'" in message) is hint
     assert shown == []
 

@@ -138,6 +138,8 @@ python_tests() {
       return 1
     fi
     unset "preparing[$ver]"
+    # A constraint dropped for that interpreter is said here, not only in the log.
+    grep -h "cannot be met" "build/venv-$ver.steps" || true
   fi
   install_package "$VENV_PY" || return 1
   if [ "$ver" = "$default_ver" ] && [ -f tools/stubs.sh ]; then
@@ -148,7 +150,25 @@ python_tests() {
   "$VENV_PY" -c 'import xdist' 2>/dev/null && workers=(-n 2 --dist worksteal)
   step "Python $ver: pytest (log: $log, times per test: build/pytest-$ver.xml)"
   (cd tests && "$VENV_PY" -m pytest -q -p no:cacheprovider --junitxml="../build/pytest-$ver.xml" "${workers[@]}" "$@") \
-    2>&1 | tee "$log"
+    2>&1 | tee "$log" | quiet_pytest "$log"
+}
+
+# pytest's output as the terminal shows it: the whole of it stays in the log,
+# but pytest-xdist's "bringing up nodes..." (printed whatever the verbosity
+# when the output is not a terminal) and the summary of warnings, nearly all
+# raised inside third-party libraries, are left out here. Usage: quiet_pytest LOG
+quiet_pytest() {
+  awk -v logfile="$1" '
+    /^bringing up nodes\.\.\.$/ { blank_after = 1; next }
+    blank_after && /^$/ { blank_after = 0; next }
+    { blank_after = 0 }
+    /^=+ warnings summary =+$/ { in_warnings = 1; next }
+    in_warnings && /^-- Docs: / { in_warnings = 0; next }
+    in_warnings { next }
+    /^-+ generated xml file: .* -+$/ { next }
+    /^=* ?[0-9]+ (passed|failed).* [0-9]+ warnings? in / { print $0 " (warnings: " logfile ")"; fflush(); next }
+    { print; fflush() }
+  '
 }
 
 # The default interpreter first: its venv is ready.

@@ -9,10 +9,9 @@
 # ORVALEN_UPGRADE=1 brings the dependencies to their newest releases again.
 
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
-# Packages come from PyPI itself, whatever local indexes, wheel folders or
-# pins the machine's pip configuration names: PyPI's metadata tells pip the
-# newest releases each interpreter supports.
-export PIP_CONFIG_FILE=/dev/null PIP_FIND_LINKS= PIP_CONSTRAINT=
+# Packages come from wherever the user's pip configuration says (pip.conf,
+# PIP_* variables: an index or mirror, wheel folders, constraints); PyPI when
+# it says nothing. See pip_install for a constraint one interpreter cannot meet.
 # The venvs are installed without bytecode (see make_venv): Python writes it
 # for the modules it imports, once, instead of compiling them again in every
 # process of every run.
@@ -69,6 +68,65 @@ find_python() {
   [ -n "$best" ] && py_real "$best"
 }
 
+# The constraint files pip reads, one a line: PIP_CONSTRAINT's, else the
+# configuration's (pip config list shows each key once, merged over files).
+_constraint_files() {
+  local listing key value
+  listing=$("$1" -m pip config list 2>/dev/null || true)
+  for key in ':env:' install global; do
+    value=$(sed -n "s/^$key\.constraint='\(.*\)'\$/\1/p" <<<"$listing")
+    if [ -n "$value" ]; then
+      tr ' ' '\n' <<<"$value" | grep -v '^$' || true
+      return 0
+    fi
+  done
+}
+
+# A requirement's project name, normalised ("Foo_Bar>=1" gives foo-bar).
+_req_name() { sed -E 's/^[[:space:]]*([A-Za-z0-9._-]+).*/\1/; s/[._-]+/-/g' | tr '[:upper:]' '[:lower:]'; }
+
+# pip install into a venv, output added to LOG, under the user's pip
+# configuration. When pip reports a constraint of that configuration that
+# cannot be met on this interpreter ("The user requested (constraint) ..."),
+# that constraint alone is dropped for this interpreter, a line says so, and
+# pip runs again with the other constraints. On failure shows the end of LOG.
+# Usage: pip_install VENV_PY LOG WHAT pip-install-argument...
+pip_install() {
+  local vpy=$1 log=$2 what=$3 ver kept start names dropped file
+  shift 3
+  ver=$(py_version "$vpy")
+  kept=$(dirname "$(dirname "$vpy")")/orvalen-constraints.txt
+  local -a env_args=()
+  for _ in 1 2 3 4 5; do
+    start=$(($(wc -l <"$log") + 1))
+    if env "${env_args[@]}" "$vpy" -m pip install --progress-bar off "$@" >>"$log" 2>&1; then
+      return 0
+    fi
+    dropped=$(tail -n +"$start" "$log" | sed -n 's/^ *The user requested (constraint) //p' | sort -u)
+    [ -n "$dropped" ] || break
+    names=$(_req_name <<<"$dropped")
+    # Every constraint line pip read, less those of the projects it named.
+    if [ ${#env_args[@]} -eq 0 ]; then
+      while read -r file; do
+        [ -f "$file" ] && cat "$file" && echo
+      done < <(_constraint_files "$vpy") >"$kept.all"
+    fi
+    : >"$kept"
+    while IFS= read -r line; do
+      [ -n "${line%%#*}" ] && grep -qxF -- "$(_req_name <<<"$line")" <<<"$names" && continue
+      printf '%s\n' "$line" >>"$kept"
+    done <"$kept.all"
+    cp "$kept" "$kept.all"
+    while IFS= read -r line; do
+      step "Python $ver: the constraint '$line' of the pip configuration cannot be met on Python $ver; installing without it"
+    done <<<"$dropped"
+    env_args=(PIP_CONSTRAINT="$kept")
+  done
+  echo "FAILED: $what; the end of $log:" >&2
+  tail -n 80 "$log" >&2
+  return 1
+}
+
 # Requirements read from pyproject.toml, one a line: "build" gives the build
 # system's, "core" the dependencies, "all" the dependencies and every extra's.
 # Needs Python 3.11 or tomli (installed first into every venv).
@@ -120,8 +178,7 @@ make_venv() {
   text=$(printf '%s\n' "${tools[@]}")
   if [ ! -f "$stamp" ] || [ -n "${ORVALEN_UPGRADE:-}" ] || ! _has_all "$stamp" "$text"; then
     step "Python $ver: build tools (log: $log)"
-    quietly "$log" "installing the build tools into $venv" \
-      "$VENV_PY" -m pip install --progress-bar off --upgrade "${tools[@]}" || return 1
+    pip_install "$VENV_PY" "$log" "installing the build tools into $venv" --upgrade "${tools[@]}" || return 1
   fi
   text=$(printf '%s\n%s\n%s\n' "$text" "$(project_requirements "$VENV_PY" build)" \
     "$(project_requirements "$VENV_PY" "$kind")")
@@ -133,9 +190,8 @@ make_venv() {
   mapfile -t reqs <<<"$text"
   # No byte-compiling of every installed module: Python compiles the few it
   # imports on first use.
-  quietly "$log" "installing the requirements into $venv" \
-    "$VENV_PY" -m pip install --progress-bar off --no-compile --upgrade --upgrade-strategy eager "${reqs[@]}" ||
-    return 1
+  pip_install "$VENV_PY" "$log" "installing the requirements into $venv" \
+    --no-compile --upgrade --upgrade-strategy eager "${reqs[@]}" || return 1
   # What this venv now holds; a later run with fewer needs (the study) is
   # satisfied by it too.
   { [ -f "$stamp" ] && cat "$stamp"; printf '%s\n' "$text"; } | sort -u >"$stamp.new"

@@ -63,11 +63,31 @@ std::vector<std::int64_t> gene_positions(nb::handle var_names, nb::handle genes)
     return out;
 }
 
-nb::object obs_column(nb::handle obs, nb::handle column) {
-    if (!contains(obs.attr("columns"), column)) {
-        raise(PyExc_KeyError, nb::str("column {!r} not found in obs").format(column));
-    }
-    return obs[column];
+std::string column_not_found(nb::handle columns, nb::handle column, const char* where) {
+    // A long header is cut: the first names are enough to spot a typo.
+    constexpr std::size_t kShown = 20;
+    nb::object names = builtin("list")(columns);
+    const std::size_t n = nb::len(names);
+    std::string listed = n == 0 ? "no columns" : "";
+    for (std::size_t k = 0; k < n && k < kShown; ++k) listed += (k ? ", " : "") + to_str(names[k]);
+    if (n > kShown) listed += ", ... (" + std::to_string(n) + " columns)";
+    return "column " + glue::repr(column) + " not found in " + where + "; " + where + " has: " + listed;
+}
+
+nb::object table_column(nb::handle table, nb::handle column, const char* where) {
+    nb::object columns = table.attr("columns");
+    if (!contains(columns, column)) raise(PyExc_KeyError, column_not_found(columns, column, where));
+    return table[column];
+}
+
+nb::object obs_column(nb::handle obs, nb::handle column) { return table_column(obs, column, "obs"); }
+
+void warn_if_no_group(const LabelCodes& groups, nb::handle column, const char* function) {
+    if (groups.n_labels() > 0) return;
+    const std::string col = "obs[" + glue::repr(column) + "]";
+    warn(std::string(function) + ": no group selected, so the result has no rows: " +
+         (groups.n == 0 ? "adata has no cells"
+                        : col + " is missing (None or NaN) in all " + std::to_string(groups.n) + " cells"));
 }
 
 }  // namespace quend::glue

@@ -5,6 +5,7 @@
 #include "common/nb.hpp"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/arrays.hpp"
@@ -29,7 +30,20 @@ nb::object gene_list(nb::handle genes);
 // the function, the parameter and what was given (a DataFrame, say).
 void require_anndata(nb::handle adata, const char* function, const char* param);
 
-// obs[column] with a KeyError that names the column.
+// table[column], or a KeyError naming the column and the columns there are
+// ("column 'samples' not found in obs; obs has: sample, condition"); `where`
+// names the table in the message.
+nb::object table_column(nb::handle table, nb::handle column, const char* where);
+
+// The message of that KeyError, for a caller that says more around it.
+std::string column_not_found(nb::handle columns, nb::handle column, const char* where);
+
+// obs[column], as table_column names it.
 nb::object obs_column(nb::handle obs, nb::handle column);
+
+// A UserWarning when `groups` has no group: `function` then returns a table
+// without rows, and the warning says why (no cell, or every cell's
+// obs[column] missing) instead of leaving the caller to guess.
+void warn_if_no_group(const LabelCodes& groups, nb::handle column, const char* function);
 
 }  // namespace quend::glue

@@ -1,8 +1,11 @@
 #include "common/binding.hpp"
 
+#include <array>
 #include <cstdlib>
 #include <stdexcept>
 #include <string_view>
+
+#include "common/pyglue.hpp"
 
 namespace quend::glue {
 
@@ -113,6 +116,7 @@ SigText read_sig(const char* sig, std::size_t n_params) {
     SigText out;
     out.name = std::string(trim(s.substr(4, open - 4)));
     out.line = for_stubs ? full : shown;
+    out.for_stubs = for_stubs;
     std::size_t close = 0;
     std::vector<std::string_view> params = split_top(r, s.substr(open + 1), ',', &close);
     if (params.size() == 1 && trim(params[0]).empty()) params.clear();
@@ -122,9 +126,55 @@ SigText read_sig(const char* sig, std::size_t n_params) {
         std::string_view name = trim(parts[0].substr(0, parts[0].find(':')));
         if (name.empty() || name.front() == '*' || name.front() == '/') r.fail("a parameter kind other than plain");
         out.params.push_back({std::string(name), parts.size() == 2 ? literal(r, parts[1]) : nb::object()});
+        // Names and defaults only: inspect reads no annotations from a
+        // builtin's text signature, and some shown lines carry them.
+        (out.text_signature += out.text_signature.empty() ? "(" : ", ") += name;
+        if (parts.size() == 2) (out.text_signature += "=") += trim(parts[1]);
     }
+    out.text_signature = out.name + (out.text_signature.empty() ? "(" : out.text_signature) + ")";
     if (out.params.size() != n_params) r.fail("a parameter count other than the function's");
     return out;
+}
+
+namespace {
+
+// One forwarder per bound function: a builtin's C function is not told which
+// method table entry it was called through, so each entry gets its own.
+constexpr std::size_t kForwarders = 64;
+PyObject* g_targets[kForwarders];  // strong references held for the process lifetime
+std::size_t g_bound = 0;
+
+using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+template <std::size_t I>
+PyObject* forward(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return PyObject_Vectorcall(g_targets[I], args, static_cast<std::size_t>(nargs), kwnames);
+}
+
+template <std::size_t... I>
+constexpr std::array<FastCall, sizeof...(I)> forwarders(std::index_sequence<I...>) {
+    return {&forward<I>...};
+}
+
+constexpr std::array<FastCall, kForwarders> kForward = forwarders(std::make_index_sequence<kForwarders>{});
+
+}  // namespace
+
+void publish(nb::module_& m, const SigText& s) {
+    if (s.for_stubs) return;
+    if (g_bound == kForwarders) throw std::length_error("more bound functions than forwarders in binding.cpp");
+    nb::object target = m.attr(s.name.c_str());
+    // The method table entry lives as long as the builtin, that is, the process.
+    // Its text: the signature, then the marker CPython splits it off at; __doc__
+    // keeps nanobind's text, which starts with the signature line.
+    const char* name = (new std::string(s.name))->c_str();
+    const char* doc = (new std::string(s.text_signature + "\n--\n\n" + to_str(target.attr("__doc__"))))->c_str();
+    auto* def = new PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kForward[g_bound])),
+                                METH_FASTCALL | METH_KEYWORDS, doc};
+    nb::object fn = nb::steal(PyCFunction_NewEx(def, m.ptr(), m.attr("__name__").ptr()));
+    if (!fn) throw nb::python_error();
+    g_targets[g_bound++] = target.release().ptr();
+    m.attr(name) = fn;
 }
 
 }  // namespace quend::glue

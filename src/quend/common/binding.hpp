@@ -13,6 +13,12 @@
 // or list of those; it is one object, shared between calls as a Python
 // default is. A line that cannot be read, or whose parameter count differs
 // from fn's, fails the import.
+//
+// The module attribute is a builtin function forwarding to nanobind's
+// function object: builtins carry `__text_signature__`, which
+// inspect.signature, help() and IPython's `?` read, while nanobind's objects
+// take no attributes. Under ORVALEN_STUB_SIGNATURES=1 the nanobind object
+// stays, for the stub generator to read its typed line.
 #include "common/nb.hpp"
 
 #include <cstddef>
@@ -29,12 +35,18 @@ struct SigParam {
 
 struct SigText {
     std::string name;
-    std::string line;  // what the function shows, per the environment
+    std::string line;            // what the function shows, per the environment
+    std::string text_signature;  // "name(params)", stub-only text left out
+    bool for_stubs = false;
     std::vector<SigParam> params;
 };
 
 // Reads `sig`; `n_params` is the count the C++ function takes.
 SigText read_sig(const char* sig, std::size_t n_params);
+
+// Replaces the function just bound as `s.name` by its builtin forwarder
+// (see the contract), unless the stubs are being generated.
+void publish(nb::module_& m, const SigText& s);
 
 namespace detail {
 
@@ -53,6 +65,7 @@ template <typename R, typename... A>
 void def(nb::module_& m, R (*fn)(A...), const char* sig, const char* doc) {
     SigText s = read_sig(sig, sizeof...(A));
     detail::def_with(m, fn, s, doc, std::index_sequence_for<A...>{});
+    publish(m, s);
 }
 
 }  // namespace quend::glue

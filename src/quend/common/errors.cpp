@@ -9,6 +9,10 @@ void raise(PyObject* type, const std::string& message) {
     throw nb::python_error();
 }
 
+void warn(const std::string& message) {
+    if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) < 0) throw nb::python_error();
+}
+
 void raise(PyObject* type, const nb::handle& value) {
     PyErr_SetObject(type, value.ptr());
     throw nb::python_error();

@@ -21,6 +21,9 @@ bool is_ordinary(const nb::python_error& e);
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 [[noreturn]] void raise(PyObject* type, const nb::handle& value);
 
+// A UserWarning with `message`, shown at the caller's line.
+void warn(const std::string& message);
+
 // The name of obj's type as the interpreter's own messages show it.
 std::string py_type_name(const nb::handle& obj);
 

@@ -99,9 +99,15 @@ nb::str concat(std::initializer_list<nb::handle> parts) {
 }
 
 bool is_own_function(const nb::handle& f, const char* name) {
-    // Every function nanobind binds shares one type, which lives as long as the interpreter.
+    // A public function is a builtin whose self is this module (binding.hpp);
+    // under stub generation, nanobind's own object, whose type every bound
+    // function shares and which lives as long as the interpreter.
     static PyTypeObject* const compiled = Py_TYPE(nb::cpp_function([] {}).ptr());
-    if (Py_TYPE(f.ptr()) != compiled) return false;
+    if (PyCFunction_Check(f.ptr())) {
+        if (PyCFunction_GET_SELF(f.ptr()) != g_module) return false;
+    } else if (Py_TYPE(f.ptr()) != compiled) {
+        return false;
+    }
     return nb::getattr(f, "__name__", nb::none()).equal(nb::str(name)) &&
            nb::getattr(f, "__module__", nb::none()).equal(module_object().attr("__name__"));
 }

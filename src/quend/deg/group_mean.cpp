@@ -5,6 +5,7 @@
 
 #include "common/adata_fields.hpp"
 #include "common/arrays.hpp"
+#include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "common/binding.hpp"
 #include "deg/group_mean_doc.hpp"
@@ -31,6 +32,37 @@ void insert_condition(nb::object& table, const nb::list& rows, const nb::object&
     table.attr("insert")(0, "Group", column.attr("to_numpy")());
 }
 
+// Rows are labelled with the condition of their group's first cell, a rule
+// stored results rely on; a group whose cells carry several conditions is
+// then labelled by one of them only, which deserves a word.
+void warn_mixed_conditions(const quend::glue::LabelCodes& groups, const nb::object& conditions,
+                           const nb::handle& group_col) {
+    using namespace quend::glue;
+    LabelCodes conds = sorted_label_codes(conditions);
+    const std::size_t n_groups = groups.n_labels();
+    std::vector<std::int64_t> first(n_groups, -2);  // -2: no cell seen yet
+    std::vector<char> mixed(n_groups, 0);
+    for (std::size_t i = 0; i < groups.n; ++i) {
+        const std::int64_t g = groups.data[i];
+        if (g < 0) continue;
+        std::int64_t& f = first[static_cast<std::size_t>(g)];
+        if (f == -2)
+            f = conds.data[i];
+        else if (f != conds.data[i])
+            mixed[static_cast<std::size_t>(g)] = 1;
+    }
+    std::size_t n_mixed = 0, example = 0;
+    for (std::size_t g = n_groups; g-- > 0;)
+        if (mixed[g]) {
+            ++n_mixed;
+            example = g;
+        }
+    if (n_mixed == 0) return;
+    warn("get_gene_expression_mean: " + std::to_string(n_mixed) + " of " + std::to_string(n_groups) +
+         " groups of obs[" + quend::glue::repr(group_col) + "] have cells of more than one condition (for example " +
+         quend::glue::repr(groups.labels[example]) + "); each row's Group is the condition of the group's first cell");
+}
+
 }  // namespace
 
 nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::object group_col, nb::object nz_pct,
@@ -41,8 +73,15 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     nb::object pd = ns("pd");
     nb::object obs = adata.attr("obs");
     nb::object groups_col = obs_column(obs, group_col);
-    nb::object conditions = obs_column(obs, nb::str("condition"));
+    nb::str condition("condition");
+    // The name is fixed, not a parameter: say why it is needed.
+    if (!contains(obs.attr("columns"), condition))
+        raise(PyExc_KeyError, "get_gene_expression_mean labels each row with obs['condition'] and needs that column: " +
+                                  column_not_found(obs.attr("columns"), condition, "obs"));
+    nb::object conditions = obs[condition];
     LabelCodes groups = sorted_label_codes(groups_col);
+    warn_if_no_group(groups, group_col, "get_gene_expression_mean");
+    warn_mixed_conditions(groups, conditions, group_col);
     nb::object sg_map = ns("get_sample_to_group_map")(groups_col, conditions);
 
     nb::object var_names = adata.attr("var").attr("index");
@@ -90,13 +129,11 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
         if (any && best >= threshold) keep.append(j + 1);
     }
     if (nb::len(keep) == n_genes + 1) return table;
-    if (nb::len(keep) == 1 && n_genes > 0)
-        nb::module_::import_("warnings")
-            .attr("warn")(
-                "get_gene_expression_mean: no gene is detected in at least min_nz_pct = " + to_str(min_nz_pct) +
-                    " of the cells of any condition, so the result holds only the Group column; "
-                    "lower min_nz_pct or pass nz_pct=False for mean expression",
-                builtin("UserWarning"), nb::arg("stacklevel") = 1);
+    // Without rows there is nothing to detect; that was said above.
+    if (nb::len(keep) == 1 && n_genes > 0 && n_rows > 0)
+        warn("get_gene_expression_mean: no gene is detected in at least min_nz_pct = " + to_str(min_nz_pct) +
+             " of the cells of any condition, so the result holds only the Group column; "
+             "lower min_nz_pct or pass nz_pct=False for mean expression");
     return table.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), keep)];
 }
 

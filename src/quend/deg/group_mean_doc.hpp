@@ -11,6 +11,11 @@ detected in fewer than 20 % of the cells of every condition are dropped (a
 UserWarning says so when no gene is left). nz_pct=False gives the mean
 expression of every gene instead.
 
+Each row's condition is read from the obs column named 'condition' (a fixed
+name, not a parameter): the condition of the row's first cell. When a
+group's cells carry more than one condition (group_col='cell_type', say), a
+UserWarning says how many groups do.
+
 Parameters
 ----------
 adata : anndata.AnnData
@@ -40,7 +45,14 @@ pandas.DataFrame
 Raises
 ------
 KeyError
-    A missing obs column or an unknown gene.
+    A missing obs column (the message lists the columns obs has) or an
+    unknown gene.
+
+Warns
+-----
+UserWarning
+    Groups whose cells carry more than one condition; no group at all (no
+    cell, or every group_col label missing); no gene left by min_nz_pct.
 
 Examples
 --------

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/adata_fields.hpp"
 #include "common/errors.hpp"
 #include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
@@ -121,10 +122,11 @@ std::vector<double> corrected(const std::vector<double>& pval, const nb::object&
 
 // A column of the DEG table, by name; the fold-change magnitude is there too
 // while the significant rows are chosen.
+const char* const kDegColumns[] = {"log2_FC", "mean_ref", "mean_test", "pval", "pval_adj", "abs_log2_FC"};
+
 int deg_column(const nb::handle& name) {
-    static const char* const kNames[] = {"log2_FC", "mean_ref", "mean_test", "pval", "pval_adj", "abs_log2_FC"};
     for (int c = 0; c < 6; ++c)
-        if (equals(name, nb::str(kNames[c]))) return c;
+        if (equals(name, nb::str(kDegColumns[c]))) return c;
     return -1;
 }
 
@@ -153,7 +155,9 @@ nb::dict deg_tables(const PairStats& st, const std::vector<double>& pval_adj, co
                     const DegArgs& args) {
     const int ref_col = deg_column(pval_ref_col);
     if (ref_col < 0) {
-        glue::raise(PyExc_KeyError, pval_ref_col);
+        nb::list names;
+        for (const char* c : kDegColumns) names.append(nb::str(c));
+        glue::raise(PyExc_KeyError, glue::column_not_found(names, pval_ref_col, "the DEG table"));
     }
     SortedTables tables = sort_and_select(st, pval_adj, ref_col, args.pval_cutoff, args.logFC_cutoff);
     nb::object deg = build_deg_table(st, pval_adj, tables.significant, index);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <exception>
 
+#include "common/adata_fields.hpp"
 #include "common/errors.hpp"
 #include "common/pyglue.hpp"
 #include "common/binding.hpp"
@@ -47,9 +48,8 @@ nb::object adjust_text_quietly(nb::object texts, nb::object xs, nb::object ys, n
 void require_fold_change_column(nb::handle df, nb::handle logFC_col) {
     nb::object columns = df.attr("columns");
     if (contains(columns, logFC_col)) return;
-    nb::str message =
-        nb::str("column {!r} not found in the table; its columns are {}").format(logFC_col, builtin("list")(columns));
-    if (contains(columns, nb::str("log2_FC"))) message = concat({message, nb::str("; pass logFC_col='log2_FC'")});
+    std::string message = glue::column_not_found(columns, logFC_col, "the table");
+    if (contains(columns, nb::str("log2_FC"))) message += "; pass logFC_col='log2_FC'";
     glue::raise(PyExc_KeyError, message);
 }
 

@@ -29,12 +29,13 @@ struct ClusterStats {
 
 // Clusters are matched on the text form of their labels, on both sides, so
 // numeric and text labels behave alike.
-ClusterStats cluster_stats(nb::handle obs, nb::handle sample_col, nb::handle cluster_col) {
+ClusterStats cluster_stats(nb::handle obs, nb::handle sample_col, nb::handle cluster_col, const char* function) {
     using namespace quend::glue;
     nb::object clusters_col = obs_column(obs, cluster_col);
     nb::object samples_col = obs_column(obs, sample_col);
     ClusterStats s;
     s.clusters = sorted_label_codes(clusters_col);
+    warn_if_no_group(s.clusters, cluster_col, function);
     const std::size_t k = s.clusters.n_labels();
     std::unordered_map<std::string, std::size_t> first_row;
     std::vector<std::int64_t> rank(k);
@@ -114,7 +115,7 @@ std::vector<double> per_row_sums(const ClusterStats& s, nb::handle flags_f64) {
 O compute_sample_div_index_v2(O adata, O sample_col, O cluster_col, O sdi_col) {
     nb::object pd = quend::glue::ns("pd");
     nb::object obs = adata.attr("obs");
-    ClusterStats s = cluster_stats(obs, sample_col, cluster_col);
+    ClusterStats s = cluster_stats(obs, sample_col, cluster_col, "compute_sample_div_index_v2");
     const std::size_t k = s.source.size();
     std::vector<std::int64_t> ns_(k);
     std::vector<double> h(k);
@@ -140,7 +141,7 @@ O compute_sample_div_index(O adata, O sample_col, O cluster_col, O tumor_dec, O 
     // Every column is read and converted before obs is touched.
     nb::object tumor_col = quend::glue::obs_column(obs, tumor_dec);
     nb::object ref = ref_values(obs, ref_ind_col);
-    ClusterStats s = cluster_stats(obs, sample_col, cluster_col);
+    ClusterStats s = cluster_stats(obs, sample_col, cluster_col, "compute_sample_div_index");
     nb::object is_tumor = nb::steal(PyObject_RichCompare(tumor_col.ptr(), tumor_name.ptr(), Py_EQ));
     if (!is_tumor.is_valid()) throw nb::python_error();
     is_tumor = np.attr("asarray")(is_tumor, nb::arg("dtype") = np.attr("float64"));

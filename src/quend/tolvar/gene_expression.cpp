@@ -14,6 +14,7 @@ O get_gene_expression(O adata, O items_to_plot, O group_col) {
     nb::object pd = ns("pd");
     nb::object groups_col = obs_column(adata.attr("obs"), group_col);
     LabelCodes groups = sorted_label_codes(groups_col);
+    warn_if_no_group(groups, group_col, "get_gene_expression");
 
     nb::object var_names = adata.attr("var").attr("index");
     ColumnSelection sel;

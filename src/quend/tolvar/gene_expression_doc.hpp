@@ -24,7 +24,13 @@ pandas.DataFrame
 Raises
 ------
 KeyError
-    A missing column or an unknown gene.
+    A missing column (the message lists the columns obs has) or an unknown
+    gene.
+
+Warns
+-----
+UserWarning
+    No group at all: no cell, or every group_col label missing.
 
 Examples
 --------

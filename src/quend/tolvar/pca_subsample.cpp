@@ -117,13 +117,22 @@ O pca_out_of_core(O X, MatrixKind kind, O pca, O picked, std::size_t n_rows, boo
 
 O pca_subsample(O Xx, O N_components_pca, O N_cells_max_for_pca) {
     using quend::glue::ns;
+    // Checked first: an AnnData has a shape too, and would fail deep inside
+    // numpy with a message about sequences.
+    const MatrixKind kind = quend::glue::matrix_kind(Xx);
+    if (kind == MatrixKind::missing || kind == MatrixKind::unsupported) {
+        const bool anndata = nb::hasattr(Xx, "obs") && nb::hasattr(Xx, "X");
+        quend::glue::raise(PyExc_TypeError,
+                           "pca_subsample: Xx must be a cells-by-features matrix (numpy array, scipy "
+                           "sparse matrix, pandas DataFrame, backed h5ad matrix or dask array), got " +
+                               quend::glue::py_type_name(Xx) + (anndata ? "; pass adata.X" : ""));
+    }
     N_cells_max_for_pca = quend::glue::whole_number(N_cells_max_for_pca, "N_cells_max_for_pca");
     nb::object n_comp = quend::glue::builtin("int")(N_components_pca);
     nb::object pca = ns("TruncatedSVD")(nb::arg("n_components") = n_comp);
     nb::object n_rows = nb::cast<nb::tuple>(Xx.attr("shape"))[0];
     const int small = PyObject_RichCompareBool(n_rows.ptr(), N_cells_max_for_pca.ptr(), Py_LE);
     if (small < 0) throw nb::python_error();
-    const MatrixKind kind = quend::glue::matrix_kind(Xx);
     const bool out_of_core =
         kind == MatrixKind::backed_sparse || kind == MatrixKind::backed_dense || kind == MatrixKind::dask;
     if (small && out_of_core)

@@ -26,6 +26,8 @@ numpy.ndarray
 
 Raises
 ------
+TypeError
+    Xx is not a matrix (an AnnData, say: pass adata.X); names its type.
 ValueError
     scikit-learn's error for too many components.
 

@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/venv.sh
 mkdir -p build
+use_compiler_cache
 
 py=$(py_real python3)
 make_venv "$py" core "build/venv-$(py_version "$py").log"

@@ -54,14 +54,7 @@ if ! have_gtest; then
   fi
   gtest_args=(-DQUEND_GTEST_SOURCE="$gtest_src")
 fi
-launcher=
-if command -v ccache >/dev/null; then
-  # Paths relative to the checkout, so the interpreters' builds and other
-  # checkouts of the same sources share the cached objects.
-  launcher=ccache
-  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
-fi
-export SKBUILD_CMAKE_ARGS="-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher${SKBUILD_CMAKE_ARGS:+;$SKBUILD_CMAKE_ARGS}"
+use_compiler_cache
 
 # The other interpreters' environments are prepared in the background
 # (mostly downloads) while the default one's builds and tests run.

@@ -238,6 +238,19 @@ _build_inputs_hash() {
   } | sha256sum | cut -d' ' -f1
 }
 
+# Compiles through ccache when it is present (sets `launcher` for the kernel
+# tests' CMake and the package's build), with paths relative to the checkout,
+# so the interpreters' builds and other checkouts of the same sources share
+# the cached objects; without it everything compiles afresh.
+use_compiler_cache() {
+  launcher=
+  if command -v ccache >/dev/null; then
+    launcher=ccache
+    export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+  fi
+  export SKBUILD_CMAKE_ARGS="-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher${SKBUILD_CMAKE_ARGS:+;$SKBUILD_CMAKE_ARGS}"
+}
+
 # Builds and installs the package into a venv, unless it is installed there
 # from the same sources already. The build log is build/install-3.X.log; its
 # end is shown when the build fails.

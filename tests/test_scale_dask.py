@@ -81,39 +81,80 @@ def many_groups(n_cells=3000, n_genes=40, n_groups=2000, seed=5):
     return x, codes
 
 
+def task_spec(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, changes=()):
+    spec = {
+        "stat": stat,
+        "width": n_genes,
+        "all": True,
+        "narrow": False,
+        "codes": np.asarray(codes, dtype=np.int64),
+        "slot": np.arange(n_genes, dtype=np.int64),
+        "row_starts": np.asarray(row_starts, dtype=np.int64),
+        "col_starts": np.array([0, n_genes], dtype=np.int64),
+        "starts": np.append(starts, n_groups).astype(np.int64),
+        "sizes": np.bincount(codes, minlength=n_groups).astype(np.int64),
+        "dense": np.full(len(row_starts) - 1, dense, dtype=np.uint8),
+    }
+    spec.update(changes)
+    return spec
+
+
 # Groups without cells have NaN means in the dense rendering.
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
-@pytest.mark.parametrize("stat", [0, 1])
-def test_chunk_partial_is_sized_by_the_chunk_and_blocks_add_up(stat):
+@pytest.mark.parametrize("stat", ["detected", "mean"])
+@pytest.mark.parametrize("dense", [False, True])
+def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
     from orvalen import _dask
 
     x, codes = many_groups()
     n_groups, n_genes = 2000, x.shape[1]
-    slot = np.arange(n_genes, dtype=np.int64)
     starts = np.array([0, 700, 1400], dtype=np.int64)
-    chunks = [(r0, min(r0 + 1000, x.shape[0])) for r0 in range(0, x.shape[0], 1000)]
-    parts = [
-        _dask.chunk_partials(x[r0:r1], codes, i, 0, r0, r1, 0, n_genes, slot, True, n_genes, stat, starts)
-        for i, (r0, r1) in enumerate(chunks)
-    ]
-    for (r0, r1), pieces in zip(chunks, parts):
-        held = sum(a.nbytes for p in pieces if p is not None for a in p if a is not None)
-        # A few arrays per stored value and per group, never groups x genes.
-        assert held <= 40 * x[r0:r1].nnz + 16 * n_groups < n_groups * n_genes * 8 / 4
-    merged = [_dask.merge_partials([p[k] for p in parts], n_genes, stat) for k in range(len(starts))]
-    sizes = np.bincount(codes, minlength=n_groups)
-    ends = list(starts[1:]) + [n_groups]
-    table = np.concatenate(
-        [
-            _dask.finish_partials([m], int(g0), sizes[g0:g1], n_genes, stat, False)
-            for m, g0, g1 in zip(merged, starts, ends)
-        ]
-    )
-    dense = x.toarray()
+    row_starts = list(range(0, x.shape[0], 1000)) + [x.shape[0]]
+    spec = task_spec(codes, n_groups, n_genes, stat, starts, row_starts, dense)
+    chunks = list(zip(row_starts[:-1], row_starts[1:]))
+    parts = [_dask.tally_chunk(x[r0:r1], spec, i, 0) for i, (r0, r1) in enumerate(chunks)]
+    if not dense:
+        for (r0, r1), pieces in zip(chunks, parts):
+            held = sum(a.nbytes for p in pieces if p is not None for a in p.values())
+            # A few arrays per stored value and per group, never groups x genes.
+            assert held <= 40 * x[r0:r1].nnz + 16 * n_groups < n_groups * n_genes * 8 / 4
+    merged = [_dask.tally_merge([p[k] for p in parts], spec) for k in range(len(starts))]
+    table = np.concatenate([_dask.tally_finish([m], spec, k) for k, m in enumerate(merged)])
+    dense_x = x.toarray()
     for g in (0, 699, 700, 1999):
-        rows = dense[codes == g]
-        want = (rows > 0).mean(0) if stat == 0 else rows.mean(0)
+        rows = dense_x[codes == g]
+        want = (rows > 0).mean(0) if stat == "detected" else rows.mean(0)
         np.testing.assert_allclose(table[g], want, rtol=1e-12)
+
+
+# A spec that disagrees with itself or the chunk is refused before a kernel
+# walks it (these aborted or crashed the process before).
+@pytest.mark.parametrize(
+    "changes",
+    [
+        {"width": 3},
+        {"slot": np.full(40, 10**9, dtype=np.int64)},
+        {"stat": "median"},
+        {"starts": np.array([0, 5000], dtype=np.int64)},
+        {"row_starts": np.array([0, 10**6, 3000], dtype=np.int64)},
+        {"codes": np.zeros(5, dtype=np.int64)},
+        {"codes": np.full(3000, 10**9, dtype=np.int64)},
+    ],
+)
+def test_task_spec_is_checked_before_use(changes):
+    from orvalen import _dask
+
+    x, codes = many_groups()
+    spec = task_spec(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000], changes=changes)
+    with pytest.raises(ValueError):
+        _dask.tally_chunk(x[:1000], spec, 0, 0)
+    good = task_spec(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000])
+    piece = _dask.tally_chunk(x[:1000], good, 0, 0)[0]
+    piece["cols"] = piece["cols"].copy()
+    piece["cols"][0] = 10**6
+    for bad in ({**piece, "sum": piece["sum"][:-1]}, piece):
+        with pytest.raises(ValueError, match="malformed partial tally"):
+            _dask.tally_finish([bad], good, 0)
 
 
 @pytest.mark.parametrize("order", ["sorted", "shuffled"])

@@ -157,15 +157,17 @@ def test_task_spec_is_checked_before_use(changes):
             _dask.tally_finish([bad], good, 0)
 
 
-@pytest.mark.parametrize("order", ["sorted", "shuffled"])
-def test_sorted_and_shuffled_cells_agree_with_memory(order):
+# Few groups (dense partials), many shuffled (compressed, merged) and many
+# sorted (each chunk's own groups finished alone).
+@pytest.mark.parametrize("order,n_groups", [("shuffled", 5), ("shuffled", 600), ("sorted", 600)])
+def test_each_plan_agrees_with_memory(order, n_groups):
     import anndata as ad
     import dask
     import pandas as pd
 
     from orvalen import deg
 
-    x, codes = many_groups(n_groups=600)
+    x, codes = many_groups(n_groups=n_groups)
     order_rows = np.argsort(codes, kind="stable") if order == "sorted" else np.arange(len(codes))
     x, codes = x[order_rows], codes[order_rows]
     obs = pd.DataFrame({"sample": [f"s{c:04d}" for c in codes], "condition": np.where(codes % 2, "a", "b")})
@@ -191,3 +193,32 @@ def test_chunk_of_another_shape_than_declared_raises(scale_adata, real_shape):
     with dask.config.set(scheduler="synchronous"):
         with pytest.raises(ValueError, match=rf"chunk \(1, 0\) of X has shape \({real_shape[0]}, {real_shape[1]}\)"):
             tolvar.get_gene_expression(scale_adata)
+
+
+@pytest.mark.parametrize("scheduler", ["threads", "cluster"])
+def test_progress_bar_is_labelled_ends_its_line_and_cannot_fail(request, scale_adata, monkeypatch, capsys, scheduler):
+    import io
+    import sys
+    import warnings
+
+    import dask
+
+    import orvalen
+
+    client = request.getfixturevalue("dask_client") if scheduler == "cluster" else None
+    a = scale_adata
+    want = tolvar.get_gene_expression(a)
+    a.X = da.from_array(a.X, chunks=(40, 11), asarray=False)
+    monkeypatch.setattr(orvalen.settings, "progress", True)
+    with dask.config.set(scheduler=client or "threads"):
+        got = tolvar.get_gene_expression(a)
+        out = capsys.readouterr().out
+        assert out.startswith("get_gene_expression (dask)\n") and out.endswith("\n")
+        closed = io.StringIO()
+        closed.close()
+        monkeypatch.setattr(sys, "stdout", closed)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            kept = tolvar.get_gene_expression(a)
+    assert len([w for w in caught if "progress display" in str(w.message)]) <= 1
+    assert got.equals(want) and kept.equals(want)

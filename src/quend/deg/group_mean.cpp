@@ -57,7 +57,8 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
         nb::object columns = var_names;
         if (subset) columns = var_names.attr("take")(numpy_int_vector(sel.cols));
         nb::object index = pd.attr("Index")(groups.labels, nb::arg("name") = "Group");
-        nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = index, nb::arg("columns") = columns);
+        nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = index, nb::arg("columns") = columns,
+                                                nb::arg("copy") = false);
         insert_condition(table, groups.labels, sg_map);
         return table;
     }
@@ -66,7 +67,8 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     nb::object values = group_table(adata.attr("X"), groups, sel, Stat::detected, "get_gene_expression_mean");
     nb::object columns = var_names;
     if (subset) columns = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : genes;
-    nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns);
+    nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns,
+                                            nb::arg("copy") = false);
     insert_condition(table, groups.labels, sg_map);
 
     // Keep genes detected in at least `min_nz_pct` of cells in some condition

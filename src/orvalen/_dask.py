@@ -30,10 +30,6 @@ def tally_finish(pieces, spec, k):
     return _engine()._tally_finish(pieces, spec, k)
 
 
-def stored_values(block):
-    return block.nnz if hasattr(block, "nnz") else block.size
-
-
 def project_rows(block, model):
     return model.transform(block)
 

@@ -356,20 +356,6 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
     DaskPlan plan;
     in_kernel([&] { plan = plan_dask(in); });
     nb::object blocks = X.attr("to_delayed")();
-    if (wants_stored(plan, in) &&
-        nb::cast<bool>(nb::module_::import_("scipy.sparse").attr("issparse")(X.attr("_meta")))) {
-        // Compressed pieces are bounded by the stored values of every chunk:
-        // counted in one small pass, so merges follow the data, not a guess.
-        nb::list counts;
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            for (std::size_t j = 0; j < widths.size(); ++j)
-                counts.append(delayed(tasks.attr("stored_values"))(blocks[nb::make_tuple(i, j)]));
-        nb::object stored = dask.attr("compute")(*counts);
-        std::vector<std::size_t> n;
-        for (nb::handle c : stored) n.push_back(nb::cast<std::size_t>(c));
-        in_kernel([&] { bound_by_stored(plan, in, n); });
-    }
-
     // The task spec: groups in the plan's layout.
     std::vector<std::int64_t> laid_codes(groups.n), laid_sizes(G), starts = plan.starts;
     for (std::size_t r = 0; r < groups.n; ++r)

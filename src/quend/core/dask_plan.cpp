@@ -143,40 +143,4 @@ DaskPlan plan_dask(const DaskPlanInput& in) {
     return plan;
 }
 
-bool wants_stored(const DaskPlan& plan, const DaskPlanInput& in) {
-    for (const DaskBlock& b : plan.blocks) {
-        std::size_t total = 0;
-        bool compressed = false;
-        for (const DaskPiece& p : b.pieces) {
-            total += p.bytes;
-            compressed = compressed || !plan.dense[p.i];
-        }
-        if (compressed && total > in.merge_bytes) return true;
-    }
-    return false;
-}
-
-void bound_by_stored(DaskPlan& plan, const DaskPlanInput& in, const std::vector<std::size_t>& stored) {
-    const std::size_t n_cols = in.tallied.size();
-    if (stored.size() != in.rows.size() * n_cols) throw std::invalid_argument("one stored count per chunk");
-    // Labelled cells per row chunk.
-    std::vector<std::size_t> labelled(in.rows.size(), 0);
-    std::size_t r0 = 0;
-    for (std::size_t i = 0; i < in.rows.size(); ++i) {
-        for (std::size_t r = r0; r < r0 + in.rows[i]; ++r) labelled[i] += in.codes[r] >= 0;
-        r0 += in.rows[i];
-    }
-    for (DaskBlock& b : plan.blocks) {
-        for (DaskPiece& p : b.pieces) {
-            if (plan.dense[p.i]) continue;
-            const double share =
-                static_cast<double>(p.cells) / static_cast<double>(std::max<std::size_t>(1, labelled[p.i]));
-            const auto pairs =
-                static_cast<std::size_t>(2.0 * share * static_cast<double>(stored[p.i * n_cols + p.j])) + p.present;
-            p.bytes = std::min(p.bytes, pairs * plan.pair_bytes);
-        }
-    }
-    plan_block_merges(plan, in);
-}
-
 }  // namespace quend

@@ -12,9 +12,10 @@
 //   column) when it has many cells per present group, as with tens to
 //   hundreds of samples; else compressed pairs, bounded by stored values.
 // - Each block's pieces are merged in a tree whose task inputs stay within
-//   the byte budget; `bytes` of a piece is its size for dense pieces, and an
-//   upper bound for compressed ones (tightened by `bound_by_stored` when the
-//   stored values per chunk are known).
+//   the byte budget. `bytes` of a piece is its size for dense pieces, and
+//   for compressed ones a bound that holds whatever the data: the chunk's
+//   groups of the block times its tallied columns. Nothing is read to plan,
+//   so an empty or unusual chunk cannot mislead it.
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -62,15 +63,6 @@ struct DaskPlan {
 };
 
 DaskPlan plan_dask(const DaskPlanInput& in);
-
-// True when compressed pieces' bounds force merges that the chunks' stored
-// values could spare (worth one small pass to count them).
-bool wants_stored(const DaskPlan& plan, const DaskPlanInput& in);
-
-// Bounds of compressed pieces from the stored values of each chunk
-// (`stored[i * n_col_chunks + j]`): a block gets at most its cells' share of
-// them, twice over, then the merges are planned again.
-void bound_by_stored(DaskPlan& plan, const DaskPlanInput& in, const std::vector<std::size_t>& stored);
 
 // Merge ranges for pieces of these byte sizes: neighbours are merged (two
 // at least) while the inputs of the finish exceed `budget`; a merged

@@ -668,6 +668,19 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
         const std::int64_t g = part.groups[p] - g0;
         if (g < 0 || static_cast<std::size_t>(g) >= into.n_groups) fail("partial tally group outside the result rows");
         const std::size_t base = static_cast<std::size_t>(g) * into.width;
+        if (part.dense) {
+            // Whole rows: plain vector adds.
+            for (std::size_t q = 0; q < n_parts; ++q) {
+                const double* from = part.part[q] + p * part.width;
+                double* to = into.part[q] + base;
+                bool any = q == 0;
+                for (std::size_t k = 0; k < into.width; ++k) any |= from[k] != 0.0;
+                if (!any) continue;
+                for (std::size_t k = 0; k < into.width; ++k) to[k] += from[k];
+                if (q > 0) into.touched[q] = true;
+            }
+            continue;
+        }
         each_pair(part, p, [&](std::size_t k, std::size_t o) {
             into.part[0][base + k] += part.part[0][o];
             for (std::size_t q = 1; q < n_parts; ++q) {

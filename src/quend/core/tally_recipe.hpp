@@ -42,7 +42,7 @@ struct Detected {
     }
     template <bool Plain, typename T>
     static void add(double* const* part, std::size_t o, T v) {
-        part[0][o] += v > T(0);
+        part[0][o] += static_cast<double>(static_cast<int>(v > T(0)));  // no branch on the value
     }
     static double finish(const double* x, std::int64_t n) {
         return n > 0 ? x[0] / static_cast<double>(n) : std::numeric_limits<double>::quiet_NaN();

@@ -74,6 +74,19 @@ def test_in_memory_path_never_imports_dask():
     subprocess.run([sys.executable, "-c", code], check=True)
 
 
+def test_deg_dask_path_needs_no_tolvar():
+    code = (
+        "import sys, dask, dask.array as da, numpy as np, pandas as pd, types\n"
+        "from orvalen import deg\n"
+        "obs = pd.DataFrame({'sample': list('abab'), 'condition': list('xyxy')})\n"
+        "x = da.from_array(np.eye(4), chunks=2)\n"
+        "a = types.SimpleNamespace(X=x, obs=obs, var=pd.DataFrame(index=list('pqrs')))\n"
+        "with dask.config.set(scheduler='synchronous'): deg.get_gene_expression_mean(a, nz_pct=False)\n"
+        "assert 'orvalen.tolvar' not in sys.modules\n"
+    )
+    subprocess.run([sys.executable, "-c", code], check=True)
+
+
 def many_groups(n_cells=3000, n_genes=40, n_groups=2000, seed=5):
     rng = np.random.default_rng(seed)
     x = sp.random(n_cells, n_genes, density=0.05, format="csr", dtype=np.float32, random_state=rng)

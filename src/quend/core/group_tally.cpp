@@ -158,8 +158,9 @@ void dense_pass(DenseTally& t, const BlockView& b, const T* data, const std::int
 }
 
 template <typename R, bool Plain, bool Identity, typename T, typename I, typename P>
-void rows_pass(DenseTally& t, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
+void rows_pass(DenseTally& t, const T* data, const Slices<I, P>& slices, const std::int64_t* codes,
                const std::int64_t* slot) {
+    const Slices<I, P> s = slices;  // held in registers: the table's stores cannot touch a local
     for (std::size_t i = 0; i < s.n_major; ++i) {
         if (codes[i] < 0) continue;
         const std::size_t base = static_cast<std::size_t>(codes[i]) * t.width;
@@ -385,11 +386,15 @@ template <typename R, bool Plain, typename T, typename I, typename P>
 Partial partial_rows(Stat stat, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
                      std::size_t n_groups, const BlockColumns& cols, bool dense) {
     return build_partial<R>(stat, width, s.n_major, codes, n_groups, s.nnz, dense, [&](std::size_t i, auto& sink) {
-        const auto [lo, hi] = s.range(i);
+        // Locals, so that the loop keeps them in registers.
+        const Slices<I, P> sl = s;
+        const T* values = data;
+        const std::int64_t* slot = cols.identity ? nullptr : cols.slot;
+        const auto [lo, hi] = sl.range(i);
         for (std::size_t q = lo; q < hi; ++q) {
-            const std::size_t j = s.index(q);
-            const std::int64_t k = cols.identity ? static_cast<std::int64_t>(j) : cols.slot[j];
-            if (k >= 0) sink.template add<R, Plain>(static_cast<std::size_t>(k), data[q]);
+            const std::size_t j = sl.index(q);
+            const std::int64_t k = slot ? slot[j] : static_cast<std::int64_t>(j);
+            if (k >= 0) sink.template add<R, Plain>(static_cast<std::size_t>(k), values[q]);
         }
     });
 }

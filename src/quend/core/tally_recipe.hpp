@@ -42,7 +42,9 @@ struct Detected {
     }
     template <bool Plain, typename T>
     static void add(double* const* part, std::size_t o, T v) {
-        part[0][o] += static_cast<double>(static_cast<int>(v > T(0)));  // no branch on the value
+        // A load, not a branch: signs of stored values are not predictable.
+        static constexpr double kOneIf[2] = {0.0, 1.0};
+        part[0][o] += kOneIf[v > T(0)];
     }
     static double finish(const double* x, std::int64_t n) {
         return n > 0 ? x[0] / static_cast<double>(n) : std::numeric_limits<double>::quiet_NaN();

@@ -41,6 +41,10 @@ TEST(DaskPlan, FewGroupsGoDenseManyGoCompressed) {
     const auto a = quend::plan_dask(few.in), b = quend::plan_dask(many.in);
     EXPECT_TRUE(std::all_of(a.dense.begin(), a.dense.end(), [](unsigned char d) { return d; }));
     EXPECT_TRUE(std::none_of(b.dense.begin(), b.dense.end(), [](unsigned char d) { return d; }));
+    // Many cells per group, but a table far above cache size: compressed.
+    const Layout big(4, 50000, 2500, true, 5000);
+    const auto c = quend::plan_dask(big.in);
+    EXPECT_TRUE(std::none_of(c.dense.begin(), c.dense.end(), [](unsigned char d) { return d; }));
     // Dense pieces are sized exactly: groups x columns x two intermediates.
     EXPECT_EQ(a.blocks[0].pieces[0].bytes, 100u * 1000 * 16);
 }

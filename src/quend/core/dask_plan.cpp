@@ -10,8 +10,11 @@ namespace quend {
 namespace {
 
 // A row chunk reads as dense rows when its groups hold this many cells each
-// on average: most of their pairs are then touched anyway.
+// on average (most of their pairs are then touched anyway), and when its
+// table stays about cache-sized: a larger one is scattered into at random,
+// while compressed partials visit each group's rows together.
 constexpr std::size_t kCellsPerGroup = 16;
+constexpr std::size_t kDenseTableBytes = 16u << 20;
 
 void plan_block_merges(DaskPlan& plan, const DaskPlanInput& in) {
     for (DaskBlock& b : plan.blocks) {
@@ -107,7 +110,7 @@ DaskPlan plan_dask(const DaskPlanInput& in) {
     r0 = 0;
     for (std::size_t i = 0; i < n_chunks; ++i) {
         touched.clear();
-        std::size_t n_cells = 0, n_present = 0, most = 0;
+        std::size_t n_cells = 0, n_present = 0;
         for (std::size_t r = r0; r < r0 + in.rows[i]; ++r) {
             const std::int64_t g = in.codes[r];
             if (g < 0) continue;
@@ -120,8 +123,8 @@ DaskPlan plan_dask(const DaskPlanInput& in) {
                 ++n_present;
             }
         }
-        for (std::size_t b : touched) most = std::max(most, present[b]);
-        const bool dense = n_present * kCellsPerGroup <= n_cells && most * widest * dense_bytes <= in.merge_bytes / 2;
+        const bool dense = n_present * kCellsPerGroup <= n_cells &&
+                           n_present * widest * dense_bytes <= std::min(kDenseTableBytes, in.merge_bytes / 2);
         plan.dense[i] = dense;
         std::sort(touched.begin(), touched.end());
         for (std::size_t b : touched) {

@@ -9,8 +9,9 @@
 //   to the finish, without a merge. Only groups shared between chunks are
 //   merged. Within the layout, groups keep their order.
 // - A row chunk's partial is dense (rows of the present groups over every
-//   column) when it has many cells per present group, as with tens to
-//   hundreds of samples; else compressed pairs, bounded by stored values.
+//   column) when it has many cells per present group and that table is
+//   about cache-sized, as with tens to hundreds of samples; else compressed
+//   pairs, bounded by stored values.
 // - Each block's pieces are merged in a tree whose task inputs stay within
 //   the byte budget. `bytes` of a piece is its size for dense pieces, and
 //   for compressed ones a bound that holds whatever the data: the chunk's

@@ -152,3 +152,47 @@ def test_filter_removing_every_gene_warns_and_prints_nothing(adata, capsys):
         got = deg.get_gene_expression_mean(adata, min_nz_pct=1.01)
     assert got.columns.tolist() == ["Group"]
     assert capsys.readouterr().out == ""
+
+
+def test_indices_edited_by_another_thread_never_write_outside_the_table():
+    import threading
+
+    x = sp.random(20_000, 200, density=0.2, format="csr", random_state=1, dtype=np.float32)
+    obs = pd.DataFrame({"sample": (np.arange(20_000) % 50).astype(str)}, index=np.arange(20_000).astype(str))
+    a = ad.AnnData(x, obs=obs)
+    want = tolvar.get_gene_expression(a)
+    good = x.indices[-1000:].copy()
+    stop = threading.Event()
+
+    def flip():
+        while not stop.is_set():
+            x.indices[-1000:] = 10**9
+            x.indices[-1000:] = good
+
+    flipper = threading.Thread(target=flip, daemon=True)
+    flipper.start()
+    try:
+        for _ in range(40):
+            try:
+                tolvar.get_gene_expression(a)
+            except ValueError as e:
+                assert "malformed sparse X" in str(e)
+    finally:
+        stop.set()
+        flipper.join()
+    pd.testing.assert_frame_equal(tolvar.get_gene_expression(a), want)
+
+
+# Views with a step or a negative stride are read as they are, not as if contiguous.
+@pytest.mark.parametrize("array", ["data", "indices"])
+def test_strided_sparse_arrays_give_exact_tables(array):
+    x = sp.csr_matrix((np.ones(2), [0, 1], [0, 1, 2]), shape=(2, 2))
+    if array == "data":
+        x.data = np.array([1.0, -1.0, 1.0, -1.0])[::2]
+    else:
+        x.indices = np.array([1, 0], dtype=np.int32)[::-1]
+    a = ad.AnnData(x, obs=pd.DataFrame({"sample": ["a", "b"], "condition": ["x", "y"]}, index=["0", "1"]))
+    want = pd.DataFrame(np.eye(2), index=["a", "b"], columns=["0", "1"])
+    pd.testing.assert_frame_equal(tolvar.get_gene_expression(a), want)
+    means = deg.get_gene_expression_mean(a, nz_pct=False)
+    np.testing.assert_array_equal(means[["0", "1"]].to_numpy(), np.eye(2))

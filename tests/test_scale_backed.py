@@ -124,4 +124,50 @@ def test_progress_bar_only_when_asked(tmp_path, scale_adata, small_blocks, monke
     assert capsys.readouterr().out == ""
     monkeypatch.setattr(orvalen.settings, "progress", True)
     tolvar.get_gene_expression(backed)
-    assert "100%" in capsys.readouterr().out
+    out = capsys.readouterr().out
+    assert "100%" in out and "get_gene_expression (backed)" in out
+
+
+def test_progress_setting_must_be_a_bool(monkeypatch):
+    monkeypatch.setattr(orvalen.settings, "progress", True)
+    for value in ("False", 1, None):
+        with pytest.raises(TypeError, match=r"orvalen\.settings\.progress must be a bool"):
+            orvalen.settings.progress = value
+    assert orvalen.settings.progress is True
+
+
+class RaisingOut:
+    def write(self, text):
+        raise OSError("display gone")
+
+    def flush(self):
+        pass
+
+
+def closed_out():
+    import io
+
+    out = io.StringIO()
+    out.close()
+    return out
+
+
+# A bar that cannot draw is turned off with one warning; the table is kept.
+@pytest.mark.parametrize("out", [RaisingOut, closed_out])
+def test_failing_display_keeps_the_result(tmp_path, scale_adata, small_blocks, monkeypatch, out):
+    import sys
+    import warnings
+
+    path = tmp_path / "p.h5ad"
+    scale_adata.write_h5ad(path)
+    backed = ad.read_h5ad(path, backed="r")
+    want = tolvar.get_gene_expression(backed)
+    monkeypatch.setattr(orvalen.settings, "progress", True)
+    monkeypatch.setattr(sys, "stdout", out())
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        got = tolvar.get_gene_expression(backed)
+    assert [str(w.message).split(" failed")[0] for w in caught] == [
+        "the progress display of get_gene_expression (backed)"
+    ]
+    assert got.equals(want)

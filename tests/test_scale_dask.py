@@ -74,6 +74,19 @@ def test_in_memory_path_never_imports_dask():
     subprocess.run([sys.executable, "-c", code], check=True)
 
 
+def test_deg_dask_path_needs_no_tolvar():
+    code = (
+        "import sys, dask, dask.array as da, numpy as np, pandas as pd, types\n"
+        "from orvalen import deg\n"
+        "obs = pd.DataFrame({'sample': list('abab'), 'condition': list('xyxy')})\n"
+        "x = da.from_array(np.eye(4), chunks=2)\n"
+        "a = types.SimpleNamespace(X=x, obs=obs, var=pd.DataFrame(index=list('pqrs')))\n"
+        "with dask.config.set(scheduler='synchronous'): deg.get_gene_expression_mean(a, nz_pct=False)\n"
+        "assert 'orvalen.tolvar' not in sys.modules\n"
+    )
+    subprocess.run([sys.executable, "-c", code], check=True)
+
+
 def many_groups(n_cells=3000, n_genes=40, n_groups=2000, seed=5):
     rng = np.random.default_rng(seed)
     x = sp.random(n_cells, n_genes, density=0.05, format="csr", dtype=np.float32, random_state=rng)
@@ -81,50 +94,93 @@ def many_groups(n_cells=3000, n_genes=40, n_groups=2000, seed=5):
     return x, codes
 
 
+def task_spec(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, changes=()):
+    spec = {
+        "stat": stat,
+        "width": n_genes,
+        "all": True,
+        "narrow": False,
+        "codes": np.asarray(codes, dtype=np.int64),
+        "slot": np.arange(n_genes, dtype=np.int64),
+        "row_starts": np.asarray(row_starts, dtype=np.int64),
+        "col_starts": np.array([0, n_genes], dtype=np.int64),
+        "starts": np.append(starts, n_groups).astype(np.int64),
+        "sizes": np.bincount(codes, minlength=n_groups).astype(np.int64),
+        "dense": np.full(len(row_starts) - 1, dense, dtype=np.uint8),
+    }
+    spec.update(changes)
+    return spec
+
+
 # Groups without cells have NaN means in the dense rendering.
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
-@pytest.mark.parametrize("stat", [0, 1])
-def test_chunk_partial_is_sized_by_the_chunk_and_blocks_add_up(stat):
+@pytest.mark.parametrize("stat", ["detected", "mean"])
+@pytest.mark.parametrize("dense", [False, True])
+def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
     from orvalen import _dask
 
     x, codes = many_groups()
     n_groups, n_genes = 2000, x.shape[1]
-    slot = np.arange(n_genes, dtype=np.int64)
     starts = np.array([0, 700, 1400], dtype=np.int64)
-    chunks = [(r0, min(r0 + 1000, x.shape[0])) for r0 in range(0, x.shape[0], 1000)]
-    parts = [
-        _dask.chunk_partials(x[r0:r1], codes, i, 0, r0, r1, 0, n_genes, slot, True, n_genes, stat, starts)
-        for i, (r0, r1) in enumerate(chunks)
-    ]
-    for (r0, r1), pieces in zip(chunks, parts):
-        held = sum(a.nbytes for p in pieces if p is not None for a in p if a is not None)
-        # A few arrays per stored value and per group, never groups x genes.
-        assert held <= 40 * x[r0:r1].nnz + 16 * n_groups < n_groups * n_genes * 8 / 4
-    merged = [_dask.merge_partials([p[k] for p in parts], n_genes, stat) for k in range(len(starts))]
-    sizes = np.bincount(codes, minlength=n_groups)
-    ends = list(starts[1:]) + [n_groups]
-    table = np.concatenate(
-        [
-            _dask.finish_partials([m], int(g0), sizes[g0:g1], n_genes, stat, False)
-            for m, g0, g1 in zip(merged, starts, ends)
-        ]
-    )
-    dense = x.toarray()
+    row_starts = list(range(0, x.shape[0], 1000)) + [x.shape[0]]
+    spec = task_spec(codes, n_groups, n_genes, stat, starts, row_starts, dense)
+    chunks = list(zip(row_starts[:-1], row_starts[1:]))
+    parts = [_dask.tally_chunk(x[r0:r1], spec, i, 0) for i, (r0, r1) in enumerate(chunks)]
+    if not dense:
+        for (r0, r1), pieces in zip(chunks, parts):
+            held = sum(a.nbytes for p in pieces if p is not None for a in p.values())
+            # A few arrays per stored value and per group, never groups x genes.
+            assert held <= 40 * x[r0:r1].nnz + 16 * n_groups < n_groups * n_genes * 8 / 4
+    merged = [_dask.tally_merge([p[k] for p in parts], spec) for k in range(len(starts))]
+    table = np.concatenate([_dask.tally_finish([m], spec, k) for k, m in enumerate(merged)])
+    dense_x = x.toarray()
     for g in (0, 699, 700, 1999):
-        rows = dense[codes == g]
-        want = (rows > 0).mean(0) if stat == 0 else rows.mean(0)
+        rows = dense_x[codes == g]
+        want = (rows > 0).mean(0) if stat == "detected" else rows.mean(0)
         np.testing.assert_allclose(table[g], want, rtol=1e-12)
 
 
-@pytest.mark.parametrize("order", ["sorted", "shuffled"])
-def test_sorted_and_shuffled_cells_agree_with_memory(order):
+# A spec that disagrees with itself or the chunk is refused before a kernel
+# walks it (these aborted or crashed the process before).
+@pytest.mark.parametrize(
+    "changes",
+    [
+        {"width": 3},
+        {"slot": np.full(40, 10**9, dtype=np.int64)},
+        {"stat": "median"},
+        {"starts": np.array([0, 5000], dtype=np.int64)},
+        {"row_starts": np.array([0, 10**6, 3000], dtype=np.int64)},
+        {"codes": np.zeros(5, dtype=np.int64)},
+        {"codes": np.full(3000, 10**9, dtype=np.int64)},
+    ],
+)
+def test_task_spec_is_checked_before_use(changes):
+    from orvalen import _dask
+
+    x, codes = many_groups()
+    spec = task_spec(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000], changes=changes)
+    with pytest.raises(ValueError):
+        _dask.tally_chunk(x[:1000], spec, 0, 0)
+    good = task_spec(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000])
+    piece = _dask.tally_chunk(x[:1000], good, 0, 0)[0]
+    piece["cols"] = piece["cols"].copy()
+    piece["cols"][0] = 10**6
+    for bad in ({**piece, "sum": piece["sum"][:-1]}, piece):
+        with pytest.raises(ValueError, match="malformed partial tally"):
+            _dask.tally_finish([bad], good, 0)
+
+
+# Few groups (dense partials), many shuffled (compressed, merged) and many
+# sorted (each chunk's own groups finished alone).
+@pytest.mark.parametrize("order,n_groups", [("shuffled", 5), ("shuffled", 600), ("sorted", 600)])
+def test_each_plan_agrees_with_memory(order, n_groups):
     import anndata as ad
     import dask
     import pandas as pd
 
     from orvalen import deg
 
-    x, codes = many_groups(n_groups=600)
+    x, codes = many_groups(n_groups=n_groups)
     order_rows = np.argsort(codes, kind="stable") if order == "sorted" else np.arange(len(codes))
     x, codes = x[order_rows], codes[order_rows]
     obs = pd.DataFrame({"sample": [f"s{c:04d}" for c in codes], "condition": np.where(codes % 2, "a", "b")})
@@ -150,3 +206,32 @@ def test_chunk_of_another_shape_than_declared_raises(scale_adata, real_shape):
     with dask.config.set(scheduler="synchronous"):
         with pytest.raises(ValueError, match=rf"chunk \(1, 0\) of X has shape \({real_shape[0]}, {real_shape[1]}\)"):
             tolvar.get_gene_expression(scale_adata)
+
+
+@pytest.mark.parametrize("scheduler", ["threads", "cluster"])
+def test_progress_bar_is_labelled_ends_its_line_and_cannot_fail(request, scale_adata, monkeypatch, capsys, scheduler):
+    import io
+    import sys
+    import warnings
+
+    import dask
+
+    import orvalen
+
+    client = request.getfixturevalue("dask_client") if scheduler == "cluster" else None
+    a = scale_adata
+    want = tolvar.get_gene_expression(a)
+    a.X = da.from_array(a.X, chunks=(40, 11), asarray=False)
+    monkeypatch.setattr(orvalen.settings, "progress", True)
+    with dask.config.set(scheduler=client or "threads"):
+        got = tolvar.get_gene_expression(a)
+        out = capsys.readouterr().out
+        assert out.startswith("get_gene_expression (dask)\n") and out.endswith("\n")
+        closed = io.StringIO()
+        closed.close()
+        monkeypatch.setattr(sys, "stdout", closed)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            kept = tolvar.get_gene_expression(a)
+    assert len([w for w in caught if "progress display" in str(w.message)]) <= 1
+    assert got.equals(want) and kept.equals(want)

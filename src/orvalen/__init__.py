@@ -38,15 +38,27 @@ class Settings:
     progress : bool
         Show a progress bar on long reads of ``X``: Dask's (``distributed``'s
         under a Client, ``dask.diagnostics.ProgressBar`` without one) for a
-        Dask ``X``, a text bar (tqdm when installed) for a backed one. Off by
-        default.
+        Dask ``X``, a text bar (tqdm when installed) for a backed one, each
+        labelled with the function and the path. A bar that cannot draw is
+        turned off with a warning; the result is kept. Off by default.
+        Checked when set: ``True`` or ``False``.
     """
 
     _MAX_BLOCK_BYTES = 2**48
 
     def __init__(self):
         self._block_bytes = 32 * 2**20
-        self.progress = False
+        self._progress = False
+
+    @property
+    def progress(self):
+        return self._progress
+
+    @progress.setter
+    def progress(self, value):
+        if not isinstance(value, bool):
+            raise TypeError(f"orvalen.settings.progress must be a bool, not {type(value).__name__}")
+        self._progress = value
 
     @property
     def block_bytes(self):

@@ -1,26 +1,33 @@
 """Task bodies of the Dask graphs built by the compiled modules.
 
 Compiled functions do not pickle, so tasks name these plain functions,
-importable on every worker, which forward to the kernels.
+importable on every worker, which forward to the kernels. The tally tasks
+are bound in every module that reads X: whichever is loaded serves them.
 """
 
-from . import tolvar as _tolvar
+import sys
 
 
-def chunk_partials(chunk, codes, i, j, r0, r1, c0, width, slot, all_cols, n_tallied, stat, starts):
-    return _tolvar._chunk_partials(chunk, codes, i, j, r0, r1, c0, width, slot, all_cols, n_tallied, stat, starts)
+def _engine():
+    for name in ("orvalen.deg", "orvalen.tolvar"):
+        module = sys.modules.get(name)
+        if module is not None:
+            return module
+    from . import deg
+
+    return deg
 
 
-def merge_partials(pieces, n_tallied, stat):
-    return _tolvar._merge_partials(pieces, n_tallied, stat)
+def tally_chunk(chunk, spec, i, j):
+    return _engine()._tally_chunk(chunk, spec, i, j)
 
 
-def finish_partials(pieces, g0, sizes, n_tallied, stat, narrow):
-    return _tolvar._finish_partials(pieces, g0, sizes, n_tallied, stat, narrow)
+def tally_merge(pieces, spec):
+    return _engine()._tally_merge(pieces, spec)
 
 
-def stored_values(block):
-    return block.nnz if hasattr(block, "nnz") else block.size
+def tally_finish(pieces, spec, k):
+    return _engine()._tally_finish(pieces, spec, k)
 
 
 def project_rows(block, model):

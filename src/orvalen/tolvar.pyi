@@ -134,20 +134,6 @@ def show_anndata_tree(
 
 show_tree = show_anndata_tree
 
-def _chunk_partials(
-    chunk: object,
-    codes: object,
-    i: int,
-    j: int,
-    r0: int,
-    r1: int,
-    c0: int,
-    width: int,
-    slot: object,
-    all_cols: bool,
-    n_tallied: int,
-    stat: int,
-    starts: object,
-) -> object: ...
-def _merge_partials(pieces: object, n_tallied: int, stat: int) -> object: ...
-def _finish_partials(pieces: object, g0: int, sizes: object, n_tallied: int, stat: int, narrow: bool) -> object: ...
+def _tally_chunk(chunk: object, spec: object, i: int, j: int) -> object: ...
+def _tally_merge(pieces: object, spec: object) -> object: ...
+def _tally_finish(pieces: object, spec: object, k: int) -> object: ...

@@ -2,17 +2,20 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "core/group_tally.hpp"
 
 using quend::BlockColumns;
+using quend::BlockView;
 using quend::ColumnSelection;
-using quend::DenseTally;
+using quend::Dtype;
+using quend::Partial;
 using quend::PartialView;
-using quend::SparseTally;
 using quend::Stat;
 
 namespace {
@@ -36,7 +39,7 @@ const std::vector<double> kMean = {0.0, 2.0, 0.0,  //
 // CSR and CSC forms of kDense (explicit NaN kept as stored values).
 struct Sparse {
     std::vector<double> data;
-    std::vector<std::int32_t> indices;
+    std::vector<std::int64_t> indices;
     std::vector<std::int64_t> indptr;
 };
 Sparse compress(bool by_rows) {
@@ -48,7 +51,7 @@ Sparse compress(bool by_rows) {
             const double v = by_rows ? kDense[o * 3 + i] : kDense[i * 3 + o];
             if (v != 0.0) {
                 s.data.push_back(v);
-                s.indices.push_back(static_cast<std::int32_t>(i));
+                s.indices.push_back(static_cast<std::int64_t>(i));
             }
         }
         s.indptr.push_back(static_cast<std::int64_t>(s.data.size()));
@@ -56,22 +59,56 @@ Sparse compress(bool by_rows) {
     return s;
 }
 
-// A zeroed result table and its tally.
+// Views of test buffers.
+template <typename T>
+constexpr Dtype dtype_of() {
+    if constexpr (std::is_same_v<T, double>) return Dtype::f64;
+    if constexpr (std::is_same_v<T, std::int16_t>) return Dtype::i16;
+    if constexpr (std::is_same_v<T, std::uint8_t>) return Dtype::u8;
+    return Dtype::f32;
+}
+template <typename T>
+BlockView dense_view(const std::vector<T>& v, std::size_t n_rows, std::size_t n_cols, std::ptrdiff_t rs,
+                     std::ptrdiff_t cs) {
+    BlockView b;
+    b.dtype = dtype_of<T>();
+    b.n_rows = n_rows;
+    b.n_cols = n_cols;
+    b.data = v.data();
+    b.row_stride = rs;
+    b.col_stride = cs;
+    return b;
+}
+template <typename I>
+BlockView compressed_view(const std::vector<double>& data, const std::vector<I>& indices, const std::vector<I>& indptr,
+                          bool by_rows, std::size_t n_rows, std::size_t n_cols) {
+    BlockView b;
+    b.form = by_rows ? BlockView::csr : BlockView::csc;
+    b.n_rows = n_rows;
+    b.n_cols = n_cols;
+    b.data = data.data();
+    b.n_data = data.size();
+    b.wide_index = sizeof(I) == 8;
+    b.indices = indices.data();
+    b.n_indices = indices.size();
+    b.indptr = indptr.data();
+    b.n_indptr = indptr.size();
+    return b;
+}
+BlockView compressed_view(const Sparse& s, bool by_rows) {
+    return compressed_view(s.data, s.indices, s.indptr, by_rows, 5, 3);
+}
+
+// A zeroed result table and its finished values.
 struct Table {
-    std::vector<double> value;
-    std::vector<std::int64_t> missing;
-    DenseTally t;
-    Table(Stat stat, std::size_t n_groups, std::size_t width)
-        : value(n_groups * width, 0.0), missing(n_groups * width, 0) {
-        t.stat = stat;
-        t.n_groups = n_groups;
-        t.width = width;
-        t.value = value.data();
-        t.missing = missing.data();
-    }
+    quend::TallyTable table;
+    Table(Stat stat, std::size_t n_groups, std::size_t width) : table(stat, n_groups, width) {}
+    quend::DenseTally& t() { return table.tally(); }
     std::vector<double> finished(const std::vector<std::int64_t>& sizes) {
-        quend::finish(t, sizes.data());
-        return value;
+        const std::size_t n = t().n_groups * t().width;
+        table.finish(sizes.data(), false);
+        std::vector<double> out(t().part[0], t().part[0] + n);
+        return out;
     }
 };
 
@@ -91,13 +128,15 @@ void expect_same(const std::vector<double>& got, const std::vector<double>& want
 const std::vector<double>& want(Stat s) { return s == Stat::mean ? kMean : kFraction; }
 
 // The partial of rows [r0, r1) of kDense, from its CSR form.
-SparseTally csr_partial(Stat stat, std::size_t r0, std::size_t r1) {
+Partial csr_partial(Stat stat, std::size_t r0, std::size_t r1, bool dense = false) {
     const Sparse s = compress(true);
     std::vector<std::int64_t> ptr(s.indptr.begin() + r0, s.indptr.begin() + r1 + 1);
     const std::int64_t p0 = ptr[0];
     for (auto& p : ptr) p -= p0;
-    return quend::partial_compressed(stat, 3, s.data.data() + p0, s.indices.data() + p0, ptr.data(), r1 - r0,
-                                     kCodes.data() + r0, 2, all_cols());
+    const std::vector<double> data(s.data.begin() + p0, s.data.begin() + ptr.back() + p0);
+    const std::vector<std::int64_t> indices(s.indices.begin() + p0, s.indices.begin() + ptr.back() + p0);
+    return quend::partial_of(stat, 3, compressed_view(data, indices, ptr, true, r1 - r0, 3), kCodes.data() + r0, 2,
+                             all_cols(), dense);
 }
 }  // namespace
 
@@ -110,50 +149,74 @@ TEST_P(EachStat, EveryLayoutGivesTheSameTable) {
     for (std::size_t i = 0; i < 5; ++i)
         for (std::size_t j = 0; j < 3; ++j) colmajor[j * 5 + i] = kDense[i * 3 + j];
     Table r(stat, 2, 3), c(stat, 2, 3);
-    quend::add_dense(r.t, kDense.data(), 5, 3, 1, kCodes.data(), all_cols());
-    quend::add_dense(c.t, colmajor.data(), 5, 1, 5, kCodes.data(), all_cols());
+    quend::add_block(r.t(), dense_view(kDense, 5, 3, 3, 1), kCodes.data(), all_cols());
+    quend::add_block(c.t(), dense_view(colmajor, 5, 3, 1, 5), kCodes.data(), all_cols());
     expect_same(r.finished(kSizes), want(stat));  // NaN skipped by the mean, not > 0
     expect_same(c.finished(kSizes), want(stat));
     for (bool by_rows : {true, false}) {
         const Sparse s = compress(by_rows);
         Table t(stat, 2, 3);
-        quend::add_compressed(t.t, s.data.data(), s.indices.data(), s.indptr.data(), by_rows, 5, kCodes.data(),
-                              all_cols());
+        quend::add_block(t.t(), compressed_view(s, by_rows), kCodes.data(), all_cols());
         expect_same(t.finished(kSizes), want(stat));
+        // Rows in reverse (negative strides) and stored duplicates summed.
+        const Partial p = quend::partial_of(stat, 3, compressed_view(s, by_rows), kCodes.data(), 2, all_cols(), false);
+        Table from_partial(stat, 2, 3);
+        quend::add_partial(from_partial.t(), p.view(), 0);
+        expect_same(from_partial.finished(kSizes), want(stat));
     }
+    const std::vector<double> reversed(kDense.rbegin(), kDense.rend());
+    BlockView back = dense_view(reversed, 5, 3, -3, -1);  // kDense read backwards from its end
+    back.data = reversed.data() + 14;
+    Table rev(stat, 2, 3);
+    quend::add_block(rev.t(), back, kCodes.data(), all_cols());
+    expect_same(rev.finished(kSizes), want(stat));
 }
 
-// Partials of any cut of the rows, merged in any grouping, then added into
-// slices of groups, give the table of the whole.
+// A row stored as duplicate entries counts as their sum: 1 + (-1) is no value > 0.
+TEST_P(EachStat, StoredDuplicatesAreSummed) {
+    const Stat stat = GetParam();
+    const std::vector<double> data = {1.0, -1.0, 2.0};
+    const std::vector<std::int32_t> indices = {0, 0, 1}, indptr = {0, 2, 3};
+    const std::vector<std::int64_t> codes = {0, 0}, sizes = {2};
+    const quend::ColumnPlan two = quend::plan_columns(ColumnSelection{2, {}});
+    Table t(stat, 1, 2);
+    quend::add_block(t.t(), compressed_view(data, indices, indptr, true, 2, 2), codes.data(),
+                     quend::block_columns(two, 0, 2));
+    expect_same(t.finished(sizes), stat == Stat::mean ? std::vector<double>{0.0, 1.0} : std::vector<double>{0.0, 0.5});
+}
+
+// Partials of any cut of the rows, dense or compressed, merged in any
+// grouping, then added into slices of groups, give the table of the whole.
 TEST_P(EachStat, PartialsMergeToTheWhole) {
     const Stat stat = GetParam();
-    const SparseTally a = csr_partial(stat, 0, 2), b = csr_partial(stat, 2, 4), c = csr_partial(stat, 4, 5);
-    std::vector<double> dense_rows(kDense.begin() + 12, kDense.end());
-    const SparseTally c_dense =
-        quend::partial_dense(stat, 3, dense_rows.data(), 1, 3, 1, kCodes.data() + 4, 2, all_cols());
-    const SparseTally ab = quend::merge(stat, 3, {a.view(), b.view()});
-    const SparseTally bc = quend::merge(stat, 3, {b.view(), c_dense.view()});
-    const SparseTally left = quend::merge(stat, 3, {ab.view(), c.view()});
-    const SparseTally right = quend::merge(stat, 3, {bc.view(), a.view()});
-    EXPECT_EQ(left.groups, right.groups);
+    for (bool dense : {false, true}) {
+        const Partial a = csr_partial(stat, 0, 2, dense), b = csr_partial(stat, 2, 4), c = csr_partial(stat, 4, 5);
+        std::vector<double> dense_rows(kDense.begin() + 12, kDense.end());
+        const Partial c_dense =
+            quend::partial_of(stat, 3, dense_view(dense_rows, 1, 3, 3, 1), kCodes.data() + 4, 2, all_cols(), dense);
+        const Partial ab = quend::merge(stat, 3, {a.view(), b.view()});
+        const Partial bc = quend::merge(stat, 3, {b.view(), c_dense.view()});
+        const Partial left = quend::merge(stat, 3, {ab.view(), c.view()});
+        const Partial right = quend::merge(stat, 3, {bc.view(), a.view()});
+        EXPECT_EQ(left.groups, right.groups);
+        const Partial both_dense = quend::merge(stat, 3, {a.view(), c_dense.view()});
+        EXPECT_EQ(both_dense.dense, dense);
 
-    for (const SparseTally* whole : {&left, &right}) {
-        // Group 0 and group 1 into slices of their own, as block reduces do.
-        Table g0(stat, 1, 3), g1(stat, 1, 3);
-        const PartialView v = whole->view();
-        PartialView first = v, second = v;
-        first.n_present = 1;
-        second.n_present = 1;
-        second.groups += 1;
-        second.ptr += 1;
-        quend::add_partial(g0.t, first, 0);
-        quend::add_partial(g1.t, second, 1);
-        std::vector<double> got = g0.finished({2});
-        const std::vector<double> rest = g1.finished({2});
-        got.insert(got.end(), rest.begin(), rest.end());
-        expect_same(got, want(stat));
-        Table narrow(stat, 1, 3);
-        EXPECT_THROW(quend::add_partial(narrow.t, v, 0), std::invalid_argument);
+        for (const Partial* whole : {&left, &right}) {
+            // Group 0 and group 1 into slices of their own, as block reduces do.
+            Table g0(stat, 1, 3), g1(stat, 1, 3);
+            const PartialView v = whole->view();
+            const auto cut = quend::cut_points(v, {0, 1});
+            EXPECT_EQ(cut, (std::vector<std::size_t>{0, 1, 2}));
+            quend::add_partial(g0.t(), quend::slice(v, cut[0], cut[1]), 0);
+            quend::add_partial(g1.t(), quend::slice(v, cut[1], cut[2]), 1);
+            std::vector<double> got = g0.finished({2});
+            const std::vector<double> rest = g1.finished({2});
+            got.insert(got.end(), rest.begin(), rest.end());
+            expect_same(got, want(stat));
+            Table narrow(stat, 1, 3);
+            EXPECT_THROW(quend::add_partial(narrow.t(), v, 0), std::invalid_argument);
+        }
     }
 }
 
@@ -161,22 +224,23 @@ TEST_P(EachStat, PartialsMergeToTheWhole) {
 TEST(GroupTally, PartialIsBoundedByStoredValues) {
     const std::size_t n_groups = 1000, width = 500;
     const std::vector<double> data = {1.0, 2.0, 3.0};
-    const std::vector<std::int32_t> indices = {7, 499, 7};
+    const std::vector<std::int64_t> indices = {7, 499, 7};
     const std::vector<std::int64_t> indptr = {0, 2, 3}, codes = {999, 3};
     const quend::ColumnPlan plan = quend::plan_columns(ColumnSelection{width, {}});
-    const SparseTally p = quend::partial_compressed(Stat::mean, width, data.data(), indices.data(), indptr.data(), 2,
-                                                    codes.data(), n_groups, quend::block_columns(plan, 0, width));
+    const BlockView b = compressed_view(data, indices, indptr, true, 2, width);
+    const Partial p =
+        quend::partial_of(Stat::mean, width, b, codes.data(), n_groups, quend::block_columns(plan, 0, width), false);
     EXPECT_EQ(p.groups, (std::vector<std::int64_t>{3, 999}));
     EXPECT_EQ(p.ptr, (std::vector<std::int64_t>{0, 1, 3}));
     EXPECT_EQ(p.cols, (std::vector<std::int32_t>{7, 7, 499}));
-    expect_same(p.value, {3.0, 1.0, 2.0});
+    expect_same(p.part[0], {3.0, 1.0, 2.0});
     // A few groups over few columns are read into a table of the present groups: same pairs.
     const std::vector<std::int64_t> both_low = {4, 3};
-    const SparseTally q = quend::partial_compressed(Stat::mean, width, data.data(), indices.data(), indptr.data(), 2,
-                                                    both_low.data(), 5, quend::block_columns(plan, 0, width));
+    const Partial q =
+        quend::partial_of(Stat::mean, width, b, both_low.data(), 5, quend::block_columns(plan, 0, width), false);
     EXPECT_EQ(q.groups, (std::vector<std::int64_t>{3, 4}));
     EXPECT_EQ(q.cols, (std::vector<std::int32_t>{7, 7, 499}));
-    expect_same(q.value, {3.0, 1.0, 2.0});
+    expect_same(q.part[0], {3.0, 1.0, 2.0});
 }
 
 // Selected columns keep their order and repeats; a block of later columns
@@ -196,8 +260,8 @@ TEST(GroupTally, ColumnPlansAndWindows) {
             left.insert(left.end(), {kDense[i * 3], kDense[i * 3 + 1]});
             right.push_back(kDense[i * 3 + 2]);
         }
-        quend::add_dense(t.t, left.data(), 5, 2, 1, kCodes.data(), quend::block_columns(p, 0, 2));
-        quend::add_dense(t.t, right.data(), 5, 1, 1, kCodes.data(), quend::block_columns(p, 2, 1));
+        quend::add_block(t.t(), dense_view(left, 5, 2, 2, 1), kCodes.data(), quend::block_columns(p, 0, 2));
+        quend::add_block(t.t(), dense_view(right, 5, 1, 1, 1), kCodes.data(), quend::block_columns(p, 2, 1));
         const std::vector<double>& w = want(stat);
         expect_same(t.finished(kSizes), {w[2], w[0], w[5], w[3]});
     }
@@ -209,12 +273,38 @@ TEST(GroupTally, IntegerElementsAndEmptyGroups) {
     const std::vector<std::int64_t> codes = {0, 0, 0, 0}, sizes = {4, 0};
     const quend::ColumnPlan one = quend::plan_columns(ColumnSelection{1, {}});
     Table ti(Stat::detected, 2, 1), tm(Stat::mean, 2, 1), tu(Stat::mean, 2, 1);
-    quend::add_dense(ti.t, a.data(), 4, 1, 1, codes.data(), quend::block_columns(one, 0, 1));
-    quend::add_dense(tm.t, a.data(), 4, 1, 1, codes.data(), quend::block_columns(one, 0, 1));
-    quend::add_dense(tu.t, u.data(), 4, 1, 1, codes.data(), quend::block_columns(one, 0, 1));
+    quend::add_block(ti.t(), dense_view(a, 4, 1, 1, 1), codes.data(), quend::block_columns(one, 0, 1));
+    quend::add_block(tm.t(), dense_view(a, 4, 1, 1, 1), codes.data(), quend::block_columns(one, 0, 1));
+    quend::add_block(tu.t(), dense_view(u, 4, 1, 1, 1), codes.data(), quend::block_columns(one, 0, 1));
     expect_same(ti.finished(sizes), {0.5, kNaN});
     expect_same(tm.finished(sizes), {1.5, kNaN});
     expect_same(tu.finished(sizes), {207.0 / 4, kNaN});
+}
+
+// Malformed blocks and partials are refused before anything is written.
+TEST(GroupTally, MalformedInputsThrow) {
+    const std::vector<double> data = {1.0, 2.0};
+    const std::vector<std::int32_t> far = {0, 1 << 30}, ptr = {0, 1, 2};
+    const std::vector<std::int64_t> codes = {0, 0};
+    const quend::ColumnPlan two = quend::plan_columns(ColumnSelection{2, {}});
+    Table t(Stat::detected, 1, 2);
+    EXPECT_THROW(quend::add_block(t.t(), compressed_view(data, far, ptr, true, 2, 2), codes.data(),
+                                  quend::block_columns(two, 0, 2)),
+                 std::invalid_argument);
+    Partial p = csr_partial(Stat::mean, 0, 5);
+    p.cols[0] = 1 << 30;
+    EXPECT_THROW(quend::merge(Stat::mean, 3, {p.view()}), std::invalid_argument);
+    EXPECT_THROW(quend::merge(Stat::detected, 3, {csr_partial(Stat::mean, 0, 5).view()}), std::invalid_argument);
+}
+
+// The float32 result is the float64 one rounded once, in the same buffer.
+TEST(GroupTally, NarrowsInPlace) {
+    quend::TallyTable t(Stat::mean, 2, 3);
+    quend::add_block(t.tally(), dense_view(kDense, 5, 3, 3, 1), kCodes.data(), all_cols());
+    t.finish(kSizes.data(), true);
+    auto* values = static_cast<float*>(t.release());
+    for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(values[k], static_cast<float>(kMean[k])) << k;
+    std::free(values);
 }
 
 TEST(GroupTally, CompressedLayoutCheck) {

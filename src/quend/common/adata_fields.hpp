@@ -10,7 +10,7 @@
 
 #include "common/arrays.hpp"
 #include "common/label_codes.hpp"
-#include "common/matrix_tally.hpp"
+#include "common/group_table.hpp"
 
 namespace quend::glue {
 

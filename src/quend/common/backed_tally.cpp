@@ -7,25 +7,26 @@
 
 #include "common/arrays.hpp"
 #include "common/errors.hpp"
-#include "common/matrix_kind.hpp"
+#include "common/matrix_tally.hpp"
+#include "common/progress.hpp"
 #include "common/pyglue.hpp"
 
 namespace quend::glue {
 
 namespace {
 
-void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnPlan& plan,
-                  DenseTally& into) {
+void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnPlan& plan, DenseTally& into,
+                  const std::string& label) {
     const std::size_t item = nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
     const std::size_t row_bytes = n_cols * item;
     const std::size_t step = std::max<std::size_t>(1, block_bytes() / std::max<std::size_t>(1, row_bytes));
     const BlockColumns cols = block_columns(plan, 0, n_cols);
-    ProgressBar bar((groups.n + step - 1) / step);
+    ProgressBar bar(label, (groups.n + step - 1) / step);
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
-        const Block b = read_block(X[py_slice(r0, r1)]);
-        check_rows(b.n_rows, r1 - r0);
-        check_cols(b.n_cols, n_cols);
+        const HeldBlock b = read_block(X[py_slice(r0, r1)]);
+        check_rows(b.view.n_rows, r1 - r0);
+        check_cols(b.view.n_cols, n_cols);
         add_block(into, b, groups.data + r0, cols);
         bar.advance(1);
     }
@@ -61,7 +62,7 @@ private:
 // Compressed slices cut so that each block's stored values fill about one
 // block budget; a slice larger than the budget is a block of its own.
 void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_rows, std::size_t n_cols,
-                       const ColumnPlan& plan, DenseTally& into) {
+                       const ColumnPlan& plan, DenseTally& into, const std::string& label) {
     nb::object np = numpy();
     nb::object g = X.attr("group");
     // `format` from anndata 0.11 on, `format_str` before.
@@ -83,7 +84,7 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
                                   nb::cast<std::size_t>(indices.attr("dtype").attr("itemsize"));
     const std::int64_t budget = static_cast<std::int64_t>(std::max<std::size_t>(1, block_bytes() / per_value));
 
-    ProgressBar bar(nnz);
+    ProgressBar bar(label, nnz);
     std::size_t s = 0;
     while (s < n_major) {
         std::size_t e = s + 1;
@@ -101,10 +102,10 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
         // of every block's indices.
         if (narrow_ptr && p1 - p0 <= std::numeric_limits<std::int32_t>::max())
             block_ptr = block_ptr.attr("astype")(indices.attr("dtype"));
-        const Block b = by_rows ? compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr,
-                                                   true, e - s, n_cols)
-                                : compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr,
-                                                   false, n_rows, e - s);
+        const HeldBlock b = by_rows ? compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr,
+                                                       true, e - s, n_cols)
+                                    : compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr,
+                                                       false, n_rows, e - s);
         if (by_rows)
             add_block(into, b, groups.data + s, block_columns(plan, 0, n_cols));
         else
@@ -125,69 +126,19 @@ std::size_t block_bytes() {
     return static_cast<std::size_t>(n);
 }
 
-ProgressBar::ProgressBar(std::size_t total) : total_(total) {
-    if (!truthy(nb::module_::import_("orvalen").attr("settings").attr("progress"))) return;
-    nb::object tqdm = nb::module_::import_("importlib.util").attr("find_spec")("tqdm");
-    if (!tqdm.is_none()) {
-        tqdm_ = nb::module_::import_("tqdm").attr("tqdm")(nb::arg("total") = total,
-                                                          nb::arg("file") = nb::module_::import_("sys").attr("stdout"));
-        return;
-    }
-    text_ = true;
-    draw();
-}
-
-ProgressBar::~ProgressBar() {
-    if (!tqdm_.is_valid() && !text_) return;
-    // A destructor must not throw: a failing close leaves the bar as it is.
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
-    if (tqdm_.is_valid()) {
-        PyObject* r = PyObject_CallMethod(tqdm_.ptr(), "close", nullptr);
-        Py_XDECREF(r);
-    } else {
-        PyObject* out = PySys_GetObject("stdout");  // borrowed
-        if (out) {
-            PyObject* r = PyObject_CallMethod(out, "write", "s", "\n");
-            Py_XDECREF(r);
-        }
-    }
-    PyErr_Clear();
-    PyErr_Restore(type, value, trace);
-}
-
-void ProgressBar::advance(std::size_t steps) {
-    done_ += steps;
-    if (tqdm_.is_valid())
-        tqdm_.attr("update")(steps);
-    else if (text_)
-        draw();
-}
-
-void ProgressBar::draw() {
-    const int pct = total_ ? static_cast<int>(100.0 * static_cast<double>(std::min(done_, total_)) / total_) : 100;
-    if (pct == shown_) return;
-    shown_ = pct;
-    const int filled = pct * 30 / 100;
-    nb::object out = nb::module_::import_("sys").attr("stdout");
-    out.attr("write")("\r[" + std::string(filled, '#') + std::string(30 - filled, ' ') + "] " + std::to_string(pct) +
-                      "%");
-    out.attr("flush")();
-}
-
-nb::object tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat) {
+std::pair<std::size_t, std::size_t> backed_shape(nb::handle X) {
     nb::tuple shape = nb::cast<nb::tuple>(builtin("tuple")(X.attr("shape")));
     if (nb::len(shape) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
-    const std::size_t n_rows = nb::cast<std::size_t>(shape[0]), n_cols = nb::cast<std::size_t>(shape[1]);
-    check_rows(n_rows, groups.n);
-    check_cols(n_cols, sel.n_matrix_cols);
-    const ColumnPlan plan = plan_columns(sel);
-    ResultTable t = zero_table(stat, groups.n_labels(), plan.width());
-    if (matrix_kind(X) == MatrixKind::backed_sparse)
-        stream_compressed(X, groups, n_rows, n_cols, plan, t.tally);
+    return {nb::cast<std::size_t>(shape[0]), nb::cast<std::size_t>(shape[1])};
+}
+
+void stream_backed(nb::handle X, MatrixKind kind, const LabelCodes& groups, const ColumnPlan& plan, DenseTally& into,
+                   const std::string& label) {
+    const auto [n_rows, n_cols] = backed_shape(X);
+    if (kind == MatrixKind::backed_sparse)
+        stream_compressed(X, groups, n_rows, n_cols, plan, into, label);
     else
-        stream_dense(X, groups, n_cols, plan, t.tally);
-    return finish_table(t, group_sizes(groups), plan, stat == Stat::mean && holds_float32(X.attr("dtype")));
+        stream_dense(X, groups, n_cols, plan, into, label);
 }
 
 }  // namespace quend::glue

@@ -1,39 +1,30 @@
 #pragma once
-// Per-group statistics of a backed X (anndata's CSR/CSC datasets of an h5ad
-// opened with backed="r", h5py/zarr dense datasets) streamed in blocks into
-// one result table. A block holds about `orvalen.settings.block_bytes` of
-// stored values (read at call time); CSR and dense files are cut into rows,
-// CSC files into columns. Peak memory is one block, the compressed index
-// pointer and the groups x genes result.
+// Blocks of a backed X (anndata's CSR/CSC datasets of an h5ad opened with
+// backed="r", h5py/zarr dense datasets) streamed into one tally. A block
+// holds about `orvalen.settings.block_bytes` of stored values (read at call
+// time); CSR and dense files are cut into rows, CSC files into columns. Peak
+// memory is one block, the compressed index pointer and the table.
 #include "common/nb.hpp"
 
-#include "common/matrix_tally.hpp"
+#include <string>
+#include <utility>
+
+#include "common/label_codes.hpp"
+#include "common/matrix_kind.hpp"
+#include "core/group_tally.hpp"
 
 namespace quend::glue {
 
 namespace nb = nanobind;
 
-nb::object tally_backed(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
+// (rows, columns) of a backed X; ValueError unless two-dimensional.
+std::pair<std::size_t, std::size_t> backed_shape(nb::handle X);
+
+// Adds every block of X into `into`, with a progress bar labelled `label`.
+void stream_backed(nb::handle X, MatrixKind kind, const LabelCodes& groups, const ColumnPlan& plan, DenseTally& into,
+                   const std::string& label);
 
 // orvalen.settings.block_bytes (validated when set).
 std::size_t block_bytes();
-
-// A progress bar over `total` steps when orvalen.settings.progress is true:
-// tqdm when installed, else a text bar on sys.stdout. Does nothing otherwise.
-class ProgressBar {
-public:
-    explicit ProgressBar(std::size_t total);
-    ~ProgressBar();
-    void advance(std::size_t steps);
-    ProgressBar(const ProgressBar&) = delete;
-    ProgressBar& operator=(const ProgressBar&) = delete;
-
-private:
-    void draw();
-    nb::object tqdm_;
-    bool text_ = false;
-    std::size_t total_, done_ = 0;
-    int shown_ = -1;
-};
 
 }  // namespace quend::glue

@@ -1,45 +1,51 @@
 #pragma once
 // Per-group statistics of a dask.array X (numpy or scipy sparse chunks, any
 // chunking along cells and genes), computed on the active scheduler (a
-// user's distributed.Client included).
+// user's distributed.Client included), as core/dask_plan.hpp lays it out.
 //
-// Each chunk task returns the chunk's sparse partial (core/group_tally.hpp),
-// already cut into the result's blocks of groups, so that what a task holds
-// is bounded by the chunk's stored values whatever the number of groups.
-// Each block of groups is then reduced on its own: partials merged in a tree
-// whose task inputs are bounded by bytes, then added into that block's slice
-// of the result and finished there. Only the finished slices come back to
-// the caller, who stacks them; X and its chunks never travel. The task
-// bodies are the private functions below, reached on workers through
-// orvalen._dask (compiled functions do not pickle).
+// Each chunk task returns its partial (dense rows or compressed pairs, the
+// recipe's named intermediates) already cut into the plan's blocks of
+// groups. Each block is reduced on its own: its pieces merged in a tree
+// bounded by bytes where the plan asks, then added into that block's slice
+// of the result and finished (narrowed to float32) there. The caller puts
+// each finished slice into the one result as it arrives; X and its chunks
+// never travel to it.
+//
+// Every task takes one picklable task spec (a dict: the statistic by name,
+// the width, the cells' group codes, column slots, chunk and block bounds)
+// and checks it before any kernel walks it. The task bodies are the private
+// functions below, bound in each module that reads X and reached on workers
+// through orvalen._dask (compiled functions do not pickle).
 #include "common/nb.hpp"
 
-#include "common/matrix_tally.hpp"
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/label_codes.hpp"
+#include "core/group_tally.hpp"
 
 namespace quend::glue {
 
 namespace nb = nanobind;
 
-nb::object tally_dask(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat);
+// (rows, columns) of a Dask X from its chunks; ValueError for unknown sizes.
+std::pair<std::size_t, std::size_t> dask_shape(nb::handle X);
 
-// The partial of chunk (i, j), holding rows [r0, r1) and matrix columns
-// [c0, c0 + width), cut at the group bounds `starts` (ascending, first 0):
-// a tuple of one piece per block, None where the chunk has no value there.
-// A piece is (groups, ptr, cols, value, missing) numpy arrays.
-nb::object chunk_partials(nb::handle chunk, nb::handle codes, std::size_t i, std::size_t j, std::size_t r0,
-                          std::size_t r1, std::size_t c0, std::size_t width, nb::handle slot, bool all_cols,
-                          std::size_t n_tallied, int stat, nb::handle starts);
+// The finished groups x tallied columns table (float32 when `narrow`).
+nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& plan, Stat stat,
+                      const std::vector<std::int64_t>& sizes, bool narrow, const std::string& label);
 
+// Chunk (i, j) of X: a tuple of one piece per block of groups, None where
+// the chunk has no cell of that block. A piece is a dict of numpy arrays:
+// "groups", "ptr" and "cols" (compressed pieces), one array per intermediate.
+nb::object tally_chunk(nb::handle chunk, nb::handle spec, std::size_t i, std::size_t j);
 // Sum of pieces (None entries skipped): one piece, or None.
-nb::object merge_partials(nb::handle pieces, std::size_t n_tallied, int stat);
+nb::object tally_merge(nb::handle pieces, nb::handle spec);
+// Block k of the result from its pieces, finished.
+nb::object tally_finish(nb::handle pieces, nb::handle spec, std::size_t k);
 
-// Pieces of groups [g0, g0 + len(sizes)) added into that slice of the
-// result and finished: a float64 array (float32 when `narrow`), groups x
-// tallied columns.
-nb::object finish_partials(nb::handle pieces, std::int64_t g0, nb::handle sizes, std::size_t n_tallied, int stat,
-                           bool narrow);
-
-// The private bindings above, added to a module.
+// The task bodies above, bound as private functions of a module.
 void def_dask_tasks(nb::module_& m);
 
 }  // namespace quend::glue

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <new>
+#include <numeric>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -11,14 +15,23 @@ namespace quend {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr const char* kChanged = "malformed sparse X: its indices or pointers changed while being read";
 
+// One read of a value another thread may be writing: the compiler may not
+// read it again after it was checked.
 template <typename T>
-inline bool is_nan(T v) {
-    if constexpr (std::is_floating_point_v<T>)
-        return std::isnan(v);
-    else
-        return false;
+inline T load_once(const T* p) {
+    return __atomic_load_n(p, __ATOMIC_RELAXED);
+}
+
+[[noreturn]] void fail(const std::string& what) { throw std::invalid_argument(what); }
+
+// Storage for copied values: std::vector<bool> holds no array of bool.
+template <typename T>
+using Stored = std::conditional_t<std::is_same_v<T, bool>, unsigned char, T>;
+template <typename T>
+const T* as_values(const std::vector<Stored<T>>& v) {
+    return reinterpret_cast<const T*>(v.data());
 }
 
 // Block columns that are tallied, as (block column, tallied column) pairs.
@@ -31,230 +44,247 @@ std::vector<std::pair<std::size_t, std::size_t>> tallied(const BlockColumns& c) 
     return out;
 }
 
-// What one stored value does to a cell of a dense tally. Blocks without a
-// NaN take the plain sum: the mean is then the scatter that detection is.
-enum class Op { count, sum_checked, sum };
-
-template <typename T>
-bool holds_nan(const T* data, std::size_t n) {
-    if constexpr (std::is_floating_point_v<T>) {
-        bool any = false;
-        for (std::size_t q = 0; q < n; ++q) any |= data[q] != data[q];  // vectorised
-        return any;
-    } else {
-        return false;
+// The arrays of a compressed block, read so that every offset and index is
+// checked where it is used.
+template <typename I, typename P>
+struct Slices {
+    const I* indices;
+    const P* indptr;
+    std::size_t n_major, n_minor, nnz;
+    std::pair<std::size_t, std::size_t> range(std::size_t s) const {
+        const P lo = load_once(indptr + s), hi = load_once(indptr + s + 1);
+        if (lo < 0 || hi < lo || static_cast<std::uint64_t>(hi) > nnz) fail(kChanged);
+        return {static_cast<std::size_t>(lo), static_cast<std::size_t>(hi)};
     }
-}
+    std::size_t index(std::size_t q) const {
+        const I v = load_once(indices + q);
+        if (static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) >= n_minor) fail(kChanged);
+        return static_cast<std::size_t>(v);
+    }
+};
 
-template <Op S, typename T>
-inline void put(DenseTally& t, std::size_t o, T v) {
-    if constexpr (S == Op::count) {
-        t.value[o] += v > T(0);  // NaN is not > 0
-    } else if constexpr (S == Op::sum) {
-        t.value[o] += static_cast<double>(v);
-    } else {
-        if (is_nan(v)) {
-            ++t.missing[o];
-            t.any_missing = true;
-        } else {
-            t.value[o] += static_cast<double>(v);
+// A canonical copy of a compressed block: each slice's indices sorted and
+// duplicates summed (in the element type, as scipy sums them).
+template <typename T, typename I, typename P>
+struct Canonical {
+    std::vector<Stored<T>> data;
+    std::vector<I> indices;
+    std::vector<P> indptr;
+    Canonical(const T* d, const Slices<I, P>& s) {
+        indptr.reserve(s.n_major + 1);
+        indptr.push_back(0);
+        std::vector<std::pair<std::size_t, T>> row;
+        for (std::size_t m = 0; m < s.n_major; ++m) {
+            const auto [lo, hi] = s.range(m);
+            row.clear();
+            for (std::size_t q = lo; q < hi; ++q) row.emplace_back(s.index(q), d[q]);
+            std::stable_sort(row.begin(), row.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+            for (std::size_t q = 0; q < row.size(); ++q) {
+                if (q > 0 && row[q].first == row[q - 1].first) {
+                    if constexpr (std::is_same_v<T, bool>)
+                        data.back() = data.back() | row[q].second;
+                    else
+                        data.back() = static_cast<T>(data.back() + row[q].second);
+                } else {
+                    indices.push_back(static_cast<I>(row[q].first));
+                    data.push_back(static_cast<Stored<T>>(row[q].second));
+                }
+            }
+            indptr.push_back(static_cast<P>(data.size()));
         }
     }
+};
+
+// f(Slices<I, P>, const T*) for a checked compressed block whose stored
+// duplicates are summed.
+template <typename T, typename F>
+void with_slices(const BlockView& b, const T* data, F&& f) {
+    auto run = [&](auto tag) {
+        using I = decltype(tag);
+        const auto* ix = static_cast<const I*>(b.indices);
+        const auto* ip = static_cast<const I*>(b.indptr);
+        const bool by_rows = b.form == BlockView::csr;
+        const std::size_t n_major = by_rows ? b.n_rows : b.n_cols, n_minor = by_rows ? b.n_cols : b.n_rows;
+        const std::size_t nnz = b.n_data;
+        if (b.n_indptr != n_major + 1)
+            fail("malformed sparse X: indptr has " + std::to_string(b.n_indptr) + " entries, expected " +
+                 std::to_string(n_major + 1));
+        if (b.n_indices < nnz) fail("malformed sparse X: fewer indices than stored values");
+        bool canonical = true;
+        const std::string err = check_compressed(ix, ip, n_major, n_minor, nnz, canonical);
+        if (!err.empty()) fail("malformed sparse X: " + err);
+        const Slices<I, I> s{ix, ip, n_major, n_minor, nnz};
+        if (canonical) return f(s, data);
+        const Canonical<T, I, I> c(data, s);
+        f(Slices<I, I>{c.indices.data(), c.indptr.data(), n_major, n_minor, c.data.size()}, as_values<T>(c.data));
+    };
+    if (b.wide_index)
+        run(std::int64_t{});
+    else
+        run(std::int32_t{});
 }
 
-template <Op S, typename T>
-void dense_pass(DenseTally& t, const T* data, std::size_t n_rows, std::ptrdiff_t rs, std::ptrdiff_t cs,
-                const std::int64_t* codes, const BlockColumns& c) {
+template <typename T>
+bool plain_dense(const BlockView& b, const T* data, bool (*plain)(const T*, std::size_t)) {
+    const auto r = static_cast<std::size_t>(std::abs(b.row_stride)),
+               c = static_cast<std::size_t>(std::abs(b.col_stride));
+    const bool packed = (c == 1 && r == b.n_cols) || (r == 1 && c == b.n_rows);
+    if (!packed || b.row_stride < 0 || b.col_stride < 0) return false;  // the checked rule is always right
+    return plain(data, b.n_rows * b.n_cols);
+}
+
+template <typename R, bool Plain, typename T>
+void dense_pass(DenseTally& t, const BlockView& b, const T* data, const std::int64_t* codes, const BlockColumns& c) {
     const auto pairs = tallied(c);
+    const std::ptrdiff_t rs = b.row_stride, cs = b.col_stride;
     // Walk memory in storage order: rows outer for row-major blocks.
     if (std::abs(cs) <= std::abs(rs)) {
-        for (std::size_t i = 0; i < n_rows; ++i) {
+        for (std::size_t i = 0; i < b.n_rows; ++i) {
             if (codes[i] < 0) continue;
             const T* row = data + static_cast<std::ptrdiff_t>(i) * rs;
             const std::size_t base = static_cast<std::size_t>(codes[i]) * t.width;
-            for (const auto& [j, k] : pairs) put<S>(t, base + k, row[static_cast<std::ptrdiff_t>(j) * cs]);
+            for (const auto& [j, k] : pairs)
+                R::template add<Plain>(t.part, base + k, row[static_cast<std::ptrdiff_t>(j) * cs]);
         }
     } else {
         for (const auto& [j, k] : pairs) {
             const T* col = data + static_cast<std::ptrdiff_t>(j) * cs;
-            for (std::size_t i = 0; i < n_rows; ++i)
+            for (std::size_t i = 0; i < b.n_rows; ++i)
                 if (codes[i] >= 0)
-                    put<S>(t, static_cast<std::size_t>(codes[i]) * t.width + k,
-                           col[static_cast<std::ptrdiff_t>(i) * rs]);
+                    R::template add<Plain>(t.part, static_cast<std::size_t>(codes[i]) * t.width + k,
+                                           col[static_cast<std::ptrdiff_t>(i) * rs]);
         }
     }
 }
 
-template <Op S, bool Identity, typename T, typename I, typename P>
-void rows_pass(DenseTally& t, const T* data, const I* indices, const P* indptr, std::size_t n_rows,
-               const std::int64_t* codes, const std::int64_t* slot) {
-    for (std::size_t i = 0; i < n_rows; ++i) {
+template <typename R, bool Plain, bool Identity, typename T, typename I, typename P>
+void rows_pass(DenseTally& t, const T* data, const Slices<I, P>& slices, const std::int64_t* codes,
+               const std::int64_t* slot) {
+    const Slices<I, P> s = slices;  // held in registers: the table's stores cannot touch a local
+    for (std::size_t i = 0; i < s.n_major; ++i) {
         if (codes[i] < 0) continue;
         const std::size_t base = static_cast<std::size_t>(codes[i]) * t.width;
-        for (P q = indptr[i]; q < indptr[i + 1]; ++q) {
-            std::int64_t k = static_cast<std::int64_t>(indices[q]);
+        const auto [lo, hi] = s.range(i);
+        for (std::size_t q = lo; q < hi; ++q) {
+            std::int64_t k = static_cast<std::int64_t>(s.index(q));
             if constexpr (!Identity) {
                 k = slot[k];
                 if (k < 0) continue;
             }
-            put<S>(t, base + static_cast<std::size_t>(k), data[q]);
+            R::template add<Plain>(t.part, base + static_cast<std::size_t>(k), data[q]);
         }
     }
 }
 
-template <Op S, typename T, typename I, typename P>
-void compressed_pass(DenseTally& t, const T* data, const I* indices, const P* indptr, bool by_rows, std::size_t n_rows,
-                     const std::int64_t* codes, const BlockColumns& c) {
-    if (by_rows) {
+template <typename R, bool Plain, typename T, typename I, typename P>
+void compressed_pass(DenseTally& t, const BlockView& b, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
+                     const BlockColumns& c) {
+    if (b.form == BlockView::csr) {
         if (c.identity)
-            rows_pass<S, true>(t, data, indices, indptr, n_rows, codes, c.slot);
+            rows_pass<R, Plain, true>(t, data, s, codes, c.slot);
         else
-            rows_pass<S, false>(t, data, indices, indptr, n_rows, codes, c.slot);
+            rows_pass<R, Plain, false>(t, data, s, codes, c.slot);
         return;
     }
     for (const auto& [j, k] : tallied(c)) {
-        for (P q = indptr[j]; q < indptr[j + 1]; ++q) {
-            const std::int64_t g = codes[static_cast<std::size_t>(indices[q])];
-            if (g >= 0) put<S>(t, static_cast<std::size_t>(g) * t.width + k, data[q]);
+        const auto [lo, hi] = s.range(j);
+        for (std::size_t q = lo; q < hi; ++q) {
+            const std::int64_t g = codes[s.index(q)];
+            if (g >= 0) R::template add<Plain>(t.part, static_cast<std::size_t>(g) * t.width + k, data[q]);
         }
     }
 }
 
-// One group's running tallies over all columns, emitted as sparse pairs in
-// column order, then cleared for the next group.
+// One group's running intermediates over all columns, emitted as pairs,
+// then cleared for the next group.
 class GroupRow {
 public:
-    GroupRow(Stat stat, std::size_t width)
-        : mean_(stat == Stat::mean), value_(width, 0.0), missing_(mean_ ? width : 0, 0.0), mark_(width, 0) {}
-
-    template <typename T>
-    void add(std::size_t k, T v) {
-        if (mean_) {
-            if (is_nan(v)) {
-                touch(k);
-                missing_[k] += 1.0;
-            } else if (v != T(0)) {
-                touch(k);
-                value_[k] += static_cast<double>(v);
-            }
-        } else if (v > T(0)) {
-            touch(k);
-            value_[k] += 1.0;
+    GroupRow(std::size_t n_parts, std::size_t width) : n_parts_(n_parts), mark_(width, 0) {
+        for (std::size_t p = 0; p < n_parts; ++p) {
+            row_[p].assign(width, 0.0);
+            ptr_[p] = row_[p].data();
         }
     }
-
-    // A partial's pair, kept as it is (zero sums included).
-    void add_pair(std::size_t k, double value, double missing) {
-        touch(k);
-        value_[k] += value;
-        if (mean_) missing_[k] += missing;
-    }
-
-    // Pairs in the order they were first touched: no sum depends on it.
-    void emit(std::int64_t group, SparseTally& out) {
-        if (touched_.empty()) return;
-        for (std::int32_t k : touched_) {
-            out.cols.push_back(k);
-            out.value.push_back(value_[k]);
-            value_[k] = 0.0;
-            if (mean_) {
-                out.missing.push_back(missing_[k]);
-                missing_[k] = 0.0;
-            }
-            mark_[k] = 0;
-        }
-        touched_.clear();
-        out.groups.push_back(group);
-        out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
-    }
-
-private:
+    // The recipe writes through `parts()`; `touch` records the column.
+    double* const* parts() { return ptr_; }
     void touch(std::size_t k) {
         if (!mark_[k]) {
             mark_[k] = 1;
             touched_.push_back(static_cast<std::int32_t>(k));
         }
     }
-    bool mean_;
-    std::vector<double> value_, missing_;
+    // Pairs in the order they were first touched (no sum depends on it);
+    // pairs left at zero are dropped.
+    void emit(std::int64_t group, Partial& out) {
+        for (std::int32_t k : touched_) {
+            bool any = false;
+            for (std::size_t p = 0; p < n_parts_; ++p) any |= row_[p][k] != 0.0;
+            if (any) {
+                out.cols.push_back(k);
+                for (std::size_t p = 0; p < n_parts_; ++p) out.part[p].push_back(row_[p][k]);
+            }
+            for (std::size_t p = 0; p < n_parts_; ++p) row_[p][k] = 0.0;
+            mark_[k] = 0;
+        }
+        touched_.clear();
+        if (out.cols.size() == static_cast<std::size_t>(out.ptr.back())) return;
+        out.groups.push_back(group);
+        out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
+    }
+
+private:
+    std::size_t n_parts_;
+    std::vector<double> row_[kMaxParts];
+    double* ptr_[kMaxParts] = {};
     std::vector<unsigned char> mark_;
     std::vector<std::int32_t> touched_;
 };
 
 // Room for `max_pairs` pairs up front: reserved pages cost nothing until
 // written, while growing by doubling would copy (and first touch) twice.
-void reserve(SparseTally& t, std::size_t max_pairs, std::size_t max_groups) {
+void reserve(Partial& t, std::size_t n_parts, std::size_t max_pairs, std::size_t max_groups) {
     t.groups.reserve(max_groups);
     t.ptr.reserve(max_groups + 1);
     t.cols.reserve(max_pairs);
-    t.value.reserve(max_pairs);
-    if (t.stat == Stat::mean) t.missing.reserve(max_pairs);
+    for (std::size_t p = 0; p < n_parts; ++p) t.part[p].reserve(max_pairs);
 }
 
-// The tallies of the groups present in a chunk as one dense table, when it
-// is no bigger than the chunk's values: filled in storage order, like the
-// result itself, then read out group by group.
-class PresentTable {
-public:
-    PresentTable(Stat stat, std::size_t n_present, std::size_t width)
-        : mean_(stat == Stat::mean),
-          width_(width),
-          value_(n_present * width, 0.0),
-          missing_(mean_ ? n_present * width : 0, 0.0) {}
-
-    // The sink of one group's row of the table.
-    struct Row {
-        PresentTable& t;
-        std::size_t base;
-        template <typename T>
-        void add(std::size_t k, T v) {
-            if (t.mean_) {
-                if (is_nan(v))
-                    t.missing_[base + k] += 1.0;
-                else
-                    t.value_[base + k] += static_cast<double>(v);
-            } else {
-                t.value_[base + k] += v > T(0);
-            }
-        }
-    };
-    Row row(std::size_t p) { return Row{*this, p * width_}; }
-
-    void emit(std::size_t p, std::int64_t group, SparseTally& out) const {
-        const std::size_t base = p * width_;
-        for (std::size_t k = 0; k < width_; ++k) {
-            const double m = mean_ ? missing_[base + k] : 0.0;
-            if (value_[base + k] == 0.0 && m == 0.0) continue;
-            out.cols.push_back(static_cast<std::int32_t>(k));
-            out.value.push_back(value_[base + k]);
-            if (mean_) out.missing.push_back(m);
-        }
-        out.groups.push_back(group);
-        out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
+// Sinks the recipe's rule writes into: one row of a present-groups table,
+// or a group's running row.
+struct TableRow {
+    double* const* part;
+    std::size_t base;
+    template <typename R, bool Plain, typename T>
+    void add(std::size_t k, T v) {
+        R::template add<Plain>(part, base + k, v);
     }
-
-private:
-    bool mean_;
-    std::size_t width_;
-    std::vector<double> value_, missing_;
+};
+struct RunningRow {
+    GroupRow& row;
+    template <typename R, bool Plain, typename T>
+    void add(std::size_t k, T v) {
+        row.touch(k);
+        R::template add<Plain>(row.parts(), k, v);
+    }
 };
 
-// `visit(row, sink)` calls sink.add(tallied column, value) for each value of
-// a row; rows hold at most `max_pairs` values in all.
-template <typename Visit>
-SparseTally build_partial(Stat stat, std::size_t width, std::size_t n_rows, const std::int64_t* codes,
-                          std::size_t n_groups, std::size_t max_pairs, Visit&& visit) {
+// `visit(row, sink)` calls sink.add<R, Plain>(tallied column, value) for each
+// value of a row; rows hold at most `max_pairs` values in all.
+template <typename R, typename Visit>
+Partial build_partial(Stat stat, std::size_t width, std::size_t n_rows, const std::int64_t* codes, std::size_t n_groups,
+                      std::size_t max_pairs, bool dense, Visit&& visit) {
     if (width > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        throw std::invalid_argument("too many columns for a partial tally");
-    SparseTally out;
+        fail("too many columns for a partial tally");
+    Partial out;
     out.stat = stat;
     out.width = width;
+    out.dense = dense;
     // Present groups, ascending, and each one's place among them.
     std::vector<std::int64_t> local(n_groups, -1), present;
     for (std::size_t i = 0; i < n_rows; ++i) {
         const std::int64_t g = codes[i];
         if (g < 0) continue;
-        if (static_cast<std::size_t>(g) >= n_groups) throw std::invalid_argument("group code out of range");
+        if (static_cast<std::size_t>(g) >= n_groups) fail("group code out of range");
         if (local[static_cast<std::size_t>(g)] < 0) {
             local[static_cast<std::size_t>(g)] = 0;
             present.push_back(g);
@@ -263,20 +293,44 @@ SparseTally build_partial(Stat stat, std::size_t width, std::size_t n_rows, cons
     std::sort(present.begin(), present.end());
     for (std::size_t p = 0; p < present.size(); ++p)
         local[static_cast<std::size_t>(present[p])] = static_cast<std::int64_t>(p);
-    reserve(out, std::min(max_pairs, present.size() * width), present.size());
 
-    if (present.size() * width <= 2 * max_pairs) {
-        PresentTable table(stat, present.size(), width);
+    if (dense || present.size() * width <= 2 * max_pairs) {
+        // The present groups' tables, filled in storage order like the result.
+        std::vector<double> table[kMaxParts];
+        double* ptrs[kMaxParts] = {};
+        for (std::size_t p = 0; p < R::n_parts; ++p) {
+            table[p].assign(present.size() * width, 0.0);
+            ptrs[p] = table[p].data();
+        }
         for (std::size_t i = 0; i < n_rows; ++i) {
             if (codes[i] < 0) continue;
-            auto sink = table.row(static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]));
+            TableRow sink{ptrs, static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) * width};
             visit(i, sink);
         }
-        for (std::size_t p = 0; p < present.size(); ++p) table.emit(p, present[p], out);
+        if (dense) {
+            out.groups = std::move(present);
+            for (std::size_t p = 0; p < R::n_parts; ++p) out.part[p] = std::move(table[p]);
+            return out;
+        }
+        reserve(out, R::n_parts, std::min(max_pairs, present.size() * width), present.size());
+        for (std::size_t g = 0; g < present.size(); ++g) {
+            const std::size_t base = g * width;
+            for (std::size_t k = 0; k < width; ++k) {
+                bool any = false;
+                for (std::size_t p = 0; p < R::n_parts; ++p) any |= table[p][base + k] != 0.0;
+                if (!any) continue;
+                out.cols.push_back(static_cast<std::int32_t>(k));
+                for (std::size_t p = 0; p < R::n_parts; ++p) out.part[p].push_back(table[p][base + k]);
+            }
+            if (out.cols.size() == static_cast<std::size_t>(out.ptr.back())) continue;
+            out.groups.push_back(present[g]);
+            out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
+        }
         return out;
     }
 
     // Otherwise group after group, each one's row of tallies kept hot.
+    reserve(out, R::n_parts, max_pairs, present.size());
     std::vector<std::size_t> start(present.size() + 1, 0);
     for (std::size_t i = 0; i < n_rows; ++i)
         if (codes[i] >= 0) ++start[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) + 1];
@@ -287,12 +341,98 @@ SparseTally build_partial(Stat stat, std::size_t width, std::size_t n_rows, cons
         for (std::size_t i = 0; i < n_rows; ++i)
             if (codes[i] >= 0) rows[next[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])])]++] = i;
     }
-    GroupRow acc(stat, width);
+    GroupRow acc(R::n_parts, width);
+    RunningRow sink{acc};
     for (std::size_t p = 0; p < present.size(); ++p) {
-        for (std::size_t r = start[p]; r < start[p + 1]; ++r) visit(rows[r], acc);
+        for (std::size_t r = start[p]; r < start[p + 1]; ++r) visit(rows[r], sink);
         acc.emit(present[p], out);
     }
     return out;
+}
+
+// The rows of a CSC block, as CSR arrays.
+template <typename T>
+struct Transposed {
+    std::vector<Stored<T>> data;
+    std::vector<std::int64_t> indices, indptr;
+};
+template <typename T, typename I, typename P>
+Transposed<T> to_rows(const T* data, const Slices<I, P>& s) {
+    Transposed<T> t;
+    t.indptr.assign(s.n_minor + 1, 0);
+    for (std::size_t j = 0; j < s.n_major; ++j) {
+        const auto [lo, hi] = s.range(j);
+        for (std::size_t q = lo; q < hi; ++q) ++t.indptr[s.index(q) + 1];
+    }
+    for (std::size_t i = 0; i < s.n_minor; ++i) t.indptr[i + 1] += t.indptr[i];
+    const auto n = static_cast<std::size_t>(t.indptr[s.n_minor]);
+    t.data.resize(n);
+    t.indices.resize(n);
+    std::vector<std::int64_t> next(t.indptr.begin(), t.indptr.end() - 1);
+    for (std::size_t j = 0; j < s.n_major; ++j) {
+        const auto [lo, hi] = s.range(j);
+        for (std::size_t q = lo; q < hi; ++q) {
+            // Checked again: the count above may have seen other indices.
+            auto& at = next[s.index(q)];
+            if (static_cast<std::size_t>(at) >= n) fail(kChanged);
+            t.data[static_cast<std::size_t>(at)] = static_cast<Stored<T>>(data[q]);
+            t.indices[static_cast<std::size_t>(at++)] = static_cast<std::int64_t>(j);
+        }
+    }
+    return t;
+}
+
+template <typename R, bool Plain, typename T, typename I, typename P>
+Partial partial_rows(Stat stat, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
+                     std::size_t n_groups, const BlockColumns& cols, bool dense) {
+    return build_partial<R>(stat, width, s.n_major, codes, n_groups, s.nnz, dense, [&](std::size_t i, auto& sink) {
+        // Locals, so that the loop keeps them in registers.
+        const Slices<I, P> sl = s;
+        const T* values = data;
+        const std::int64_t* slot = cols.identity ? nullptr : cols.slot;
+        const auto [lo, hi] = sl.range(i);
+        for (std::size_t q = lo; q < hi; ++q) {
+            const std::size_t j = sl.index(q);
+            const std::int64_t k = slot ? slot[j] : static_cast<std::int64_t>(j);
+            if (k >= 0) sink.template add<R, Plain>(static_cast<std::size_t>(k), values[q]);
+        }
+    });
+}
+
+template <typename R, typename T, typename I, typename P>
+Partial partial_rows(Stat stat, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
+                     std::size_t n_groups, const BlockColumns& cols, bool dense) {
+    if (R::plain(data, s.nnz)) return partial_rows<R, true>(stat, width, data, s, codes, n_groups, cols, dense);
+    return partial_rows<R, false>(stat, width, data, s, codes, n_groups, cols, dense);
+}
+
+// A partial view's arrays checked before a kernel walks them: groups
+// ascending and non-negative, offsets within the pairs, columns within the
+// width.
+void check_view(const PartialView& v, std::size_t width) {
+    if (v.width != width)
+        fail("malformed partial tally: width " + std::to_string(v.width) + ", expected " + std::to_string(width));
+    for (std::size_t g = 0; g < v.n_present; ++g) {
+        if (v.groups[g] < 0 || (g > 0 && v.groups[g] <= v.groups[g - 1]))
+            fail("malformed partial tally: groups must ascend");
+        if (!v.dense && v.ptr[g + 1] < v.ptr[g]) fail("malformed partial tally: offsets decrease");
+    }
+    if (v.dense) return;
+    for (std::int64_t q = v.ptr[0]; q < v.ptr[v.n_present]; ++q)
+        if (v.cols[q] < 0 || static_cast<std::size_t>(v.cols[q]) >= width)
+            fail("malformed partial tally: column out of range");
+}
+
+// Pairs (column, offset of its values) of group p of a view.
+template <typename F>
+void each_pair(const PartialView& v, std::size_t p, F&& f) {
+    if (v.dense) {
+        for (std::size_t k = 0; k < v.width; ++k) f(k, p * v.width + k);
+        return;
+    }
+    const std::int64_t base = v.ptr[0];
+    for (std::int64_t q = v.ptr[p]; q < v.ptr[p + 1]; ++q)
+        f(static_cast<std::size_t>(v.cols[q]), static_cast<std::size_t>(q - base));
 }
 
 }  // namespace
@@ -332,129 +472,245 @@ BlockColumns block_columns(const ColumnPlan& plan, std::size_t c0, std::size_t n
     return c;
 }
 
-template <typename T>
-void add_dense(DenseTally& into, const T* data, std::size_t n_rows, std::ptrdiff_t row_stride,
-               std::ptrdiff_t col_stride, const std::int64_t* codes, const BlockColumns& cols) {
-    if (into.stat == Stat::mean)
-        dense_pass<Op::sum_checked>(into, data, n_rows, row_stride, col_stride, codes, cols);
-    else
-        dense_pass<Op::count>(into, data, n_rows, row_stride, col_stride, codes, cols);
+TallyTable::TallyTable(Stat stat, std::size_t n_groups, std::size_t width) {
+    t_.stat = stat;
+    t_.n_groups = n_groups;
+    t_.width = width;
+    const std::size_t n = n_groups * width;
+    if (n == 0) return;
+    for (std::size_t p = 0; p < recipe_info(stat).n_parts; ++p) {
+        t_.part[p] = static_cast<double*>(std::calloc(n, sizeof(double)));
+        if (!t_.part[p]) {
+            for (double*& q : t_.part) std::free(q), q = nullptr;
+            throw std::bad_alloc();
+        }
+    }
 }
 
-template <typename T, typename I, typename P>
-void add_compressed(DenseTally& into, const T* data, const I* indices, const P* indptr, bool by_rows,
-                    std::size_t n_rows, const std::int64_t* codes, const BlockColumns& cols) {
-    const std::size_t n_slices = by_rows ? n_rows : cols.n_block_cols;
-    const P lo = indptr[0], hi = indptr[n_slices];
-    if (into.stat == Stat::detected)
-        compressed_pass<Op::count>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
-    else if (holds_nan(data + lo, static_cast<std::size_t>(hi - lo)))
-        compressed_pass<Op::sum_checked>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
-    else
-        compressed_pass<Op::sum>(into, data, indices, indptr, by_rows, n_rows, codes, cols);
+TallyTable::~TallyTable() {
+    for (double* p : t_.part) std::free(p);
 }
 
-PartialView SparseTally::view() const {
+void TallyTable::finish(const std::int64_t* group_size, bool narrow) {
+    if (!t_.part[0]) return;
+    quend::finish(t_, group_size);
+    for (std::size_t p = 1; p < kMaxParts; ++p) {
+        std::free(t_.part[p]);
+        t_.part[p] = nullptr;
+    }
+    if (!narrow) return;
+    // Forward in place: float32 value o lands in bytes [4o, 4o + 4), which
+    // belong to float64 values already read.
+    const std::size_t n = t_.n_groups * t_.width;
+    auto* bytes = reinterpret_cast<unsigned char*>(t_.part[0]);
+    for (std::size_t o = 0; o < n; ++o) {
+        double d;
+        std::memcpy(&d, bytes + 8 * o, 8);
+        const float f = static_cast<float>(d);
+        std::memcpy(bytes + 4 * o, &f, 4);
+    }
+    if (void* shrunk = std::realloc(t_.part[0], n * sizeof(float))) t_.part[0] = static_cast<double*>(shrunk);
+}
+
+void* TallyTable::release() {
+    void* out = t_.part[0];
+    t_.part[0] = nullptr;
+    return out;
+}
+
+void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, const BlockColumns& cols) {
+    if (into.n_groups * into.width == 0) return;
+    with_recipe(into.stat, [&](auto r) {
+        using R = decltype(r);
+        with_dtype(b.dtype, b.data, [&](auto data) {
+            using T = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
+            bool plain = false;
+            if (b.form == BlockView::dense) {
+                plain = plain_dense<T>(b, data, &R::template plain<T>);
+                if (plain)
+                    dense_pass<R, true>(into, b, data, codes, cols);
+                else
+                    dense_pass<R, false>(into, b, data, codes, cols);
+            } else {
+                with_slices(b, data, [&](const auto& s, const T* values) {
+                    plain = R::plain(values, s.nnz);
+                    if (plain)
+                        compressed_pass<R, true>(into, b, values, s, codes, cols);
+                    else
+                        compressed_pass<R, false>(into, b, values, s, codes, cols);
+                });
+            }
+            if (!plain)
+                for (std::size_t p = 1; p < R::n_parts; ++p) into.touched[p] = true;
+        });
+    });
+}
+
+PartialView Partial::view() const {
     PartialView v;
+    v.stat = stat;
+    v.dense = dense;
+    v.width = width;
     v.n_present = groups.size();
     v.groups = groups.data();
-    v.ptr = ptr.data();
-    v.cols = cols.data();
-    v.value = value.data();
-    v.missing = stat == Stat::mean ? missing.data() : nullptr;
+    v.ptr = dense ? nullptr : ptr.data();
+    v.cols = dense ? nullptr : cols.data();
+    for (std::size_t p = 0; p < kMaxParts; ++p) v.part[p] = part[p].data();
     return v;
 }
 
-template <typename T, typename I, typename P>
-SparseTally partial_compressed(Stat stat, std::size_t width, const T* data, const I* indices, const P* indptr,
-                               std::size_t n_rows, const std::int64_t* codes, std::size_t n_groups,
-                               const BlockColumns& cols) {
-    const std::size_t nnz = n_rows ? static_cast<std::size_t>(indptr[n_rows] - indptr[0]) : 0;
-    return build_partial(stat, width, n_rows, codes, n_groups, nnz, [&](std::size_t i, auto& sink) {
-        for (P q = indptr[i]; q < indptr[i + 1]; ++q) {
-            const std::int64_t k = cols.identity ? static_cast<std::int64_t>(indices[q]) : cols.slot[indices[q]];
-            if (k >= 0) sink.add(static_cast<std::size_t>(k), data[q]);
-        }
+Partial partial_of(Stat stat, std::size_t width, const BlockView& b, const std::int64_t* codes, std::size_t n_groups,
+                   const BlockColumns& cols, bool dense) {
+    return with_recipe(stat, [&](auto r) {
+        using R = decltype(r);
+        return with_dtype(b.dtype, b.data, [&](auto data) -> Partial {
+            using T = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
+            if (b.form == BlockView::dense) {
+                const auto pairs = tallied(cols);
+                const auto visit = [&](std::size_t i, auto& sink) {
+                    const T* row = data + static_cast<std::ptrdiff_t>(i) * b.row_stride;
+                    for (const auto& [j, k] : pairs)
+                        sink.template add<R, false>(k, row[static_cast<std::ptrdiff_t>(j) * b.col_stride]);
+                };
+                return build_partial<R>(stat, width, b.n_rows, codes, n_groups, b.n_rows * pairs.size(), dense, visit);
+            }
+            Partial out;
+            with_slices(b, data, [&](const auto& s, const T* values) {
+                if (b.form == BlockView::csr) {
+                    out = partial_rows<R>(stat, width, values, s, codes, n_groups, cols, dense);
+                    return;
+                }
+                // Rows are what a partial groups by; the copy is the size of the block.
+                const Transposed<T> t = to_rows(values, s);
+                const Slices<std::int64_t, std::int64_t> rows{t.indices.data(), t.indptr.data(), b.n_rows, b.n_cols,
+                                                              t.data.size()};
+                out = partial_rows<R>(stat, width, as_values<T>(t.data), rows, codes, n_groups, cols, dense);
+            });
+            return out;
+        });
     });
 }
 
-template <typename T>
-SparseTally partial_dense(Stat stat, std::size_t width, const T* data, std::size_t n_rows, std::ptrdiff_t row_stride,
-                          std::ptrdiff_t col_stride, const std::int64_t* codes, std::size_t n_groups,
-                          const BlockColumns& cols) {
-    const auto pairs = tallied(cols);
-    return build_partial(stat, width, n_rows, codes, n_groups, n_rows * pairs.size(), [&](std::size_t i, auto& sink) {
-        const T* row = data + static_cast<std::ptrdiff_t>(i) * row_stride;
-        for (const auto& [j, k] : pairs) sink.add(k, row[static_cast<std::ptrdiff_t>(j) * col_stride]);
-    });
-}
-
-SparseTally merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts) {
+Partial merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts) {
+    const std::size_t n_parts = recipe_info(stat).n_parts;
+    bool all_dense = true;
     std::vector<std::int64_t> all;
-    for (const PartialView& p : parts) all.insert(all.end(), p.groups, p.groups + p.n_present);
+    std::size_t max_pairs = 0;
+    for (const PartialView& p : parts) {
+        if (p.stat != stat) fail("malformed partial tally: another statistic");
+        check_view(p, width);
+        all_dense = all_dense && p.dense;
+        all.insert(all.end(), p.groups, p.groups + p.n_present);
+        max_pairs += p.dense ? p.n_present * width : static_cast<std::size_t>(p.ptr[p.n_present] - p.ptr[0]);
+    }
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
-    SparseTally out;
+    Partial out;
     out.stat = stat;
     out.width = width;
-    std::size_t max_pairs = 0;
-    for (const PartialView& p : parts) max_pairs += static_cast<std::size_t>(p.ptr[p.n_present] - p.ptr[0]);
-    reserve(out, std::min(max_pairs, all.size() * width), all.size());
-    GroupRow acc(stat, width);
+    out.dense = all_dense;
     std::vector<std::size_t> at(parts.size(), 0);
-    for (std::int64_t g : all) {
+    // Calls f(part index, group offset in that part) for each part holding g.
+    const auto holders = [&](std::int64_t g, auto&& f) {
         for (std::size_t s = 0; s < parts.size(); ++s) {
-            const PartialView& p = parts[s];
-            if (at[s] >= p.n_present || p.groups[at[s]] != g) continue;
-            for (std::int64_t q = p.ptr[at[s]]; q < p.ptr[at[s] + 1]; ++q) {
-                if (p.cols[q] < 0 || static_cast<std::size_t>(p.cols[q]) >= width)
-                    throw std::invalid_argument("partial tally column out of range");
-                acc.add_pair(static_cast<std::size_t>(p.cols[q]), p.value[q], p.missing ? p.missing[q] : 0.0);
-            }
+            if (at[s] >= parts[s].n_present || parts[s].groups[at[s]] != g) continue;
+            f(parts[s], at[s]);
             ++at[s];
         }
+    };
+    if (all_dense) {
+        out.groups = all;
+        for (std::size_t p = 0; p < n_parts; ++p) out.part[p].assign(all.size() * width, 0.0);
+        for (std::size_t r = 0; r < all.size(); ++r)
+            holders(all[r], [&](const PartialView& v, std::size_t g) {
+                for (std::size_t p = 0; p < n_parts; ++p) {
+                    const double* from = v.part[p] + g * width;
+                    double* to = out.part[p].data() + r * width;
+                    for (std::size_t k = 0; k < width; ++k) to[k] += from[k];
+                }
+            });
+        return out;
+    }
+    reserve(out, n_parts, std::min(max_pairs, all.size() * width), all.size());
+    GroupRow acc(n_parts, width);
+    for (std::int64_t g : all) {
+        holders(g, [&](const PartialView& v, std::size_t p) {
+            each_pair(v, p, [&](std::size_t k, std::size_t o) {
+                acc.touch(k);
+                for (std::size_t q = 0; q < n_parts; ++q) acc.parts()[q][k] += v.part[q][o];
+            });
+        });
         acc.emit(g, out);
     }
     return out;
 }
 
+std::vector<std::size_t> cut_points(const PartialView& p, const std::vector<std::int64_t>& starts) {
+    std::vector<std::size_t> out;
+    out.reserve(starts.size() + 1);
+    for (std::int64_t s : starts)
+        out.push_back(static_cast<std::size_t>(std::lower_bound(p.groups, p.groups + p.n_present, s) - p.groups));
+    out.push_back(p.n_present);
+    return out;
+}
+
+PartialView slice(const PartialView& p, std::size_t a, std::size_t e) {
+    PartialView v = p;
+    v.n_present = e - a;
+    v.groups = p.groups + a;
+    const std::size_t off = p.dense ? a * p.width : static_cast<std::size_t>(p.ptr[a] - p.ptr[0]);
+    if (!p.dense) v.ptr = p.ptr + a;
+    for (std::size_t q = 0; q < kMaxParts; ++q)
+        if (p.part[q]) v.part[q] = p.part[q] + off;
+    return v;
+}
+
 void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
+    if (part.stat != into.stat) fail("malformed partial tally: another statistic");
+    check_view(part, into.width);
+    const std::size_t n_parts = recipe_info(into.stat).n_parts;
     for (std::size_t p = 0; p < part.n_present; ++p) {
         const std::int64_t g = part.groups[p] - g0;
-        if (g < 0 || static_cast<std::size_t>(g) >= into.n_groups)
-            throw std::invalid_argument("partial tally group outside the result rows");
+        if (g < 0 || static_cast<std::size_t>(g) >= into.n_groups) fail("partial tally group outside the result rows");
         const std::size_t base = static_cast<std::size_t>(g) * into.width;
-        for (std::int64_t q = part.ptr[p]; q < part.ptr[p + 1]; ++q) {
-            if (part.cols[q] < 0 || static_cast<std::size_t>(part.cols[q]) >= into.width)
-                throw std::invalid_argument("partial tally column out of range");
-            const std::size_t o = base + static_cast<std::size_t>(part.cols[q]);
-            into.value[o] += part.value[q];
-            if (into.stat == Stat::mean && part.missing && part.missing[q] != 0.0) {
-                into.missing[o] += static_cast<std::int64_t>(part.missing[q]);
-                into.any_missing = true;
+        if (part.dense) {
+            // Whole rows: plain vector adds.
+            for (std::size_t q = 0; q < n_parts; ++q) {
+                const double* from = part.part[q] + p * part.width;
+                double* to = into.part[q] + base;
+                bool any = q == 0;
+                for (std::size_t k = 0; k < into.width; ++k) any |= from[k] != 0.0;
+                if (!any) continue;
+                for (std::size_t k = 0; k < into.width; ++k) to[k] += from[k];
+                if (q > 0) into.touched[q] = true;
             }
+            continue;
         }
+        each_pair(part, p, [&](std::size_t k, std::size_t o) {
+            into.part[0][base + k] += part.part[0][o];
+            for (std::size_t q = 1; q < n_parts; ++q) {
+                if (part.part[q][o] == 0.0) continue;
+                into.part[q][base + k] += part.part[q][o];
+                into.touched[q] = true;
+            }
+        });
     }
 }
 
 void finish(DenseTally& t, const std::int64_t* group_size) {
-    const bool mean = t.stat == Stat::mean;
-    for (std::size_t g = 0; g < t.n_groups; ++g) {
-        double* row = t.value + g * t.width;
-        const std::int64_t n = group_size[g];
-        if (mean && t.any_missing) {
-            const std::int64_t* miss = t.missing + g * t.width;
-            for (std::size_t k = 0; k < t.width; ++k) {
-                const std::int64_t m = n - miss[k];
-                row[k] = m > 0 ? row[k] / static_cast<double>(m) : kNaN;
+    if (t.n_groups * t.width == 0) return;
+    with_recipe(t.stat, [&](auto r) {
+        using R = decltype(r);
+        double x[kMaxParts] = {};
+        for (std::size_t g = 0; g < t.n_groups; ++g) {
+            const std::int64_t n = group_size[g];
+            for (std::size_t k = 0, o = g * t.width; k < t.width; ++k, ++o) {
+                x[0] = t.part[0][o];
+                for (std::size_t p = 1; p < R::n_parts; ++p) x[p] = t.touched[p] ? t.part[p][o] : 0.0;
+                t.part[0][o] = R::finish(x, n);
             }
-        } else if (n > 0) {
-            const double d = static_cast<double>(n);
-            for (std::size_t k = 0; k < t.width; ++k) row[k] /= d;
-        } else {
-            std::fill(row, row + t.width, kNaN);
         }
-    }
+    });
 }
 
 template <typename I, typename P>
@@ -507,42 +763,11 @@ std::vector<double> kahan_group_mean(const double* values, std::size_t n_rows, s
             sumx[o] = s;
         }
     }
-    std::vector<double> out(n_groups * n_cols, kNaN);
+    std::vector<double> out(n_groups * n_cols, std::numeric_limits<double>::quiet_NaN());
     for (std::size_t o = 0; o < out.size(); ++o)
         if (nobs[o] > 0) out[o] = sumx[o] / static_cast<double>(nobs[o]);
     return out;
 }
-
-#define QUEND_DENSE(T)                                                                                              \
-    template void add_dense<T>(DenseTally&, const T*, std::size_t, std::ptrdiff_t, std::ptrdiff_t,                  \
-                               const std::int64_t*, const BlockColumns&);                                           \
-    template SparseTally partial_dense<T>(Stat, std::size_t, const T*, std::size_t, std::ptrdiff_t, std::ptrdiff_t, \
-                                          const std::int64_t*, std::size_t, const BlockColumns&);
-#define QUEND_SPARSE_IP(T, I, P)                                                                                   \
-    template void add_compressed<T, I, P>(DenseTally&, const T*, const I*, const P*, bool, std::size_t,            \
-                                          const std::int64_t*, const BlockColumns&);                               \
-    template SparseTally partial_compressed<T, I, P>(Stat, std::size_t, const T*, const I*, const P*, std::size_t, \
-                                                     const std::int64_t*, std::size_t, const BlockColumns&);
-#define QUEND_VALUE(T)                             \
-    QUEND_DENSE(T)                                 \
-    QUEND_SPARSE_IP(T, std::int32_t, std::int32_t) \
-    QUEND_SPARSE_IP(T, std::int32_t, std::int64_t) \
-    QUEND_SPARSE_IP(T, std::int64_t, std::int64_t) \
-    QUEND_SPARSE_IP(T, std::int64_t, std::int32_t)
-QUEND_VALUE(float)
-QUEND_VALUE(double)
-QUEND_VALUE(bool)
-QUEND_VALUE(std::int8_t)
-QUEND_VALUE(std::int16_t)
-QUEND_VALUE(std::int32_t)
-QUEND_VALUE(std::int64_t)
-QUEND_VALUE(std::uint8_t)
-QUEND_VALUE(std::uint16_t)
-QUEND_VALUE(std::uint32_t)
-QUEND_VALUE(std::uint64_t)
-#undef QUEND_VALUE
-#undef QUEND_SPARSE_IP
-#undef QUEND_DENSE
 
 #define QUEND_CHECK(I, P) \
     template std::string check_compressed<I, P>(const I*, const P*, std::size_t, std::size_t, std::size_t, bool&);

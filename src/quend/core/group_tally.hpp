@@ -1,29 +1,32 @@
 #pragma once
 // Per-group, per-gene tallies of a cells-by-genes matrix: one statistic per
-// call (the share of cells with a value > 0, or the mean over non-NaN values),
-// read in one pass over the stored values.
+// call (core/tally_recipe.hpp), read in one pass over the stored values.
 //
-// Two forms of one tally:
-// - DenseTally: the groups x columns result itself, in caller-owned zeroed
-//   memory (calloc or numpy.zeros, so untouched pages cost nothing). Blocks
-//   are added into it in place, then `finish` turns it into the statistic.
-// - SparseTally: the partial of one chunk, groups x columns in compressed
-//   rows holding only the (group, column) pairs the chunk touches, so its
-//   size is bounded by the chunk's stored values whatever the group count.
-//   Partials add up (`merge`; counts exactly), are cut by group ranges without a copy
-//   (the groups ascend), and land in a slice of the result (`add_partial`).
+// Two forms of one tally, both holding the recipe's intermediates:
+// - DenseTally: the groups x columns tables themselves, in zeroed memory
+//   (TallyTable: calloc, so untouched pages cost nothing). Blocks are added
+//   into it in place, then it is finished in place.
+// - Partial: what one chunk adds, for the groups present in it: dense rows
+//   (every column) or compressed pairs holding only the (group, column)
+//   pairs the chunk touches, so its size is bounded by the chunk's stored
+//   values whatever the group count. Partials add up (`merge`; counts
+//   exactly), are cut by group ranges without a copy (the groups ascend),
+//   and land in a slice of the result (`add_partial`).
+// Each block enters through one call (`add_block`, `partial_of`), which
+// checks it, dispatches on its form and types and reads it without calling
+// out. A stored index is read once where it is used and checked there, so a
+// buffer changed while a kernel runs can give wrong numbers or an error,
+// never a write outside the result. Errors are std::invalid_argument.
 // Group sizes are counted once, from the codes, by the caller.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace quend {
+#include "core/block_view.hpp"
+#include "core/tally_recipe.hpp"
 
-enum class Stat {
-    detected,  // value: count of values > 0 (NaN is not > 0)
-    mean,      // value: sum of non-NaN values; missing: NaN count
-};
+namespace quend {
 
 // Which matrix columns to report, in output order (repeats allowed). Empty
 // `cols` means every column in matrix order.
@@ -54,66 +57,79 @@ BlockColumns block_columns(const ColumnPlan& plan, std::size_t c0, std::size_t n
 struct DenseTally {
     Stat stat = Stat::detected;
     std::size_t n_groups = 0, width = 0;
-    double* value = nullptr;          // n_groups x width, row-major, zeroed
-    std::int64_t* missing = nullptr;  // the same shape, zeroed; mean only
-    bool any_missing = false;         // set when a NaN is added, so finish skips untouched pages
+    double* part[kMaxParts] = {};  // each n_groups x width, row-major, zeroed
+    bool touched[kMaxParts] = {};  // parts after the first that were written: finish reads only those
 };
 
-// `codes[i]` is the group of row i, in [0, n_groups), or negative to leave
-// the row out. Strides are in elements.
-template <typename T>
-void add_dense(DenseTally& into, const T* data, std::size_t n_rows, std::ptrdiff_t row_stride,
-               std::ptrdiff_t col_stride, const std::int64_t* codes, const BlockColumns& cols);
+// A zeroed tally that owns its tables, finished in place.
+class TallyTable {
+public:
+    TallyTable(Stat stat, std::size_t n_groups, std::size_t width);
+    ~TallyTable();
+    TallyTable(const TallyTable&) = delete;
+    TallyTable& operator=(const TallyTable&) = delete;
+    DenseTally& tally() { return t_; }
+    // The statistic into the first table (the others are freed); rounded to
+    // float32 in place when `narrow`, the buffer then shrunk to those values.
+    void finish(const std::int64_t* group_size, bool narrow);
+    // The finished values (float64 or float32, groups x width), handed over:
+    // release with std::free. Null when the table is empty.
+    void* release();
 
-// Compressed sparse rows (`by_rows`, n_rows slices) or columns (one slice
-// per block column). Indices must have been checked (check_compressed) and
-// duplicates summed.
-template <typename T, typename I, typename P>
-void add_compressed(DenseTally& into, const T* data, const I* indices, const P* indptr, bool by_rows,
-                    std::size_t n_rows, const std::int64_t* codes, const BlockColumns& cols);
+private:
+    DenseTally t_;
+};
 
-// Read-only view of a partial: present groups ascending, pairs per group in
-// no particular column order. `missing` is null for Stat::detected.
+// Adds a block of rows `codes` (CSC blocks: `codes` of all rows) into
+// `into`. `codes[i]` is the group of row i, in [0, n_groups), or negative to
+// leave the row out. Stored duplicates of a compressed block are summed (on
+// a copy of that block).
+void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, const BlockColumns& cols);
+
+// Read-only view of a partial: present groups ascending. Dense partials hold
+// `width` values per group; compressed ones `ptr`/`cols` pairs per group in
+// no particular column order.
 struct PartialView {
-    std::size_t n_present = 0;
+    Stat stat = Stat::detected;
+    bool dense = false;
+    std::size_t width = 0, n_present = 0;
     const std::int64_t* groups = nullptr;
-    const std::int64_t* ptr = nullptr;  // n_present + 1 offsets, ptr[0] may be > 0
+    const std::int64_t* ptr = nullptr;  // compressed: n_present + 1 offsets, ptr[0] may be > 0
     const std::int32_t* cols = nullptr;
-    const double* value = nullptr;
-    const double* missing = nullptr;
+    const double* part[kMaxParts] = {};  // values of the first group's first pair onward
 };
 
-struct SparseTally {
+struct Partial {
     Stat stat = Stat::detected;
+    bool dense = false;
     std::size_t width = 0;
     std::vector<std::int64_t> groups;
-    std::vector<std::int64_t> ptr{0};
-    std::vector<std::int32_t> cols;
-    std::vector<double> value;
-    std::vector<double> missing;  // mean only
+    std::vector<std::int64_t> ptr{0};  // compressed only
+    std::vector<std::int32_t> cols;    // compressed only
+    std::vector<double> part[kMaxParts];
     PartialView view() const;
 };
 
-// The partial of a block of rows (CSR, or dense with any strides). Pairs
-// whose tally stays zero are left out.
-template <typename T, typename I, typename P>
-SparseTally partial_compressed(Stat stat, std::size_t width, const T* data, const I* indices, const P* indptr,
-                               std::size_t n_rows, const std::int64_t* codes, std::size_t n_groups,
-                               const BlockColumns& cols);
-template <typename T>
-SparseTally partial_dense(Stat stat, std::size_t width, const T* data, std::size_t n_rows, std::ptrdiff_t row_stride,
-                          std::ptrdiff_t col_stride, const std::int64_t* codes, std::size_t n_groups,
-                          const BlockColumns& cols);
+// The partial of a block (CSC is read as rows on a copy). `dense` asks for
+// dense rows; compressed partials leave out pairs whose tally stays zero.
+Partial partial_of(Stat stat, std::size_t width, const BlockView& b, const std::int64_t* codes, std::size_t n_groups,
+                   const BlockColumns& cols, bool dense);
 
-// Sum of partials of the same statistic and width.
-SparseTally merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts);
+// Sum of partials of the same statistic and width: dense when all are.
+// Checks each input before reading it.
+Partial merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts);
 
-// Adds a partial's groups [g0, g0 + into.n_groups) into `into`; groups
-// outside that range throw std::invalid_argument.
+// Where the partial's groups cross each of `starts` (ascending): offsets
+// into its groups, one per start plus the end.
+std::vector<std::size_t> cut_points(const PartialView& p, const std::vector<std::int64_t>& starts);
+// Groups [a, e) of a partial, without a copy.
+PartialView slice(const PartialView& p, std::size_t a, std::size_t e);
+
+// Adds a partial's groups [g0, g0 + into.n_groups) into `into`, checking the
+// partial first; groups outside that range throw.
 void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0);
 
-// In place: the share of each group's cells with a value > 0, or the mean
-// over its non-missing values; NaN where there is no cell (or value).
+// In place, into the first table: the recipe's finish of each pair.
 void finish(DenseTally& t, const std::int64_t* group_size);
 
 // Compressed sparse layout with `n_major` slices (rows of a CSR) over

@@ -1,6 +1,7 @@
 // orvalen.deg: differential expression between sample groups.
 #include "common/nb.hpp"
 
+#include "common/dask_tally.hpp"
 #include "common/errors.hpp"
 #include "common/lazy_names.hpp"
 #include "common/pyglue.hpp"
@@ -50,4 +51,6 @@ NB_MODULE(deg, m) {
     bind_get_gene_expression_mean(m);
     bind_plot_deg(m);
     bind_plot_volcano(m);
+    // Private: the bodies of the Dask tasks that read X (orvalen._dask).
+    quend::glue::def_dask_tasks(m);
 }

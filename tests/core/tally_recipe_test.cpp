@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "core/group_tally.hpp"
+#include "core/tally_recipe.hpp"
+
+using quend::Stat;
+
+TEST(TallyRecipe, NamesAreChecked) {
+    EXPECT_EQ(quend::stat_named("mean"), Stat::mean);
+    EXPECT_EQ(quend::stat_named("detected"), Stat::detected);
+    EXPECT_THROW(quend::stat_named("median"), std::invalid_argument);
+    EXPECT_EQ(quend::recipe_info(Stat::mean).pair_bytes(), 20u);
+    EXPECT_STREQ(quend::recipe_info(Stat::mean).parts[1], "nan_count");
+}
+
+// For every statistic, intermediates of any cut of the rows into any
+// groups add up to those of the whole: the table finished from a partial of
+// each piece equals the table of one pass.
+TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
+    std::mt19937 rng(7);
+    const std::size_t n_rows = 60, width = 4, n_groups = 5;
+    std::vector<double> x(n_rows * width);
+    std::uniform_real_distribution<double> u(-1.0, 2.0);
+    for (double& v : x) v = u(rng) < 0.5 ? 0.0 : u(rng);
+    x[7] = std::nan("");
+    std::vector<std::int64_t> codes(n_rows), sizes(n_groups, 0);
+    for (auto& c : codes) {
+        c = static_cast<std::int64_t>(rng() % (n_groups + 1)) - 1;
+        if (c >= 0) ++sizes[static_cast<std::size_t>(c)];
+    }
+    const quend::ColumnPlan plan = quend::plan_columns({width, {}});
+    const auto cols = quend::block_columns(plan, 0, width);
+    auto view = [&](std::size_t r0, std::size_t r1) {
+        quend::BlockView b;
+        b.n_rows = r1 - r0;
+        b.n_cols = width;
+        b.data = x.data() + r0 * width;
+        b.row_stride = static_cast<std::ptrdiff_t>(width);
+        b.col_stride = 1;
+        return b;
+    };
+    auto finished = [&](quend::TallyTable& t) {
+        t.finish(sizes.data(), false);
+        return std::vector<double>(t.tally().part[0], t.tally().part[0] + n_groups * width);
+    };
+    for (Stat stat : {Stat::detected, Stat::mean}) {
+        quend::TallyTable whole(stat, n_groups, width);
+        quend::add_block(whole.tally(), view(0, n_rows), codes.data(), cols);
+        const std::vector<double> want = finished(whole);
+        for (int trial = 0; trial < 20; ++trial) {
+            std::vector<quend::Partial> parts;
+            for (std::size_t r0 = 0; r0 < n_rows;) {
+                const std::size_t r1 = std::min(n_rows, r0 + 1 + rng() % 15);
+                parts.push_back(
+                    quend::partial_of(stat, width, view(r0, r1), codes.data() + r0, n_groups, cols, rng() % 2 == 0));
+                r0 = r1;
+            }
+            // Merge a random grouping of neighbours, then add into two slices.
+            std::vector<quend::PartialView> views;
+            for (const auto& p : parts) views.push_back(p.view());
+            const std::size_t split = rng() % views.size();
+            const quend::Partial a = quend::merge(stat, width, {views.begin(), views.begin() + split});
+            const quend::Partial b = quend::merge(stat, width, {views.begin() + split, views.end()});
+            const quend::Partial all = quend::merge(stat, width, {a.view(), b.view()});
+            quend::TallyTable t(stat, n_groups, width);
+            const auto cut = quend::cut_points(all.view(), {0});
+            quend::add_partial(t.tally(), quend::slice(all.view(), cut[0], cut[1]), 0);
+            const std::vector<double> got = finished(t);
+            for (std::size_t o = 0; o < want.size(); ++o) {
+                if (std::isnan(want[o]))
+                    EXPECT_TRUE(std::isnan(got[o]));
+                else
+                    EXPECT_NEAR(got[o], want[o], 1e-12 * std::abs(want[o]));
+            }
+        }
+    }
+}

@@ -234,11 +234,13 @@ def run_dask(path, with_scanpy):
 def run_scanpy(client, adata):
     """scanpy's Dask aggregate (count_nonzero) on the donor-sorted layout, when scanpy >= 1.12 is present."""
     try:
+        from importlib.metadata import version
+
         import scanpy as sc
         from packaging.version import Version
 
-        if Version(sc.__version__) < Version("1.12"):
-            raise ImportError(f"scanpy {sc.__version__} < 1.12")
+        if Version(version("scanpy")) < Version("1.12"):
+            raise ImportError(f"scanpy {version('scanpy')} < 1.12")
     except ImportError as e:
         print(f"  scanpy skipped: {e}")
         return
@@ -253,8 +255,8 @@ def run_scanpy(client, adata):
         outcome = f"failed: {type(e).__name__}"
     w_peak = max(client.run(worker_peak).values())
     print(
-        f"  scanpy {sc.__version__} aggregate count_nonzero by pb_100k: {outcome}, worker peak {w_peak / GIB:4.2f} GiB,"
-        f" restarts: {'yes' if client.run(os.getpid) != pids else 'none'}",
+        f"  scanpy {version('scanpy')} aggregate count_nonzero by pb_100k: {outcome},"
+        f" worker peak {w_peak / GIB:4.2f} GiB, restarts: {'yes' if client.run(os.getpid) != pids else 'none'}",
         flush=True,
     )
 

@@ -124,12 +124,14 @@ def run_backed(path):
 def scanpy_aggregate():
     """scanpy.get.aggregate when a release that aggregates Dask arrays (>= 1.12) is importable, else the reason."""
     try:
+        from importlib.metadata import version
+
         import scanpy as sc
         from packaging.version import Version
 
-        if Version(sc.__version__) < Version("1.12"):
-            return None, f"scanpy {sc.__version__} < 1.12"
-        return sc.get.aggregate, f"scanpy {sc.__version__}"
+        if Version(version("scanpy")) < Version("1.12"):
+            return None, f"scanpy {version('scanpy')} < 1.12"
+        return sc.get.aggregate, f"scanpy {version('scanpy')}"
     except ImportError as e:
         return None, f"not importable ({e})"
 

@@ -16,7 +16,7 @@ prints each measurement with its bar's verdict:
   at most 1.3x the pass, and at least 1.2x faster than scanpy's counterpart.
 
 Each time is the best of 3. Usage: python -m bench.bench_scale [--cells N]
-[--part backed|dask|all]
+[--part backed|dask|all] [--tasks]
 """
 
 import argparse
@@ -136,7 +136,30 @@ def scanpy_aggregate():
         return None, f"not importable ({e})"
 
 
-def run_dask(path):
+def task_summary(client, fn):
+    """Runs `fn` once under Dask's task stream and prints, per task name, the
+    count and the summed compute and transfer seconds: where a call's time goes."""
+    from distributed import get_task_stream
+
+    with get_task_stream(client) as ts:
+        fn()
+    rows = {}
+    for task in ts.data:
+        name = task["key"][0] if isinstance(task["key"], tuple) else task["key"]
+        name = str(name).rsplit("-", 1)[0]
+        row = rows.setdefault(name, {"n": 0, "compute": 0.0, "transfer": 0.0})
+        row["n"] += 1
+        for part in task["startstops"]:
+            if part["action"] in ("compute", "transfer"):
+                row[part["action"]] += part["stop"] - part["start"]
+    for name, row in sorted(rows.items(), key=lambda kv: -kv[1]["compute"]):
+        print(
+            f"      {name[:50]:50s} {row['n']:5d} tasks  compute {row['compute']:6.2f} s"
+            f"  transfer {row['transfer']:5.2f} s"
+        )
+
+
+def run_dask(path, tasks=False):
     import anndata as ad
     import h5py
     import pandas as pd
@@ -161,6 +184,9 @@ def run_dask(path):
             c_peak = rss_status()["VmHWM"] - start
             return t, out, c_peak, max(client.run(worker_peak).values())
 
+        if tasks:
+            print("    tasks of one pass:")
+            task_summary(client, lambda: nnz_pass(x))
         t_pass, _, c_peak, w_peak = measured(lambda: nnz_pass(x))
         print(
             f"  {'map_blocks nnz pass':26s} {t_pass:7.2f} s  client +{c_peak / MB:5.0f} MB"
@@ -173,6 +199,9 @@ def run_dask(path):
         }
         ours = {}
         for name, fn in runs.items():
+            if tasks:
+                print(f"    tasks of one {name} call:")
+                task_summary(client, fn)
             t, out, c_peak, w_peak = measured(fn)
             ours[name] = t
             ref = OUT / f"{path.stem}_{name}.pkl"
@@ -220,6 +249,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cells", type=int, default=1_000_000)
     ap.add_argument("--part", choices=["backed", "dask", "all"], default="all")
+    ap.add_argument("--tasks", action="store_true", help="also print where the time of one Dask call goes, per task")
     args = ap.parse_args()
     OUT.mkdir(exist_ok=True)
     path = atlas_path(args.cells)
@@ -231,7 +261,7 @@ def main():
     if args.part in ("backed", "all"):
         run_backed(path)
     if args.part in ("dask", "all"):
-        run_dask(path)
+        run_dask(path, args.tasks)
 
 
 if __name__ == "__main__":

@@ -1,18 +1,22 @@
 """Per-group statistics on an atlas that does not fit comfortably in memory.
 
 Writes once (cached under bench/out/) an h5ad of 1,000,000 cells x 10,000
-genes, CSR float32 at about 2 % density, in row blocks, then prints:
+genes, CSR float32 at about 2 % density, 100 samples, in row blocks, then
+prints each measurement with its bar's verdict:
 
-* backed (read_h5ad(..., backed="r")), one process: get_gene_expression and
-  get_gene_expression_mean(nz_pct=False) by sample, against one block-wise
-  h5py read of X's arrays (the floor), with the peak RSS above the start;
+* backed (read_h5ad(..., backed="r")), one process per case:
+  get_gene_expression and get_gene_expression_mean(nz_pct=False) by sample,
+  against one block-wise h5py read of X's arrays (the floor), with the peak
+  RSS above the start. Bars: each call at most 1.6x the floor and +300 MB;
 * Dask, LocalCluster of 2 single-threaded workers, X from
   anndata.experimental.read_elem_lazy in chunks of 50,000 cells: both
   functions against one map_blocks pass that only counts non-zeros, and
-  against scanpy.get.aggregate when scanpy >= 1.12 is importable.
+  against scanpy.get.aggregate (count_nonzero, mean) on the same AnnData when
+  scanpy >= 1.12 is importable, with client and worker peaks. Bars: each call
+  at most 1.3x the pass, and at least 1.2x faster than scanpy's counterpart.
 
-Each time is the best of 3. Usage: python bench/bench_scale.py [--cells N]
-[--part backed|dask|all]
+Each time is the best of 3. Usage: python -m bench.bench_scale [--cells N]
+[--part backed|dask|all] [--tasks]
 """
 
 import argparse
@@ -25,11 +29,24 @@ from pathlib import Path
 
 import numpy as np
 
-from bench._common import write_sparse_atlas
+from bench._common import (
+    GIB,
+    ROOT,
+    block_read,
+    local_cluster,
+    nnz_pass,
+    reset_peak,
+    rss_status,
+    verdict,
+    worker_peak,
+    write_sparse_atlas,
+)
 
 OUT = Path(__file__).resolve().parent / "out"
 N_GENES, DENSITY, N_SAMPLES, WRITE_ROWS = 10_000, 0.02, 100, 20_000
 REPEATS = 3
+MB = 2**20
+BARS = {"backed": 1.6, "backed_mb": 300, "dask": 1.3, "scanpy": 1.2}
 
 
 def atlas_path(n_cells):
@@ -53,14 +70,6 @@ def write_atlas(path, n_cells):
     write_sparse_atlas(path, obs, N_GENES, DENSITY, rng, WRITE_ROWS)
 
 
-def rss_mb(field):
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
-
-
 def best(fn):
     times, out = [], None
     for _ in range(REPEATS):
@@ -73,82 +82,128 @@ def best(fn):
 def backed_child(path, what):
     """One measurement in this fresh process: best time, peak RSS above the start."""
     import anndata as ad
-    import h5py
 
     import orvalen
     from orvalen import deg, tolvar
 
     adata = ad.read_h5ad(path, backed="r")
     calls = {
-        "h5py floor": None,
+        "h5py block read": lambda: block_read(path, orvalen.settings.block_bytes // 8),
         "get_gene_expression": lambda: tolvar.get_gene_expression(adata),
         "get_gene_expression_mean": lambda: deg.get_gene_expression_mean(adata, nz_pct=False),
     }
-    if what == "h5py floor":
-
-        def floor():
-            with h5py.File(path, "r") as f:
-                data, indices = f["X/data"], f["X/indices"]
-                step = orvalen.settings.block_bytes // 8
-                for p0 in range(0, data.shape[0], step):
-                    data[p0 : p0 + step], indices[p0 : p0 + step]
-
-        fn = floor
-    else:
-        fn = calls[what]
-    start = rss_mb("VmRSS")
-    with open("/proc/self/clear_refs", "w") as f:
-        f.write("5")  # reset the peak (VmHWM) to the current RSS
-    t, out = best(fn)
-    peak = rss_mb("VmHWM")
+    start = rss_status()["VmRSS"]
+    reset_peak()
+    t, out = best(calls[what])
+    peak = rss_status()["VmHWM"]
     if out is not None:
         out.to_pickle(OUT / f"{path.stem}_{what}.pkl")
-    print(json.dumps({"time": t, "peak_above_start_mb": peak - start}))
+    print(json.dumps({"time": t, "peak_above_start_mb": (peak - start) / MB}))
 
 
 def run_backed(path):
-    print(f"backed, one process, best of {REPEATS}:")
+    print(f"backed, one process per case, best of {REPEATS}:", flush=True)
     res = {}
-    for what in ("h5py floor", "get_gene_expression", "get_gene_expression_mean"):
+    for what in ("h5py block read", "get_gene_expression", "get_gene_expression_mean"):
         p = subprocess.run(
-            [sys.executable, __file__, "--child", str(path), what], check=True, capture_output=True, text=True
+            [sys.executable, "-m", "bench.bench_scale", "--child", str(path), what],
+            check=True,
+            capture_output=True,
+            text=True,
+            cwd=ROOT,
         )
-        res[what] = json.loads(p.stdout.strip().splitlines()[-1])
-        r = res[what]
-        ratio = r["time"] / res["h5py floor"]["time"]
-        print(f"  {what:26s} {r['time']:7.2f} s  ({ratio:4.2f}x floor)  peak RSS +{r['peak_above_start_mb']:6.0f} MB")
+        res[what] = r = json.loads(p.stdout.strip().splitlines()[-1])
+        ratio = r["time"] / res["h5py block read"]["time"]
+        line = f"  {what:26s} {r['time']:7.2f} s  ({ratio:4.2f}x read)  peak RSS +{r['peak_above_start_mb']:6.0f} MB"
+        if what != "h5py block read":
+            ok_t, ok_m = ratio <= BARS["backed"], r["peak_above_start_mb"] <= BARS["backed_mb"]
+            line += f"  bars {BARS['backed']}x: {verdict(ok_t)}, +{BARS['backed_mb']} MB: {verdict(ok_m)}"
+        print(line, flush=True)
 
 
-def run_dask(path):
+def scanpy_aggregate():
+    """scanpy.get.aggregate when a release that aggregates Dask arrays (>= 1.12) is importable, else the reason."""
+    try:
+        from importlib.metadata import version
+
+        import scanpy as sc
+        from packaging.version import Version
+
+        if Version(version("scanpy")) < Version("1.12"):
+            return None, f"scanpy {version('scanpy')} < 1.12"
+        return sc.get.aggregate, f"scanpy {version('scanpy')}"
+    except ImportError as e:
+        return None, f"not importable ({e})"
+
+
+def task_summary(client, fn):
+    """Runs `fn` once under Dask's task stream and prints, per task name, the
+    count and the summed compute and transfer seconds: where a call's time goes."""
+    from distributed import get_task_stream
+
+    with get_task_stream(client) as ts:
+        fn()
+    rows = {}
+    for task in ts.data:
+        name = task["key"][0] if isinstance(task["key"], tuple) else task["key"]
+        name = str(name).rsplit("-", 1)[0]
+        row = rows.setdefault(name, {"n": 0, "compute": 0.0, "transfer": 0.0})
+        row["n"] += 1
+        for part in task["startstops"]:
+            if part["action"] in ("compute", "transfer"):
+                row[part["action"]] += part["stop"] - part["start"]
+    for name, row in sorted(rows.items(), key=lambda kv: -kv[1]["compute"]):
+        print(
+            f"      {name[:50]:50s} {row['n']:5d} tasks  compute {row['compute']:6.2f} s"
+            f"  transfer {row['transfer']:5.2f} s"
+        )
+
+
+def run_dask(path, tasks=False):
     import anndata as ad
     import h5py
     import pandas as pd
     from anndata.experimental import read_elem_lazy
-    from distributed import Client, LocalCluster
+    from distributed import Client
 
     from orvalen import deg, tolvar
 
-    with (
-        LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster,
-        Client(cluster),
-        h5py.File(path, "r") as f,
-    ):
+    with local_cluster() as cluster, Client(cluster) as client, h5py.File(path, "r") as f:
         backed = ad.read_h5ad(path, backed="r")
         x = read_elem_lazy(f["X"], chunks=(50_000, -1))
         adata = ad.AnnData(X=x, obs=backed.obs.copy(), var=backed.var.copy())
-        print(f"dask, LocalCluster 2 workers x 1 thread, chunks of 50,000 cells, best of {REPEATS}:")
+        pids = client.run(os.getpid)
+        print(f"dask, LocalCluster 2 workers x 1 thread, chunks of 50,000 cells, best of {REPEATS}:", flush=True)
 
-        def count_pass():
-            return x.map_blocks(lambda b: np.array([[b.nnz]]), chunks=(1, 1), dtype=np.int64).sum().compute()
+        def measured(fn):
+            """Best time, result, client peak above the start and worker peak, in bytes."""
+            client.run(reset_peak)
+            start = rss_status()["VmRSS"]
+            reset_peak()
+            t, out = best(fn)
+            c_peak = rss_status()["VmHWM"] - start
+            return t, out, c_peak, max(client.run(worker_peak).values())
 
-        t_floor, _ = best(count_pass)
-        print(f"  {'map_blocks nnz pass':26s} {t_floor:7.2f} s")
+        if tasks:
+            print("    tasks of one pass:")
+            task_summary(client, lambda: nnz_pass(x))
+        t_pass, _, c_peak, w_peak = measured(lambda: nnz_pass(x))
+        print(
+            f"  {'map_blocks nnz pass':26s} {t_pass:7.2f} s  client +{c_peak / MB:5.0f} MB"
+            f"  worker {w_peak / GIB:4.2f} GiB",
+            flush=True,
+        )
         runs = {
             "get_gene_expression": lambda: tolvar.get_gene_expression(adata),
             "get_gene_expression_mean": lambda: deg.get_gene_expression_mean(adata, nz_pct=False),
         }
+        ours = {}
         for name, fn in runs.items():
-            t, out = best(fn)
+            if tasks:
+                print(f"    tasks of one {name} call:")
+                task_summary(client, fn)
+            t, out, c_peak, w_peak = measured(fn)
+            ours[name] = t
             ref = OUT / f"{path.stem}_{name}.pkl"
             same = ""
             if ref.exists():
@@ -163,20 +218,28 @@ def run_dask(path):
                     check_column_type=False,
                 )
                 same = "  equal to backed"
-            print(f"  {name:26s} {t:7.2f} s  ({t / t_floor:4.2f}x pass){same}")
-        try:
-            import scanpy as sc
-            from packaging.version import Version
-
-            if Version(sc.__version__) < Version("1.12"):
-                raise ImportError(sc.__version__)
-        except ImportError as e:
-            print(f"  scanpy.get.aggregate skipped: scanpy >= 1.12 not importable here ({e})")
-            return
-        for func in ("count_nonzero", "mean"):
-            sc.get.aggregate(adata, by="sample", func=func)  # warm
-            t, _ = best(lambda: sc.get.aggregate(adata, by="sample", func=func).layers[func].compute())
-            print(f"  {'scanpy aggregate ' + func:26s} {t:7.2f} s  ({t / t_floor:4.2f}x pass)")
+            print(
+                f"  {name:26s} {t:7.2f} s  ({t / t_pass:4.2f}x pass; bar {BARS['dask']}x:"
+                f" {verdict(t <= BARS['dask'] * t_pass)})  client +{c_peak / MB:5.0f} MB"
+                f"  worker {w_peak / GIB:4.2f} GiB{same}",
+                flush=True,
+            )
+            del out
+        aggregate, why = scanpy_aggregate()
+        if aggregate is None:
+            print(f"  scanpy.get.aggregate skipped: {why}")
+        else:
+            counterpart = {"count_nonzero": "get_gene_expression", "mean": "get_gene_expression_mean"}
+            for func, name in counterpart.items():
+                t, _, c_peak, w_peak = measured(lambda: aggregate(adata, by="sample", func=func).layers[func].compute())
+                faster = t / ours[name]
+                print(
+                    f"  {why + ' aggregate ' + func:26s} {t:7.2f} s  ({t / t_pass:4.2f}x pass)  client"
+                    f" +{c_peak / MB:5.0f} MB  worker {w_peak / GIB:4.2f} GiB;  {name} {faster:4.2f}x faster"
+                    f" (bar {BARS['scanpy']}x: {verdict(faster >= BARS['scanpy'])})",
+                    flush=True,
+                )
+        print(f"  worker restarts: {'yes' if client.run(os.getpid) != pids else 'none'}")
 
 
 def main():
@@ -186,6 +249,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cells", type=int, default=1_000_000)
     ap.add_argument("--part", choices=["backed", "dask", "all"], default="all")
+    ap.add_argument("--tasks", action="store_true", help="also print where the time of one Dask call goes, per task")
     args = ap.parse_args()
     OUT.mkdir(exist_ok=True)
     path = atlas_path(args.cells)
@@ -197,7 +261,7 @@ def main():
     if args.part in ("backed", "all"):
         run_backed(path)
     if args.part in ("dask", "all"):
-        run_dask(path)
+        run_dask(path, args.tasks)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
 #include "common/backed_tally.hpp"
 
 #include <algorithm>
-#include <future>
 #include <limits>
 #include <string>
 #include <utility>
@@ -16,40 +15,6 @@ namespace quend::glue {
 
 namespace {
 
-// The kernel of one block on a second thread while the calling thread reads
-// the next block: h5py holds the GIL while it reads, the kernel needs none.
-// One block in flight, so adds stay in file order and results are the same
-// as in sequence.
-class KernelInFlight {
-public:
-    explicit KernelInFlight(DenseTally& into) : into_(into) {}
-    KernelInFlight(const KernelInFlight&) = delete;
-    KernelInFlight& operator=(const KernelInFlight&) = delete;
-    // A read that fails leaves a kernel running on the previous block: it
-    // ends before that block's buffers are released.
-    ~KernelInFlight() {
-        if (run_.valid()) run_.wait();
-    }
-
-    // Waits for the block before (its error raises here), then starts `b`.
-    void start(HeldBlock b, const std::int64_t* codes, BlockColumns cols) {
-        finish();
-        block_ = std::move(b);
-        run_ =
-            std::async(std::launch::async, [this, codes, cols] { quend::add_block(into_, block_.view, codes, cols); });
-    }
-
-    void finish() {
-        if (run_.valid()) in_kernel([&] { run_.get(); });
-        block_ = HeldBlock{};
-    }
-
-private:
-    DenseTally& into_;
-    HeldBlock block_;
-    std::future<void> run_;
-};
-
 void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnPlan& plan, DenseTally& into,
                   const std::string& label) {
     const std::size_t item = nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
@@ -57,22 +22,18 @@ void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, co
     const std::size_t step = std::max<std::size_t>(1, block_bytes() / std::max<std::size_t>(1, row_bytes));
     const BlockColumns cols = block_columns(plan, 0, n_cols);
     ProgressBar bar(label, (groups.n + step - 1) / step);
-    KernelInFlight pending(into);
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
-        HeldBlock b = read_block(X[py_slice(r0, r1)]);
+        const HeldBlock b = read_block(X[py_slice(r0, r1)]);
         check_rows(b.view.n_rows, r1 - r0);
         check_cols(b.view.n_cols, n_cols);
-        pending.start(std::move(b), groups.data + r0, cols);
-        if (r0 > 0) bar.advance(1);
+        add_block(into, b, groups.data + r0, cols);
+        bar.advance(1);
     }
-    pending.finish();
-    if (groups.n > 0) bar.advance(1);
 }
 
-// One stored array of a file read block after block into two numpy buffers
-// taken in turn (one is read while the kernel runs on the other): fresh pages
-// for every block cost more here than the read itself.
+// One stored array of a file read block after block into the same numpy
+// buffer: fresh pages for every block cost more here than the read itself.
 class BlockReader {
 public:
     explicit BlockReader(nb::object ds) : ds_(std::move(ds)), direct_(nb::hasattr(ds_, "read_direct")) {}
@@ -81,25 +42,21 @@ public:
     nb::object read(std::size_t p0, std::size_t p1) {
         if (!direct_) return ds_[py_slice(p0, p1)];
         const std::size_t n = p1 - p0;
-        next_ ^= 1;
-        nb::object& buf = buf_[next_];
-        std::size_t& cap = cap_[next_];
-        if (n > cap || !buf.is_valid()) {
-            cap = std::max(n, cap);
-            buf = numpy().attr("empty")(cap, nb::arg("dtype") = ds_.attr("dtype"));
+        if (n > cap_ || !buf_.is_valid()) {
+            cap_ = std::max(n, cap_);
+            buf_ = numpy().attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
         }
         if (n > 0)
-            ds_.attr("read_direct")(buf, nb::arg("source_sel") = py_slice(p0, p1),
+            ds_.attr("read_direct")(buf_, nb::arg("source_sel") = py_slice(p0, p1),
                                     nb::arg("dest_sel") = py_slice(0, n));
-        return buf[py_slice(0, n)];
+        return buf_[py_slice(0, n)];
     }
 
 private:
     nb::object ds_;
     bool direct_;
-    nb::object buf_[2];
-    std::size_t cap_[2] = {0, 0};
-    int next_ = 0;
+    nb::object buf_;
+    std::size_t cap_ = 0;
 };
 
 // Compressed slices cut so that each block's stored values fill about one
@@ -128,8 +85,7 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
     const std::int64_t budget = static_cast<std::int64_t>(std::max<std::size_t>(1, block_bytes() / per_value));
 
     ProgressBar bar(label, nnz);
-    KernelInFlight pending(into);
-    std::size_t s = 0, last = 0;
+    std::size_t s = 0;
     while (s < n_major) {
         std::size_t e = s + 1;
         while (e < n_major && ip(e + 1) - ip(s) <= budget) ++e;
@@ -146,20 +102,17 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
         // of every block's indices.
         if (narrow_ptr && p1 - p0 <= std::numeric_limits<std::int32_t>::max())
             block_ptr = block_ptr.attr("astype")(indices.attr("dtype"));
-        HeldBlock b = by_rows ? compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr, true,
-                                                 e - s, n_cols)
-                              : compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr,
-                                                 false, n_rows, e - s);
+        const HeldBlock b = by_rows ? compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr,
+                                                       true, e - s, n_cols)
+                                    : compressed_block(data_reader.read(q0, q1), indices_reader.read(q0, q1), block_ptr,
+                                                       false, n_rows, e - s);
         if (by_rows)
-            pending.start(std::move(b), groups.data + s, block_columns(plan, 0, n_cols));
+            add_block(into, b, groups.data + s, block_columns(plan, 0, n_cols));
         else
-            pending.start(std::move(b), groups.data, block_columns(plan, s, e - s));
-        bar.advance(last);
-        last = q1 - q0;
+            add_block(into, b, groups.data, block_columns(plan, s, e - s));
+        bar.advance(q1 - q0);
         s = e;
     }
-    pending.finish();
-    bar.advance(last);
 }
 
 }  // namespace

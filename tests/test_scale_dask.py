@@ -94,8 +94,8 @@ def many_groups(n_cells=3000, n_genes=40, n_groups=2000, seed=5):
     return x, codes
 
 
-def task_spec(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, changes=()):
-    spec = {
+def job_for(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, changes=()):
+    job = {
         "stat": stat,
         "width": n_genes,
         "all": True,
@@ -108,8 +108,8 @@ def task_spec(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, c
         "sizes": np.bincount(codes, minlength=n_groups).astype(np.int64),
         "dense": np.full(len(row_starts) - 1, dense, dtype=np.uint8),
     }
-    spec.update(changes)
-    return spec
+    job.update(changes)
+    return job
 
 
 # Groups without cells have NaN means in the dense rendering.
@@ -123,16 +123,16 @@ def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
     n_groups, n_genes = 2000, x.shape[1]
     starts = np.array([0, 700, 1400], dtype=np.int64)
     row_starts = list(range(0, x.shape[0], 1000)) + [x.shape[0]]
-    spec = task_spec(codes, n_groups, n_genes, stat, starts, row_starts, dense)
+    job = job_for(codes, n_groups, n_genes, stat, starts, row_starts, dense)
     chunks = list(zip(row_starts[:-1], row_starts[1:]))
-    parts = [_dask.tally_chunk(x[r0:r1], spec, i, 0) for i, (r0, r1) in enumerate(chunks)]
+    parts = [_dask.tally_chunk(x[r0:r1], job, i, 0) for i, (r0, r1) in enumerate(chunks)]
     if not dense:
         for (r0, r1), pieces in zip(chunks, parts):
             held = sum(a.nbytes for p in pieces if p is not None for a in p.values())
             # A few arrays per stored value and per group, never groups x genes.
             assert held <= 40 * x[r0:r1].nnz + 16 * n_groups < n_groups * n_genes * 8 / 4
-    merged = [_dask.tally_merge([p[k] for p in parts], spec) for k in range(len(starts))]
-    table = np.concatenate([_dask.tally_finish([m], spec, k) for k, m in enumerate(merged)])
+    merged = [_dask.tally_merge([p[k] for p in parts], job) for k in range(len(starts))]
+    table = np.concatenate([_dask.tally_finish([m], job, k) for k, m in enumerate(merged)])
     dense_x = x.toarray()
     for g in (0, 699, 700, 1999):
         rows = dense_x[codes == g]
@@ -140,7 +140,7 @@ def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
         np.testing.assert_allclose(table[g], want, rtol=1e-12)
 
 
-# A spec that disagrees with itself or the chunk is refused before a kernel
+# A job that disagrees with itself or the chunk is refused before a kernel
 # walks it (these aborted or crashed the process before).
 @pytest.mark.parametrize(
     "changes",
@@ -154,14 +154,14 @@ def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
         {"codes": np.full(3000, 10**9, dtype=np.int64)},
     ],
 )
-def test_task_spec_is_checked_before_use(changes):
+def test_task_job_is_checked_before_use(changes):
     from orvalen import _dask
 
     x, codes = many_groups()
-    spec = task_spec(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000], changes=changes)
+    job = job_for(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000], changes=changes)
     with pytest.raises(ValueError):
-        _dask.tally_chunk(x[:1000], spec, 0, 0)
-    good = task_spec(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000])
+        _dask.tally_chunk(x[:1000], job, 0, 0)
+    good = job_for(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000])
     piece = _dask.tally_chunk(x[:1000], good, 0, 0)[0]
     piece["cols"] = piece["cols"].copy()
     piece["cols"][0] = 10**6

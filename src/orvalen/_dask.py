@@ -18,16 +18,16 @@ def _engine():
     return deg
 
 
-def tally_chunk(chunk, spec, i, j):
-    return _engine()._tally_chunk(chunk, spec, i, j)
+def tally_chunk(chunk, job, i, j):
+    return _engine()._tally_chunk(chunk, job, i, j)
 
 
-def tally_merge(pieces, spec):
-    return _engine()._tally_merge(pieces, spec)
+def tally_merge(pieces, job):
+    return _engine()._tally_merge(pieces, job)
 
 
-def tally_finish(pieces, spec, k):
-    return _engine()._tally_finish(pieces, spec, k)
+def tally_finish(pieces, job, k):
+    return _engine()._tally_finish(pieces, job, k)
 
 
 def project_rows(block, model):

@@ -23,11 +23,11 @@ namespace {
 constexpr std::size_t kSliceBytes = 128u << 20;
 constexpr std::size_t kMergeBytes = 1u << 30;
 
-[[noreturn]] void bad_spec(const std::string& what) { raise(PyExc_ValueError, "malformed tally task: " + what); }
+[[noreturn]] void bad_job(const std::string& what) { raise(PyExc_ValueError, "malformed tally task: " + what); }
 
-// The task spec read back and checked: everything a kernel later indexes
+// The job description read back and checked: everything a kernel later indexes
 // with is within its array.
-struct Spec {
+struct Job {
     Stat stat = Stat::detected;
     std::size_t width = 0, n_groups = 0;
     bool all = false, narrow = false;
@@ -37,53 +37,53 @@ struct Spec {
 };
 
 template <typename V>
-V spec_array(const nb::dict& d, const char* key) {
-    if (!d.contains(key)) bad_spec(std::string("no '") + key + "'");
+V job_array(const nb::dict& d, const char* key) {
+    if (!d.contains(key)) bad_job(std::string("no '") + key + "'");
     V out;
-    if (!nb::try_cast(d[key], out)) bad_spec(std::string("'") + key + "' is not a contiguous array of its type");
+    if (!nb::try_cast(d[key], out)) bad_job(std::string("'") + key + "' is not a contiguous array of its type");
     return out;
 }
 
 // Ascending bounds from 0 to `end`.
 void check_bounds(const ConstVec<std::int64_t>& b, std::size_t end, const char* what) {
     if (b.shape(0) < 1 || b(0) != 0 || static_cast<std::size_t>(b(b.shape(0) - 1)) != end)
-        bad_spec(std::string(what) + " must run from 0 to " + std::to_string(end));
+        bad_job(std::string(what) + " must run from 0 to " + std::to_string(end));
     for (std::size_t k = 1; k < b.shape(0); ++k)
-        if (b(k) < b(k - 1)) bad_spec(std::string(what) + " must not decrease");
+        if (b(k) < b(k - 1)) bad_job(std::string(what) + " must not decrease");
 }
 
-Spec read_spec(nb::handle obj) {
-    if (!PyDict_Check(obj.ptr())) bad_spec("the spec is not a dict");
+Job read_job(nb::handle obj) {
+    if (!PyDict_Check(obj.ptr())) bad_job("the job is not a dict");
     nb::dict d = nb::borrow<nb::dict>(obj);
-    Spec s;
-    if (!d.contains("stat")) bad_spec("no 'stat'");
+    Job s;
+    if (!d.contains("stat")) bad_job("no 'stat'");
     try {
         s.stat = stat_named(nb::cast<std::string>(d["stat"]));
     } catch (const std::invalid_argument& e) {
-        bad_spec(e.what());
+        bad_job(e.what());
     }
     long long width = -1;
     if (!d.contains("width") || !nb::try_cast(d["width"], width) || width < 0 ||
         width > std::numeric_limits<std::int32_t>::max())
-        bad_spec("'width' must be a number of columns");
+        bad_job("'width' must be a number of columns");
     s.width = static_cast<std::size_t>(width);
     s.all = d.contains("all") && truthy(d["all"]);
     s.narrow = d.contains("narrow") && truthy(d["narrow"]);
-    s.codes = spec_array<ConstVec<std::int64_t>>(d, "codes");
-    s.slot = spec_array<ConstVec<std::int64_t>>(d, "slot");
-    s.row_starts = spec_array<ConstVec<std::int64_t>>(d, "row_starts");
-    s.col_starts = spec_array<ConstVec<std::int64_t>>(d, "col_starts");
-    s.starts = spec_array<ConstVec<std::int64_t>>(d, "starts");
-    s.sizes = spec_array<ConstVec<std::int64_t>>(d, "sizes");
-    s.dense = spec_array<ConstVec<std::uint8_t>>(d, "dense");
+    s.codes = job_array<ConstVec<std::int64_t>>(d, "codes");
+    s.slot = job_array<ConstVec<std::int64_t>>(d, "slot");
+    s.row_starts = job_array<ConstVec<std::int64_t>>(d, "row_starts");
+    s.col_starts = job_array<ConstVec<std::int64_t>>(d, "col_starts");
+    s.starts = job_array<ConstVec<std::int64_t>>(d, "starts");
+    s.sizes = job_array<ConstVec<std::int64_t>>(d, "sizes");
+    s.dense = job_array<ConstVec<std::uint8_t>>(d, "dense");
     s.n_groups = s.sizes.shape(0);
     check_bounds(s.row_starts, s.codes.shape(0), "row bounds");
     check_bounds(s.col_starts, s.slot.shape(0), "column bounds");
     check_bounds(s.starts, s.n_groups, "group bounds");
-    if (s.dense.shape(0) + 1 != s.row_starts.shape(0)) bad_spec("one dense flag per row chunk");
-    if (s.all && s.slot.shape(0) != s.width) bad_spec("every column is tallied, yet the width differs");
+    if (s.dense.shape(0) + 1 != s.row_starts.shape(0)) bad_job("one dense flag per row chunk");
+    if (s.all && s.slot.shape(0) != s.width) bad_job("every column is tallied, yet the width differs");
     for (std::size_t c = 0; c < s.slot.shape(0); ++c)
-        if (s.slot(c) < -1 || s.slot(c) >= static_cast<std::int64_t>(s.width)) bad_spec("column slot out of range");
+        if (s.slot(c) < -1 || s.slot(c) >= static_cast<std::int64_t>(s.width)) bad_job("column slot out of range");
     return s;
 }
 
@@ -264,10 +264,10 @@ std::pair<std::size_t, std::size_t> dask_shape(nb::handle X) {
     return {n_rows, n_cols};
 }
 
-nb::object tally_chunk(nb::handle chunk, nb::handle spec_obj, std::size_t i, std::size_t j) {
-    const Spec s = read_spec(spec_obj);
+nb::object tally_chunk(nb::handle chunk, nb::handle job_obj, std::size_t i, std::size_t j) {
+    const Job s = read_job(job_obj);
     if (i + 1 >= s.row_starts.shape(0) || j + 1 >= s.col_starts.shape(0))
-        bad_spec("chunk (" + std::to_string(i) + ", " + std::to_string(j) + ") is outside the chunk grid");
+        bad_job("chunk (" + std::to_string(i) + ", " + std::to_string(j) + ") is outside the chunk grid");
     const auto r0 = static_cast<std::size_t>(s.row_starts(i)), r1 = static_cast<std::size_t>(s.row_starts(i + 1));
     const auto c0 = static_cast<std::size_t>(s.col_starts(j)), c1 = static_cast<std::size_t>(s.col_starts(j + 1));
     const HeldBlock b = read_block(chunk);
@@ -301,8 +301,8 @@ nb::object tally_chunk(nb::handle chunk, nb::handle spec_obj, std::size_t i, std
     return nb::tuple(out);
 }
 
-nb::object tally_merge(nb::handle pieces, nb::handle spec_obj) {
-    const Spec s = read_spec(spec_obj);
+nb::object tally_merge(nb::handle pieces, nb::handle job_obj) {
+    const Job s = read_job(job_obj);
     const std::vector<HeldPiece> held = read_pieces(pieces, s.stat, s.width);
     std::vector<PartialView> views;
     for (const HeldPiece& h : held) views.push_back(h.view);
@@ -311,9 +311,9 @@ nb::object tally_merge(nb::handle pieces, nb::handle spec_obj) {
     return piece_of(std::move(merged));
 }
 
-nb::object tally_finish(nb::handle pieces, nb::handle spec_obj, std::size_t k) {
-    const Spec s = read_spec(spec_obj);
-    if (k >= s.n_blocks()) bad_spec("block " + std::to_string(k) + " is outside the group bounds");
+nb::object tally_finish(nb::handle pieces, nb::handle job_obj, std::size_t k) {
+    const Job s = read_job(job_obj);
+    if (k >= s.n_blocks()) bad_job("block " + std::to_string(k) + " is outside the group bounds");
     const std::int64_t g0 = s.starts(k), g1 = s.starts(k + 1);
     const std::vector<HeldPiece> held = read_pieces(pieces, s.stat, s.width);
     TallyTable table(s.stat, static_cast<std::size_t>(g1 - g0), s.width);
@@ -356,27 +356,27 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
     DaskPlan plan;
     in_kernel([&] { plan = plan_dask(in); });
     nb::object blocks = X.attr("to_delayed")();
-    // The task spec: groups in the plan's layout.
+    // The job description: groups in the plan's layout.
     std::vector<std::int64_t> laid_codes(groups.n), laid_sizes(G), starts = plan.starts;
     for (std::size_t r = 0; r < groups.n; ++r)
         laid_codes[r] = groups.data[r] < 0 ? -1 : plan.laid_out[static_cast<std::size_t>(groups.data[r])];
     for (std::size_t p = 0; p < G; ++p) laid_sizes[p] = sizes[static_cast<std::size_t>(plan.group_at[p])];
     starts.push_back(static_cast<std::int64_t>(G));
     std::vector<std::uint8_t> dense(plan.dense.begin(), plan.dense.end());
-    nb::dict spec_dict;
-    spec_dict["stat"] = recipe_info(stat).name;
-    spec_dict["width"] = width;
-    spec_dict["all"] = cplan.all;
-    spec_dict["narrow"] = narrow;
-    spec_dict["codes"] = numpy_adopt(std::move(laid_codes));
-    spec_dict["slot"] = numpy_int_vector(cplan.slot);
-    spec_dict["row_starts"] = numpy_int_vector(bounds_of(rows));
-    spec_dict["col_starts"] = numpy_int_vector(col_starts);
-    spec_dict["starts"] = numpy_int_vector(starts);
-    spec_dict["sizes"] = numpy_adopt(std::move(laid_sizes));
-    spec_dict["dense"] = numpy_adopt(std::move(dense));
+    nb::dict job_dict;
+    job_dict["stat"] = recipe_info(stat).name;
+    job_dict["width"] = width;
+    job_dict["all"] = cplan.all;
+    job_dict["narrow"] = narrow;
+    job_dict["codes"] = numpy_adopt(std::move(laid_codes));
+    job_dict["slot"] = numpy_int_vector(cplan.slot);
+    job_dict["row_starts"] = numpy_int_vector(bounds_of(rows));
+    job_dict["col_starts"] = numpy_int_vector(col_starts);
+    job_dict["starts"] = numpy_int_vector(starts);
+    job_dict["sizes"] = numpy_adopt(std::move(laid_sizes));
+    job_dict["dense"] = numpy_adopt(std::move(dense));
     // One graph key, sent once to each worker that needs it.
-    nb::object spec = delayed(spec_dict, nb::arg("traverse") = false);
+    nb::object job = delayed(job_dict, nb::arg("traverse") = false);
 
     const std::size_t n_blocks = plan.blocks.size();
     nb::object chunk_task = delayed(tasks.attr("tally_chunk"), nb::arg("pure") = true, nb::arg("nout") = n_blocks);
@@ -389,25 +389,25 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
         nb::list level;
         for (const DaskPiece& p : b.pieces) {
             nb::object& task = parts[p.i][p.j];
-            if (!task.is_valid()) task = chunk_task(blocks[nb::make_tuple(p.i, p.j)], spec, p.i, p.j);
+            if (!task.is_valid()) task = chunk_task(blocks[nb::make_tuple(p.i, p.j)], job, p.i, p.j);
             level.append(task[nb::int_(k)]);
         }
         for (const auto& ranges : b.merges) {
             nb::list next;
             for (const auto& [a, e] : ranges)
-                next.append(e - a == 1 ? nb::object(level[a]) : merge_task(nb::handle(level)[py_slice(a, e)], spec));
+                next.append(e - a == 1 ? nb::object(level[a]) : merge_task(nb::handle(level)[py_slice(a, e)], job));
             level = next;
         }
-        finals.append(finish_task(level, spec, k));
+        finals.append(finish_task(level, job, k));
     }
     return assemble(finals, client, plan, G, width, narrow, label);
 }
 
 void def_dask_tasks(nb::module_& m) {
-    m.def("_tally_chunk", &tally_chunk, nb::arg("chunk"), nb::arg("spec"), nb::arg("i"), nb::arg("j"),
+    m.def("_tally_chunk", &tally_chunk, nb::arg("chunk"), nb::arg("job"), nb::arg("i"), nb::arg("j"),
           "Partial tallies of chunk (i, j) of X, cut into blocks of groups.");
-    m.def("_tally_merge", &tally_merge, nb::arg("pieces"), nb::arg("spec"), "Sum of partial tallies.");
-    m.def("_tally_finish", &tally_finish, nb::arg("pieces"), nb::arg("spec"), nb::arg("k"),
+    m.def("_tally_merge", &tally_merge, nb::arg("pieces"), nb::arg("job"), "Sum of partial tallies.");
+    m.def("_tally_finish", &tally_finish, nb::arg("pieces"), nb::arg("job"), nb::arg("k"),
           "Block k of the result, from its partial tallies.");
 }
 

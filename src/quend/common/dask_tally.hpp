@@ -11,7 +11,7 @@
 // each finished slice into the one result as it arrives; X and its chunks
 // never travel to it.
 //
-// Every task takes one picklable task spec (a dict: the statistic by name,
+// Every task takes one picklable job description (a dict: the statistic by name,
 // the width, the cells' group codes, column slots, chunk and block bounds)
 // and checks it before any kernel walks it. The task bodies are the private
 // functions below, bound in each module that reads X and reached on workers
@@ -39,11 +39,11 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
 // Chunk (i, j) of X: a tuple of one piece per block of groups, None where
 // the chunk has no cell of that block. A piece is a dict of numpy arrays:
 // "groups", "ptr" and "cols" (compressed pieces), one array per intermediate.
-nb::object tally_chunk(nb::handle chunk, nb::handle spec, std::size_t i, std::size_t j);
+nb::object tally_chunk(nb::handle chunk, nb::handle job, std::size_t i, std::size_t j);
 // Sum of pieces (None entries skipped): one piece, or None.
-nb::object tally_merge(nb::handle pieces, nb::handle spec);
+nb::object tally_merge(nb::handle pieces, nb::handle job);
 // Block k of the result from its pieces, finished.
-nb::object tally_finish(nb::handle pieces, nb::handle spec, std::size_t k);
+nb::object tally_finish(nb::handle pieces, nb::handle job, std::size_t k);
 
 // The task bodies above, bound as private functions of a module.
 void def_dask_tasks(nb::module_& m);

@@ -4,6 +4,10 @@
 // backed CSC file, whose rows cannot be cut without reading every column, is
 // read whole once. Blocks of a backed file are checked before any library
 // sees them: scipy and sklearn trust a sparse matrix's arrays.
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
 #include "common/backed_tally.hpp"
 #include "common/dask_tally.hpp"
 #include "common/errors.hpp"
@@ -105,14 +109,17 @@ nb::object gather_csr_rows(quend::glue::CompressedFile& file, O rows) {
     return nb::module_::import_("orvalen._dask").attr("stack_rows")(parts);
 }
 
-// pca.transform of every row of a backed CSR file, one checked block at a time.
-nb::object project_csr(quend::glue::CompressedFile& file, O pca, std::size_t n_rows) {
+// pca.transform of every row of a backed X, block after block: `next(s)`
+// gives the end of the block starting at row s and its rows as a matrix.
+template <typename Next>
+nb::object project_blocks(O pca, std::size_t n_rows, Next&& next) {
     nb::object np = quend::glue::ns("np");
     nb::object out = nb::none();
     quend::glue::ProgressBar bar(kBacked, n_rows);
     for (std::size_t s = 0, e = 0; s < n_rows; s = e) {
-        e = file.block_end(s);
-        nb::object part = pca.attr("transform")(scipy_block(file.read(s, e)));
+        nb::object rows;
+        std::tie(e, rows) = next(s);
+        nb::object part = pca.attr("transform")(rows);
         if (out.is_none())
             out =
                 np.attr("empty")(nb::make_tuple(n_rows, part.attr("shape")[1]), nb::arg("dtype") = part.attr("dtype"));
@@ -122,23 +129,22 @@ nb::object project_csr(quend::glue::CompressedFile& file, O pca, std::size_t n_r
     return out;
 }
 
-// pca.transform of every row of a backed dense X, one block of rows at a time.
+// A backed CSR file: its checked blocks.
+nb::object project_csr(quend::glue::CompressedFile& file, O pca, std::size_t n_rows) {
+    return project_blocks(pca, n_rows, [&](std::size_t s) {
+        const std::size_t e = file.block_end(s);
+        return std::make_pair(e, scipy_block(file.read(s, e)));
+    });
+}
+
+// A backed dense X: blocks of rows of about one block budget.
 nb::object project_dense(O X, O pca, std::size_t n_rows, std::size_t n_cols) {
-    nb::object np = quend::glue::ns("np");
     const std::size_t row_bytes = n_cols * nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
     const std::size_t step = std::max<std::size_t>(1, quend::glue::block_bytes() / std::max<std::size_t>(1, row_bytes));
-    nb::object out = nb::none();
-    quend::glue::ProgressBar bar(kBacked, n_rows);
-    for (std::size_t r0 = 0; r0 < n_rows; r0 += step) {
-        const std::size_t r1 = std::min(n_rows, r0 + step);
-        nb::object part = pca.attr("transform")(X[py_slice(r0, r1)]);
-        if (out.is_none())
-            out =
-                np.attr("empty")(nb::make_tuple(n_rows, part.attr("shape")[1]), nb::arg("dtype") = part.attr("dtype"));
-        out[py_slice(r0, r1)] = part;
-        bar.advance(r1 - r0);
-    }
-    return out;
+    return project_blocks(pca, n_rows, [&](std::size_t s) {
+        const std::size_t e = std::min(n_rows, s + step);
+        return std::make_pair(e, nb::object(X[py_slice(s, e)]));
+    });
 }
 
 // pca.transform of every chunk of rows of a Dask X, computed on the active

@@ -33,9 +33,10 @@ def test_backed_equals_in_memory(tmp_path, scale_adata, expression_results, same
     assert deg.get_gene_expression_mean(backed, nz_pct=False).dtypes.iloc[1] == np.float32
 
 
-def test_pca_subsample_backed_same_draw(tmp_path, small_blocks):
+@pytest.mark.parametrize("fmt", ["csr", "csc"])
+def test_pca_subsample_backed_same_draw(tmp_path, small_blocks, fmt):
     rng = np.random.default_rng(3)
-    x = sp.random(300, 20, density=0.3, format="csr", dtype=np.float64, random_state=rng)
+    x = sp.random(300, 20, density=0.3, format=fmt, dtype=np.float64, random_state=rng)
     path = tmp_path / "pca.h5ad"
     ad.AnnData(x).write_h5ad(path)
     backed = ad.read_h5ad(path, backed="r").X
@@ -84,6 +85,62 @@ def test_malformed_backed_block_raises(tmp_path, scale_adata, small_blocks):
         tolvar.get_gene_expression(backed)
 
 
+def lie_in(x, lie):
+    """Corrupt the stored datasets of a written sparse X in place."""
+    if lie == "indptr_decreases":
+        x["indptr"][5] = x["indptr"][3] - 1
+    elif lie == "narrow_shape":
+        x.attrs["shape"] = (x.attrs["shape"][0], 6)
+    elif lie == "index_past_genes":
+        x["indices"][0] = 11
+    else:  # indices shorter than data: h5py would clip the read
+        short = x["indices"][:-1]
+        del x["indices"]
+        x["indices"] = short
+
+
+# Checked before scipy or sklearn see a block: they trust a matrix's arrays.
+@pytest.mark.parametrize(
+    "fmt, lie",
+    [
+        ("csc", "indptr_decreases"),
+        ("csr", "narrow_shape"),
+        ("csr", "index_past_genes"),
+        ("csr", "short_indices"),
+        ("csc", "short_indices"),
+    ],
+)
+def test_lying_backed_file_fails_pca_and_tallies_alike(tmp_path, scale_adata, small_blocks, fmt, lie):
+    a = scale_adata
+    a.X = a.X.asformat(fmt)
+    path = tmp_path / "lie.h5ad"
+    a.write_h5ad(path)
+    with h5py.File(path, "r+") as f:
+        lie_in(f["X"], lie)
+    backed = ad.read_h5ad(path, backed="r")
+    for cap in (40, 500):
+        with pytest.raises(ValueError, match="malformed sparse X"):
+            tolvar.pca_subsample(backed.X, 2, cap)
+    if lie != "narrow_shape":  # var then disagrees with X first
+        with pytest.raises(ValueError, match="malformed sparse X"):
+            tolvar.get_gene_expression(backed)
+
+
+def test_x_that_cannot_be_read_says_why(tmp_path, scale_adata):
+    path = tmp_path / "enc.h5ad"
+    scale_adata.write_h5ad(path)
+    with h5py.File(path, "r+") as f:
+        f["X"].attrs["encoding-type"] = "mystery_matrix"
+    backed = ad.read_h5ad(path, backed="r")
+    for name, call in (
+        ("get_gene_expression", tolvar.get_gene_expression),
+        ("get_gene_expression_mean", deg.get_gene_expression_mean),
+    ):
+        with pytest.raises(ValueError, match=f"{name}: reading adata.X failed: .*mystery") as caught:
+            call(backed)
+        assert caught.value.__cause__ is not None
+
+
 def test_unsupported_x_type_is_named(scale_adata):
     class LazyMatrix:
         shape = (97, 11)
@@ -116,16 +173,24 @@ def test_lying_backed_file_raises_before_reading(tmp_path, scale_adata, small_bl
         tolvar.get_gene_expression(backed)
 
 
-def test_progress_bar_only_when_asked(tmp_path, scale_adata, small_blocks, monkeypatch, capsys):
+@pytest.mark.parametrize(
+    "call, label",
+    [
+        (tolvar.get_gene_expression, "get_gene_expression"),
+        (lambda a: tolvar.pca_subsample(a.X, 2, 40), "pca_subsample"),
+    ],
+)
+def test_progress_bar_only_when_asked(tmp_path, scale_adata, small_blocks, monkeypatch, capsys, call, label):
     path = tmp_path / "p.h5ad"
+    scale_adata.X.data = np.nan_to_num(scale_adata.X.data)  # sklearn refuses NaN
     scale_adata.write_h5ad(path)
     backed = ad.read_h5ad(path, backed="r")
-    tolvar.get_gene_expression(backed)
+    call(backed)
     assert capsys.readouterr().out == ""
     monkeypatch.setattr(orvalen.settings, "progress", True)
-    tolvar.get_gene_expression(backed)
+    call(backed)
     out = capsys.readouterr().out
-    assert "100%" in out and "get_gene_expression (backed)" in out
+    assert "100%" in out and f"{label} (backed)" in out
 
 
 def test_progress_setting_must_be_a_bool(monkeypatch):

@@ -45,12 +45,21 @@ def test_malformed_chunk_raises(dask_client, scale_adata):
         tolvar.get_gene_expression(a)
 
 
-@pytest.mark.parametrize("sparse", [True, False])
-def test_pca_subsample_dask_same_draw(dask_client, sparse):
+# An empty row chunk is common after boolean filtering; COO chunks are read
+# by the tallies too.
+@pytest.mark.parametrize("layout", ["csr", "dense", "empty_row_chunk", "coo"])
+def test_pca_subsample_dask_same_draw(dask_client, layout):
+    import dask
+
     rng = np.random.default_rng(4)
     x = sp.random(300, 20, density=0.3, format="csr", dtype=np.float64, random_state=rng)
-    x = x if sparse else x.toarray()
-    lazy = da.from_array(x, chunks=((100, 150, 50), (12, 8)), asarray=False)
+    if layout == "coo":
+        parts = [x[a:b].tocoo() for a, b in ((0, 100), (100, 300))]
+        lazy = da.concatenate([da.from_delayed(dask.delayed(p), p.shape, dtype=p.dtype, meta=p) for p in parts])
+    else:
+        x = x.toarray() if layout == "dense" else x
+        rows = (100, 0, 150, 50) if layout == "empty_row_chunk" else (100, 150, 50)
+        lazy = da.from_array(x, chunks=(rows, (12, 8)), asarray=False)
     random.seed(2), np.random.seed(8)
     want = tolvar.pca_subsample(x, 3, 120)
     random.seed(2), np.random.seed(8)
@@ -168,6 +177,45 @@ def test_task_job_is_checked_before_use(changes):
     for bad in ({**piece, "sum": piece["sum"][:-1]}, piece):
         with pytest.raises(ValueError, match="malformed partial tally"):
             _dask.tally_finish([bad], good, 0)
+
+
+# Another thread rewriting what a task indexes with, while the task runs
+# with the GIL released, gives the right table or ValueError, never a crash.
+def test_task_arrays_rewritten_by_another_thread():
+    import threading
+
+    from orvalen import _dask
+
+    x, codes = many_groups()
+    job = job_for(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 3000])
+    piece = _dask.tally_chunk(x, job, 0, 0)[0]
+    want = _dask.tally_finish([piece], job, 0)
+    raced = [job["codes"], job["slot"], piece["groups"], piece["ptr"], piece["cols"]]
+    kept = [a.copy() for a in raced]
+    stop = threading.Event()
+
+    def rewrite():
+        while not stop.is_set():
+            for a, k in zip(raced, kept):
+                a[:] = 10**6
+                a[:] = k
+
+    thread = threading.Thread(target=rewrite)
+    thread.start()
+    try:
+        for _ in range(100):
+            for task in (
+                lambda: _dask.tally_chunk(x, job, 0, 0),
+                lambda: _dask.tally_merge([piece, piece], job),
+                lambda: np.testing.assert_array_equal(_dask.tally_finish([piece], job, 0), want),
+            ):
+                try:
+                    task()
+                except ValueError:
+                    pass
+    finally:
+        stop.set()
+        thread.join()
 
 
 # Few groups (dense partials), many shuffled (compressed, merged) and many

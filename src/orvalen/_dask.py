@@ -31,10 +31,17 @@ def tally_finish(pieces, job, k):
 
 
 def project_rows(block, model):
+    if block.shape[0] == 0:
+        # sklearn refuses an empty input; one zero row gives the width and type.
+        import numpy as np
+
+        return model.transform(np.zeros((1, block.shape[1]), dtype=block.dtype))[:0]
     return model.transform(block)
 
 
 def take_rows(block, rows):
+    if getattr(block, "format", None) not in (None, "csr", "csc"):
+        block = block.tocsr()  # COO and other sparse layouts cannot be indexed by row
     return block[rows]
 
 

@@ -326,6 +326,28 @@ TEST(GroupTally, CompressedLayoutCheck) {
         EXPECT_NE(quend::check_compressed(ok_ix.data(), ip->data(), 3, 3, 3, canonical), "");
 }
 
+TEST(CheckBlock, ArrayLengthsBeforeContents) {
+    const std::vector<std::int32_t> ix = {0, 2, 1};
+    const std::vector<std::int32_t> ip = {0, 2, 2, 3};
+    const std::vector<float> data = {1, 2, 3};
+    quend::BlockView b;
+    b.form = quend::BlockView::csr;
+    b.dtype = quend::Dtype::f32;
+    b.n_rows = b.n_cols = 3;
+    b.data = data.data();
+    b.indices = ix.data();
+    b.indptr = ip.data();
+    b.n_data = b.n_indices = 3;
+    b.n_indptr = 4;
+    bool canonical = false;
+    EXPECT_EQ(quend::check_block(b, canonical), "");
+    quend::BlockView short_indices = b, short_ptr = b, narrow = b;
+    short_indices.n_indices = 2;
+    short_ptr.n_indptr = 3;
+    narrow.n_cols = 2;  // index 2 lies past the columns
+    for (const auto& bad : {short_indices, short_ptr, narrow}) EXPECT_NE(quend::check_block(bad, canonical), "");
+}
+
 TEST(KahanGroupMean, CompensatesAndSkipsNaN) {
     // 1 + 1e-16 x 10 in plain summation loses every small term.
     std::vector<double> v = {1.0};

@@ -14,10 +14,33 @@ nb::object gene_list(nb::handle genes) {
     return builtin("list")(genes);
 }
 
+namespace {
+
+// An AnnData's X is a property of its class: asking the class does not read
+// the matrix, so a matrix that fails to read is not taken for a missing one.
+bool has_X(nb::handle adata) { return nb::hasattr(adata.type(), "X") || nb::hasattr(adata, "X"); }
+
+}  // namespace
+
 void require_anndata(nb::handle adata, const char* function, const char* param) {
-    if (nb::hasattr(adata, "obs") && nb::hasattr(adata, "var") && nb::hasattr(adata, "X")) return;
+    if (nb::hasattr(adata, "obs") && nb::hasattr(adata, "var") && has_X(adata)) return;
     raise(PyExc_TypeError, std::string(function) + ": " + param + " must be an AnnData (cells by genes, with obs and " +
                                "var), got " + py_type_name(adata));
+}
+
+nb::object adata_X(nb::handle adata, const char* function) {
+    try {
+        return adata.attr("X");
+    } catch (nb::python_error& e) {
+        if (!is_ordinary(e)) throw;
+        const std::string message = std::string(function) + ": reading adata.X failed: " + to_str(e.value());
+        // The same type when it takes a message alone, else ValueError.
+        nb::object err = on_ordinary_error([&] { return e.type()(message); },
+                                           [&](nb::python_error&) { return nb::handle(PyExc_ValueError)(message); });
+        PyException_SetCause(err.ptr(), e.value().inc_ref().ptr());
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(err.ptr())), err.ptr());
+        throw nb::python_error();
+    }
 }
 
 namespace {

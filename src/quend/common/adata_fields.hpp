@@ -30,6 +30,11 @@ nb::object gene_list(nb::handle genes);
 // the function, the parameter and what was given (a DataFrame, say).
 void require_anndata(nb::handle adata, const char* function, const char* param);
 
+// adata.X. When an AnnData's X cannot be read (an unknown encoding, a file
+// cut short), anndata's own error comes through, of its type where it can,
+// prefixed with `function` and chained to the original.
+nb::object adata_X(nb::handle adata, const char* function);
+
 // table[column], or a KeyError naming the column and the columns there are
 // ("column 'samples' not found in obs; obs has: sample, condition"); `where`
 // names the table in the message.

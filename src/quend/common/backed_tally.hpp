@@ -6,6 +6,7 @@
 // memory is one block, the compressed index pointer and the table.
 #include "common/nb.hpp"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -13,9 +14,53 @@
 #include "common/matrix_kind.hpp"
 #include "core/group_tally.hpp"
 
+#include "common/matrix_tally.hpp"
+
 namespace quend::glue {
 
 namespace nb = nanobind;
+
+// One stored array of a file read block after block into the same numpy
+// buffer: fresh pages for every block cost more here than the read itself.
+class BlockReader {
+public:
+    explicit BlockReader(nb::object ds);
+    // Values [p0, p1) of the dataset, a view valid until the next read.
+    nb::object read(std::size_t p0, std::size_t p1);
+
+private:
+    nb::object ds_;
+    bool direct_;
+    nb::object buf_;
+    std::size_t cap_ = 0;
+};
+
+// A backed CSR/CSC opened for streaming. The index pointer is read once and
+// the stored values and indices must both be as long as it says: a shorter
+// dataset would otherwise be read clipped, and its last value spread over
+// the block. ValueError ("malformed sparse X: ...") when they disagree.
+class CompressedFile {
+public:
+    CompressedFile(nb::handle X, std::size_t n_rows, std::size_t n_cols);
+    bool by_rows() const { return by_rows_; }
+    std::size_t n_major() const { return n_major_; }
+    std::size_t nnz() const { return nnz_; }
+    // Major slices [s, block_end(s)) hold about one block budget of stored
+    // values; a slice larger than the budget is a block of its own.
+    std::size_t block_end(std::size_t s) const;
+    // Major slices [s, e), valid until the next read. Its pointers are checked
+    // against the stored values before anything of the block's size is read;
+    // its indices are checked by whoever reads them (require_sound, kernels).
+    HeldBlock read(std::size_t s, std::size_t e);
+
+private:
+    bool by_rows_;
+    std::size_t n_rows_, n_cols_, n_major_, nnz_;
+    std::int64_t budget_;
+    nb::object indptr_, index_dtype_;
+    bool narrow_ptr_;
+    BlockReader data_, indices_;
+};
 
 // (rows, columns) of a backed X; ValueError unless two-dimensional.
 std::pair<std::size_t, std::size_t> backed_shape(nb::handle X);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/arrays.hpp"
@@ -26,15 +27,24 @@ constexpr std::size_t kMergeBytes = 1u << 30;
 [[noreturn]] void bad_job(const std::string& what) { raise(PyExc_ValueError, "malformed tally task: " + what); }
 
 // The job description read back and checked: everything a kernel later indexes
-// with is within its array.
+// with is within its array. The small arrays are copied before they are
+// checked, so that another thread changing the caller's arrays cannot move
+// them out of range while a kernel runs; the codes, one per cell, are copied
+// by each chunk task for its own rows.
 struct Job {
     Stat stat = Stat::detected;
     std::size_t width = 0, n_groups = 0;
     bool all = false, narrow = false;
-    ConstVec<std::int64_t> codes, slot, row_starts, col_starts, starts, sizes;
-    ConstVec<std::uint8_t> dense;
-    std::size_t n_blocks() const { return starts.shape(0) - 1; }
+    ConstVec<std::int64_t> codes;
+    std::vector<std::int64_t> slot, row_starts, col_starts, starts, sizes;
+    std::vector<std::uint8_t> dense;
+    std::size_t n_blocks() const { return starts.size() - 1; }
 };
+
+template <typename T>
+std::vector<T> owned(const ConstVec<T>& v) {
+    return std::vector<T>(v.data(), v.data() + v.shape(0));
+}
 
 template <typename V>
 V job_array(const nb::dict& d, const char* key) {
@@ -45,11 +55,11 @@ V job_array(const nb::dict& d, const char* key) {
 }
 
 // Ascending bounds from 0 to `end`.
-void check_bounds(const ConstVec<std::int64_t>& b, std::size_t end, const char* what) {
-    if (b.shape(0) < 1 || b(0) != 0 || static_cast<std::size_t>(b(b.shape(0) - 1)) != end)
+void check_bounds(const std::vector<std::int64_t>& b, std::size_t end, const char* what) {
+    if (b.empty() || b[0] != 0 || static_cast<std::size_t>(b.back()) != end)
         bad_job(std::string(what) + " must run from 0 to " + std::to_string(end));
-    for (std::size_t k = 1; k < b.shape(0); ++k)
-        if (b(k) < b(k - 1)) bad_job(std::string(what) + " must not decrease");
+    for (std::size_t k = 1; k < b.size(); ++k)
+        if (b[k] < b[k - 1]) bad_job(std::string(what) + " must not decrease");
 }
 
 Job read_job(nb::handle obj) {
@@ -70,20 +80,20 @@ Job read_job(nb::handle obj) {
     s.all = d.contains("all") && truthy(d["all"]);
     s.narrow = d.contains("narrow") && truthy(d["narrow"]);
     s.codes = job_array<ConstVec<std::int64_t>>(d, "codes");
-    s.slot = job_array<ConstVec<std::int64_t>>(d, "slot");
-    s.row_starts = job_array<ConstVec<std::int64_t>>(d, "row_starts");
-    s.col_starts = job_array<ConstVec<std::int64_t>>(d, "col_starts");
-    s.starts = job_array<ConstVec<std::int64_t>>(d, "starts");
-    s.sizes = job_array<ConstVec<std::int64_t>>(d, "sizes");
-    s.dense = job_array<ConstVec<std::uint8_t>>(d, "dense");
-    s.n_groups = s.sizes.shape(0);
+    s.slot = owned(job_array<ConstVec<std::int64_t>>(d, "slot"));
+    s.row_starts = owned(job_array<ConstVec<std::int64_t>>(d, "row_starts"));
+    s.col_starts = owned(job_array<ConstVec<std::int64_t>>(d, "col_starts"));
+    s.starts = owned(job_array<ConstVec<std::int64_t>>(d, "starts"));
+    s.sizes = owned(job_array<ConstVec<std::int64_t>>(d, "sizes"));
+    s.dense = owned(job_array<ConstVec<std::uint8_t>>(d, "dense"));
+    s.n_groups = s.sizes.size();
     check_bounds(s.row_starts, s.codes.shape(0), "row bounds");
-    check_bounds(s.col_starts, s.slot.shape(0), "column bounds");
+    check_bounds(s.col_starts, s.slot.size(), "column bounds");
     check_bounds(s.starts, s.n_groups, "group bounds");
-    if (s.dense.shape(0) + 1 != s.row_starts.shape(0)) bad_job("one dense flag per row chunk");
-    if (s.all && s.slot.shape(0) != s.width) bad_job("every column is tallied, yet the width differs");
-    for (std::size_t c = 0; c < s.slot.shape(0); ++c)
-        if (s.slot(c) < -1 || s.slot(c) >= static_cast<std::int64_t>(s.width)) bad_job("column slot out of range");
+    if (s.dense.size() + 1 != s.row_starts.size()) bad_job("one dense flag per row chunk");
+    if (s.all && s.slot.size() != s.width) bad_job("every column is tallied, yet the width differs");
+    for (std::int64_t slot : s.slot)
+        if (slot < -1 || slot >= static_cast<std::int64_t>(s.width)) bad_job("column slot out of range");
     return s;
 }
 
@@ -119,10 +129,11 @@ nb::object piece_slice(const nb::dict& whole, const Partial& shape, std::size_t 
 }
 
 // A piece read back: its arrays' lengths checked here, its contents by the
-// kernel before it walks them.
+// kernel before it walks them. What the kernel indexes with (groups, offsets,
+// columns) is copied first, for the reason the job's arrays are.
 struct HeldPiece {
-    ConstVec<std::int64_t> groups, ptr;
-    ConstVec<std::int32_t> cols;
+    std::vector<std::int64_t> groups, ptr;
+    std::vector<std::int32_t> cols;
     ConstVec<double> part[kMaxParts];
     PartialView view;
 };
@@ -137,19 +148,24 @@ HeldPiece read_piece(nb::handle obj, Stat stat, std::size_t width) {
     };
     HeldPiece h;
     PartialView& v = h.view;
-    array("groups", h.groups);
+    auto copied = [&](const char* key, auto& out) {
+        ConstVec<typename std::remove_reference_t<decltype(out)>::value_type> view;
+        array(key, view);
+        out = owned(view);
+    };
+    copied("groups", h.groups);
     v.stat = stat;
     v.width = width;
-    v.n_present = h.groups.shape(0);
+    v.n_present = h.groups.size();
     v.groups = h.groups.data();
     v.dense = !d.contains("cols");
     std::size_t n_values = v.n_present * width;
     if (!v.dense) {
-        array("ptr", h.ptr);
-        array("cols", h.cols);
-        n_values = h.cols.shape(0);
-        if (h.ptr.shape(0) != v.n_present + 1 || h.ptr(0) != 0 ||
-            static_cast<std::size_t>(h.ptr(v.n_present)) != n_values)
+        copied("ptr", h.ptr);
+        copied("cols", h.cols);
+        n_values = h.cols.size();
+        if (h.ptr.size() != v.n_present + 1 || h.ptr[0] != 0 ||
+            static_cast<std::size_t>(h.ptr[v.n_present]) != n_values)
             raise(PyExc_ValueError, "malformed partial tally: offsets do not span the pairs");
         v.ptr = h.ptr.data();
         v.cols = h.cols.data();
@@ -187,14 +203,6 @@ std::vector<std::int64_t> bounds_of(const std::vector<std::size_t>& sizes) {
     std::vector<std::int64_t> out{0};
     for (std::size_t s : sizes) out.push_back(out.back() + static_cast<std::int64_t>(s));
     return out;
-}
-
-// sys.modules["distributed"].default_client(), or None.
-nb::object active_client() {
-    nb::object mod = nb::module_::import_("sys").attr("modules").attr("get")("distributed");
-    if (mod.is_none()) return nb::none();
-    return on_ordinary_error([&]() -> nb::object { return mod.attr("default_client")(); },
-                             [](nb::python_error&) -> nb::object { return nb::none(); });
 }
 
 // A quarter of the smallest worker's memory limit, when a cluster tells it.
@@ -255,6 +263,13 @@ nb::object assemble(const nb::list& finals, const nb::object& client, const Dask
 
 }  // namespace
 
+nb::object active_client() {
+    nb::object mod = nb::module_::import_("sys").attr("modules").attr("get")("distributed");
+    if (mod.is_none()) return nb::none();
+    return on_ordinary_error([&]() -> nb::object { return mod.attr("default_client")(); },
+                             [](nb::python_error&) -> nb::object { return nb::none(); });
+}
+
 std::pair<std::size_t, std::size_t> dask_shape(nb::handle X) {
     nb::tuple chunks = nb::cast<nb::tuple>(X.attr("chunks"));
     if (nb::len(chunks) != 2) raise(PyExc_ValueError, "adata.X must be a two-dimensional matrix");
@@ -266,10 +281,11 @@ std::pair<std::size_t, std::size_t> dask_shape(nb::handle X) {
 
 nb::object tally_chunk(nb::handle chunk, nb::handle job_obj, std::size_t i, std::size_t j) {
     const Job s = read_job(job_obj);
-    if (i + 1 >= s.row_starts.shape(0) || j + 1 >= s.col_starts.shape(0))
+    if (i + 1 >= s.row_starts.size() || j + 1 >= s.col_starts.size())
         bad_job("chunk (" + std::to_string(i) + ", " + std::to_string(j) + ") is outside the chunk grid");
-    const auto r0 = static_cast<std::size_t>(s.row_starts(i)), r1 = static_cast<std::size_t>(s.row_starts(i + 1));
-    const auto c0 = static_cast<std::size_t>(s.col_starts(j)), c1 = static_cast<std::size_t>(s.col_starts(j + 1));
+    const auto r0 = static_cast<std::size_t>(s.row_starts[i]), r1 = static_cast<std::size_t>(s.row_starts[i + 1]);
+    const auto c0 = static_cast<std::size_t>(s.col_starts[j]), c1 = static_cast<std::size_t>(s.col_starts[j + 1]);
+    const std::vector<std::int64_t> codes(s.codes.data() + r0, s.codes.data() + r1);
     const HeldBlock b = read_block(chunk);
     if (b.view.n_rows != r1 - r0 || b.view.n_cols != c1 - c0)
         raise(PyExc_ValueError, "chunk (" + std::to_string(i) + ", " + std::to_string(j) + ") of X has shape (" +
@@ -280,7 +296,7 @@ nb::object tally_chunk(nb::handle chunk, nb::handle job_obj, std::size_t i, std:
     cols.slot = s.slot.data() + c0;
     cols.identity = s.all && c0 == 0;
     cols.n_block_cols = c1 - c0;
-    Partial part = partial_of(b, s.stat, s.width, s.codes.data() + r0, s.n_groups, cols, s.dense(i) != 0);
+    Partial part = partial_of(b, s.stat, s.width, codes.data(), s.n_groups, cols, s.dense[i] != 0);
 
     std::vector<std::int64_t> starts(s.starts.data(), s.starts.data() + s.n_blocks());
     const std::vector<std::size_t> cut = cut_points(part.view(), starts);
@@ -314,7 +330,7 @@ nb::object tally_merge(nb::handle pieces, nb::handle job_obj) {
 nb::object tally_finish(nb::handle pieces, nb::handle job_obj, std::size_t k) {
     const Job s = read_job(job_obj);
     if (k >= s.n_blocks()) bad_job("block " + std::to_string(k) + " is outside the group bounds");
-    const std::int64_t g0 = s.starts(k), g1 = s.starts(k + 1);
+    const std::int64_t g0 = s.starts[k], g1 = s.starts[k + 1];
     const std::vector<HeldPiece> held = read_pieces(pieces, s.stat, s.width);
     TallyTable table(s.stat, static_cast<std::size_t>(g1 - g0), s.width);
     in_kernel([&] {

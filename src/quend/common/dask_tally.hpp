@@ -29,6 +29,9 @@ namespace quend::glue {
 
 namespace nb = nanobind;
 
+// sys.modules["distributed"].default_client(), or None.
+nb::object active_client();
+
 // (rows, columns) of a Dask X from its chunks; ValueError for unknown sizes.
 std::pair<std::size_t, std::size_t> dask_shape(nb::handle X);
 

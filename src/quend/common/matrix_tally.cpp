@@ -98,6 +98,12 @@ HeldBlock compressed_block(nb::object data, nb::object indices, nb::object indpt
     return b;
 }
 
+void require_sound(const HeldBlock& b) {
+    bool canonical = true;
+    const std::string err = check_block(b.view, canonical);
+    if (!err.empty()) raise(PyExc_ValueError, "malformed sparse X: " + err);
+}
+
 HeldBlock read_block(nb::handle X_in) {
     nb::object X = nb::borrow(X_in);
     if (nb::cast<bool>(nb::module_::import_("scipy.sparse").attr("issparse")(X))) {

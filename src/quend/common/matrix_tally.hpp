@@ -31,6 +31,10 @@ HeldBlock read_block(nb::handle X);
 HeldBlock compressed_block(nb::object data, nb::object indices, nb::object indptr, bool by_rows, std::size_t n_rows,
                            std::size_t n_cols);
 
+// ValueError ("malformed sparse X: ...") unless a compressed block's arrays
+// are sound, for a block handed to a library rather than to the kernels.
+void require_sound(const HeldBlock& b);
+
 // The kernels of core/group_tally.hpp on a held block.
 void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, const BlockColumns& cols);
 Partial partial_of(const HeldBlock& b, Stat stat, std::size_t width, const std::int64_t* codes, std::size_t n_groups,

@@ -106,12 +106,8 @@ void with_slices(const BlockView& b, const T* data, F&& f) {
         const bool by_rows = b.form == BlockView::csr;
         const std::size_t n_major = by_rows ? b.n_rows : b.n_cols, n_minor = by_rows ? b.n_cols : b.n_rows;
         const std::size_t nnz = b.n_data;
-        if (b.n_indptr != n_major + 1)
-            fail("malformed sparse X: indptr has " + std::to_string(b.n_indptr) + " entries, expected " +
-                 std::to_string(n_major + 1));
-        if (b.n_indices < nnz) fail("malformed sparse X: fewer indices than stored values");
         bool canonical = true;
-        const std::string err = check_compressed(ix, ip, n_major, n_minor, nnz, canonical);
+        const std::string err = check_block(b, canonical);
         if (!err.empty()) fail("malformed sparse X: " + err);
         const Slices<I, I> s{ix, ip, n_major, n_minor, nnz};
         if (canonical) return f(s, data);
@@ -767,6 +763,21 @@ std::vector<double> kahan_group_mean(const double* values, std::size_t n_rows, s
     for (std::size_t o = 0; o < out.size(); ++o)
         if (nobs[o] > 0) out[o] = sumx[o] / static_cast<double>(nobs[o]);
     return out;
+}
+
+std::string check_block(const BlockView& b, bool& canonical) {
+    canonical = true;
+    if (b.form == BlockView::dense) return {};
+    const bool by_rows = b.form == BlockView::csr;
+    const std::size_t n_major = by_rows ? b.n_rows : b.n_cols, n_minor = by_rows ? b.n_cols : b.n_rows;
+    if (b.n_indptr != n_major + 1)
+        return "indptr has " + std::to_string(b.n_indptr) + " entries, expected " + std::to_string(n_major + 1);
+    if (b.n_indices < b.n_data) return "fewer indices than stored values";
+    if (b.wide_index)
+        return check_compressed(static_cast<const std::int64_t*>(b.indices), static_cast<const std::int64_t*>(b.indptr),
+                                n_major, n_minor, b.n_data, canonical);
+    return check_compressed(static_cast<const std::int32_t*>(b.indices), static_cast<const std::int32_t*>(b.indptr),
+                            n_major, n_minor, b.n_data, canonical);
 }
 
 #define QUEND_CHECK(I, P) \

@@ -141,6 +141,10 @@ template <typename I, typename P>
 std::string check_compressed(const I* indices, const P* indptr, std::size_t n_major, std::size_t n_minor,
                              std::size_t nnz, bool& canonical);
 
+// check_compressed on a compressed block's arrays (lengths first); "" for a
+// dense block.
+std::string check_block(const BlockView& b, bool& canonical);
+
 // Per-group mean of the rows of a row-major block, NaN skipped, with the
 // compensated summation used by pandas' groupby mean (same order, same bits).
 std::vector<double> kahan_group_mean(const double* values, std::size_t n_rows, std::size_t n_cols,

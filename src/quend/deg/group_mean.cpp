@@ -92,7 +92,8 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     const bool detection = quend::glue::truthy(nz_pct);
 
     if (!detection) {
-        nb::object values = group_table(adata.attr("X"), groups, sel, Stat::mean, "get_gene_expression_mean");
+        nb::object values = group_table(adata_X(adata, "get_gene_expression_mean"), groups, sel, Stat::mean,
+                                        "get_gene_expression_mean");
         nb::object columns = var_names;
         if (subset) columns = var_names.attr("take")(numpy_int_vector(sel.cols));
         nb::object index = pd.attr("Index")(groups.labels, nb::arg("name") = "Group");
@@ -103,7 +104,8 @@ nb::object get_gene_expression_mean(nb::object adata, nb::object genes, nb::obje
     }
 
     const double threshold = nb::cast<double>(nb::float_(min_nz_pct));
-    nb::object values = group_table(adata.attr("X"), groups, sel, Stat::detected, "get_gene_expression_mean");
+    nb::object values = group_table(adata_X(adata, "get_gene_expression_mean"), groups, sel, Stat::detected,
+                                    "get_gene_expression_mean");
     nb::object columns = var_names;
     if (subset) columns = PyUnicode_Check(genes.ptr()) ? nb::object(nb::make_tuple(genes)) : genes;
     nb::object table = pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns,

@@ -24,7 +24,8 @@ O get_gene_expression(O adata, O items_to_plot, O group_col) {
         sel.cols = gene_positions(var_names, items_to_plot);
         columns = PyUnicode_Check(items_to_plot.ptr()) ? nb::object(nb::make_tuple(items_to_plot)) : items_to_plot;
     }
-    nb::object values = group_table(adata.attr("X"), groups, sel, Stat::detected, "get_gene_expression");
+    nb::object values =
+        group_table(adata_X(adata, "get_gene_expression"), groups, sel, Stat::detected, "get_gene_expression");
     return pd.attr("DataFrame")(values, nb::arg("index") = groups.labels, nb::arg("columns") = columns,
                                 nb::arg("copy") = false);
 }

@@ -1,9 +1,18 @@
 // Truncated SVD fitted on at most N_cells_max_for_pca rows, applied to all.
 // Backed and Dask matrices bring only the sampled rows into memory and are
-// projected block by block (chunk by chunk on the active Dask scheduler).
+// projected block by block (chunk by chunk on the active Dask scheduler); a
+// backed CSC file, whose rows cannot be cut without reading every column, is
+// read whole once. Blocks of a backed file are checked before any library
+// sees them: scipy and sklearn trust a sparse matrix's arrays.
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
 #include "common/backed_tally.hpp"
+#include "common/dask_tally.hpp"
 #include "common/errors.hpp"
 #include "common/matrix_kind.hpp"
+#include "common/progress.hpp"
 #include "common/pyglue.hpp"
 #include "tolvar/op.hpp"
 #include "tolvar/pca_subsample_doc.hpp"
@@ -15,18 +24,38 @@ namespace {
 using quend::glue::MatrixKind;
 using quend::glue::py_slice;
 
+constexpr const char* kBacked = "pca_subsample (backed)";
+constexpr const char* kDask = "pca_subsample (dask)";
+
+// `collections` computed on the active scheduler under Dask's own bar.
+nb::list compute_shown(const nb::list& collections) {
+    quend::glue::DaskBar bar(kDask);
+    nb::object client = quend::glue::active_client();
+    if (!client.is_none()) {
+        nb::object futures = client.attr("compute")(collections);
+        bar.wait(futures);
+        return nb::list(client.attr("gather")(futures));
+    }
+    nb::object dask = nb::module_::import_("dask");
+    return nb::list(bar.around([&] { return dask.attr("compute")(*collections); }));
+}
+
+// X with its genes in one chunk per row block.
+nb::object whole_rows(nb::object X) {
+    if (nb::cast<std::size_t>(nb::cast<nb::tuple>(X.attr("numblocks"))[1]) <= 1) return X;
+    nb::dict genes;
+    genes[nb::int_(1)] = nb::int_(-1);
+    return X.attr("rechunk")(genes);
+}
+
 // Rows at the ascending positions `rows` of a Dask X: one task per row chunk
 // that holds some, each taking its rows from its own block. (Older dask
 // releases cannot fancy-index sparse chunks across blocks.)
-nb::object gather_dask_rows(O X, O rows) {
+nb::object gather_dask_rows(O X_in, O rows) {
     nb::object np = quend::glue::ns("np");
     nb::object tasks = nb::module_::import_("orvalen._dask");
     nb::object delayed = nb::module_::import_("dask").attr("delayed");
-    if (nb::cast<std::size_t>(nb::cast<nb::tuple>(X.attr("numblocks"))[1]) > 1) {
-        nb::dict whole_rows;
-        whole_rows[nb::int_(1)] = nb::int_(-1);
-        X = X.attr("rechunk")(whole_rows);
-    }
+    nb::object X = whole_rows(X_in);
     nb::object ends = np.attr("cumsum")(nb::cast<nb::tuple>(X.attr("chunks"))[0]);
     nb::object cuts = np.attr("searchsorted")(rows, ends);
     nb::list parts;
@@ -40,61 +69,99 @@ nb::object gather_dask_rows(O X, O rows) {
         lo = cut;
         start = nb::cast<std::size_t>(ends[nb::int_(i)]);
     }
-    nb::object taken = nb::module_::import_("dask").attr("compute")(*parts);
-    return tasks.attr("stack_rows")(nb::list(taken));
+    return tasks.attr("stack_rows")(compute_shown(parts));
 }
 
-// Rows at the ascending positions `rows` of a backed or Dask X, in memory.
-nb::object gather_rows(O X, MatrixKind kind, O rows) {
-    nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
-    if (kind == MatrixKind::dask) return gather_dask_rows(X, rows);
-    if (kind == MatrixKind::backed_dense && nb::hasattr(X, "oindex"))
-        return X.attr("oindex")[nb::make_tuple(rows, all)];
-    return X[rows];
+// A checked block of a backed CSR/CSC file as a scipy matrix over the
+// reader's buffers (valid until the next read).
+nb::object scipy_block(const quend::glue::HeldBlock& b) {
+    quend::glue::require_sound(b);
+    nb::object sp = nb::module_::import_("scipy.sparse");
+    const bool csr = b.view.form == quend::BlockView::csr;
+    return sp.attr(csr ? "csr_matrix" : "csc_matrix")(b.owners,
+                                                      nb::arg("shape") = nb::make_tuple(b.view.n_rows, b.view.n_cols));
 }
 
-// pca.transform of every row of a backed X, one block of rows at a time.
-nb::object project_backed(O X, MatrixKind kind, O pca, std::size_t n_rows, std::size_t n_cols) {
-    nb::object np = quend::glue::ns("np");
-    std::size_t row_bytes = n_cols * nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
-    if (kind == MatrixKind::backed_sparse && n_rows > 0) {
-        nb::object g = X.attr("group");
-        const std::size_t nnz = nb::cast<std::size_t>(nb::cast<nb::tuple>(g["data"].attr("shape"))[0]);
-        const std::size_t per_value = nb::cast<std::size_t>(g["data"].attr("dtype").attr("itemsize")) +
-                                      nb::cast<std::size_t>(g["indices"].attr("dtype").attr("itemsize"));
-        row_bytes = nnz * per_value / n_rows;
+// A backed CSC file read whole, block by checked block: its rows cannot be
+// cut without reading every column.
+nb::object load_csc(quend::glue::CompressedFile& file) {
+    nb::list parts;
+    quend::glue::ProgressBar bar(kBacked, file.n_major());
+    for (std::size_t s = 0, e = 0; s < file.n_major(); s = e) {
+        e = file.block_end(s);
+        parts.append(scipy_block(file.read(s, e)).attr("copy")());
+        bar.advance(e - s);
     }
-    const std::size_t step = std::max<std::size_t>(1, quend::glue::block_bytes() / std::max<std::size_t>(1, row_bytes));
+    return nb::module_::import_("scipy.sparse").attr("hstack")(parts, nb::arg("format") = "csc");
+}
+
+// Rows at the ascending positions `rows` of a backed CSR file, read only
+// from the blocks that hold some.
+nb::object gather_csr_rows(quend::glue::CompressedFile& file, O rows) {
+    nb::object np = quend::glue::ns("np");
+    nb::list parts;
+    for (std::size_t s = 0, e = 0, lo = 0; s < file.n_major(); s = e) {
+        e = file.block_end(s);
+        const std::size_t hi = nb::cast<std::size_t>(np.attr("searchsorted")(rows, e));
+        if (hi > lo) parts.append(scipy_block(file.read(s, e))[rows[py_slice(lo, hi)] - nb::int_(s)]);
+        lo = hi;
+    }
+    return nb::module_::import_("orvalen._dask").attr("stack_rows")(parts);
+}
+
+// pca.transform of every row of a backed X, block after block: `next(s)`
+// gives the end of the block starting at row s and its rows as a matrix.
+template <typename Next>
+nb::object project_blocks(O pca, std::size_t n_rows, Next&& next) {
+    nb::object np = quend::glue::ns("np");
     nb::object out = nb::none();
-    for (std::size_t r0 = 0; r0 < n_rows; r0 += step) {
-        const std::size_t r1 = std::min(n_rows, r0 + step);
-        nb::object part = pca.attr("transform")(X[py_slice(r0, r1)]);
+    quend::glue::ProgressBar bar(kBacked, n_rows);
+    for (std::size_t s = 0, e = 0; s < n_rows; s = e) {
+        nb::object rows;
+        std::tie(e, rows) = next(s);
+        nb::object part = pca.attr("transform")(rows);
         if (out.is_none())
             out =
                 np.attr("empty")(nb::make_tuple(n_rows, part.attr("shape")[1]), nb::arg("dtype") = part.attr("dtype"));
-        out[py_slice(r0, r1)] = part;
+        out[py_slice(s, e)] = part;
+        bar.advance(e - s);
     }
     return out;
 }
 
+// A backed CSR file: its checked blocks.
+nb::object project_csr(quend::glue::CompressedFile& file, O pca, std::size_t n_rows) {
+    return project_blocks(pca, n_rows, [&](std::size_t s) {
+        const std::size_t e = file.block_end(s);
+        return std::make_pair(e, scipy_block(file.read(s, e)));
+    });
+}
+
+// A backed dense X: blocks of rows of about one block budget.
+nb::object project_dense(O X, O pca, std::size_t n_rows, std::size_t n_cols) {
+    const std::size_t row_bytes = n_cols * nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
+    const std::size_t step = std::max<std::size_t>(1, quend::glue::block_bytes() / std::max<std::size_t>(1, row_bytes));
+    return project_blocks(pca, n_rows, [&](std::size_t s) {
+        const std::size_t e = std::min(n_rows, s + step);
+        return std::make_pair(e, nb::object(X[py_slice(s, e)]));
+    });
+}
+
 // pca.transform of every chunk of rows of a Dask X, computed on the active
 // scheduler; genes are joined into one chunk per row block first.
-nb::object project_dask(O X, O pca, O sample) {
+nb::object project_dask(O X_in, O pca, O sample) {
     nb::object np = quend::glue::ns("np");
     nb::object tasks = nb::module_::import_("orvalen._dask");
-    nb::tuple numblocks = nb::cast<nb::tuple>(X.attr("numblocks"));
-    if (nb::cast<std::size_t>(numblocks[1]) > 1) {
-        nb::dict whole_rows;
-        whole_rows[nb::int_(1)] = nb::int_(-1);
-        X = X.attr("rechunk")(whole_rows);
-    }
+    nb::object X = whole_rows(X_in);
     nb::object probe = pca.attr("transform")(sample[py_slice(0, 1)]);
     nb::object width = probe.attr("shape")[1];
     nb::object chunks = nb::make_tuple(nb::cast<nb::tuple>(X.attr("chunks"))[0], nb::make_tuple(width));
     nb::object meta = np.attr("empty")(nb::make_tuple(0, 0), nb::arg("dtype") = probe.attr("dtype"));
     nb::object projected = X.attr("map_blocks")(tasks.attr("project_rows"), pca, nb::arg("chunks") = chunks,
                                                 nb::arg("dtype") = probe.attr("dtype"), nb::arg("meta") = meta);
-    return projected.attr("compute")();
+    nb::list one;
+    one.append(projected);
+    return compute_shown(one)[0];
 }
 
 O pca_out_of_core(O X, MatrixKind kind, O pca, O picked, std::size_t n_rows, bool fit_all) {
@@ -105,12 +172,34 @@ O pca_out_of_core(O X, MatrixKind kind, O pca, O picked, std::size_t n_rows, boo
     nb::object order = np.attr("argsort")(drawn, nb::arg("kind") = "stable");
     nb::object rank = np.attr("empty_like")(order);
     rank[order] = np.attr("arange")(nb::len(order));
-    nb::object sample = gather_rows(X, kind, drawn[order])[rank];
+    nb::object rows = drawn[order];
+    nb::object sample;
+    if (kind == MatrixKind::dask) {
+        sample = gather_dask_rows(X, rows)[rank];
+    } else if (kind == MatrixKind::backed_dense) {
+        nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
+        sample =
+            nb::hasattr(X, "oindex") ? nb::object(X.attr("oindex")[nb::make_tuple(rows, all)]) : nb::object(X[rows]);
+        sample = sample[rank];
+    } else {
+        const auto [n, n_cols] = quend::glue::backed_shape(X);
+        quend::glue::CompressedFile file(X, n, n_cols);
+        if (!file.by_rows()) {
+            nb::object whole = load_csc(file);
+            if (fit_all) return pca.attr("fit_transform")(whole);
+            pca.attr("fit")(whole[nb::make_tuple(picked, nb::slice(nb::none(), nb::none(), nb::none()))]);
+            return pca.attr("transform")(whole);
+        }
+        sample = gather_csr_rows(file, rows)[rank];
+        if (fit_all) return pca.attr("fit_transform")(sample);
+        pca.attr("fit")(sample);
+        return project_csr(file, pca, n_rows);
+    }
     if (fit_all) return pca.attr("fit_transform")(sample);
     pca.attr("fit")(sample);
     if (kind == MatrixKind::dask) return project_dask(X, pca, sample);
     const std::size_t n_cols = nb::cast<std::size_t>(nb::cast<nb::tuple>(X.attr("shape"))[1]);
-    return project_backed(X, kind, pca, n_rows, n_cols);
+    return project_dense(X, pca, n_rows, n_cols);
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ Raises
 TypeError
     Xx is not a matrix (an AnnData, say: pass adata.X); names its type.
 ValueError
-    scikit-learn's error for too many components.
+    scikit-learn's error for too many components; "malformed sparse X" for
+    a backed sparse file whose stored arrays are inconsistent.
 
 Examples
 --------

@@ -122,6 +122,11 @@ nb::object get_pseudobulk(nb::object adata, nb::object group_cols, nb::object st
     });
     key_codes.clear();
     const std::size_t n_groups = g.size.size();
+    if (n_groups == 0)
+        warn(std::string(kFn) + ": no group, so the result has no rows: " +
+             (n_cells == 0 ? "adata has no cells"
+                           : "no cell has a value of every group column" +
+                                 std::string(at_least > 0 ? " in a group of min_cells or more" : "")));
 
     nb::object first = numpy_int_vector(g.first);
     nb::object kept = obs.attr("iloc")[first];

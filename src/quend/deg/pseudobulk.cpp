@@ -79,14 +79,18 @@ nb::list constant_columns(nb::handle obs, const nb::list& keys, const CellGroups
     return out;
 }
 
-// Key values of each group joined with "_" (one key: its value as str).
-nb::object group_names(const nb::object& key_frame, std::size_t n_keys, std::size_t n_groups) {
+// Key values of each group joined with "_" (one key: its value as str),
+// concatenated column by column.
+nb::object group_names(const nb::object& key_frame, std::size_t n_groups) {
     nb::object pd = pandas();
     if (n_groups == 0) return pd.attr("Index")(nb::list(), nb::arg("dtype") = "object");
     nb::object as_str = key_frame.attr("astype")(nb::str("str"));
-    nb::object names = n_keys == 1
-                           ? as_str.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), 0)]
-                           : as_str.attr("agg")(nb::str("_").attr("join"), nb::arg("axis") = 1);
+    nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
+    nb::object names = as_str.attr("iloc")[nb::make_tuple(all, 0)];
+    if (nb::len(nb::object(as_str.attr("columns"))) > 1)
+        names = names.attr("str").attr("cat")(
+            as_str.attr("iloc")[nb::make_tuple(all, nb::slice(nb::int_(1), nb::none(), nb::none()))],
+            nb::arg("sep") = "_");
     return pd.attr("Index")(names.attr("tolist")(), nb::arg("dtype") = "object");
 }
 
@@ -130,7 +134,7 @@ nb::object get_pseudobulk(nb::object adata, nb::object group_cols, nb::object st
 
     nb::object first = numpy_int_vector(g.first);
     nb::object kept = obs.attr("iloc")[first];
-    nb::object index = group_names(kept[keys], nb::len(keys), n_groups);
+    nb::object index = group_names(kept[keys], n_groups);
     nb::list columns = nb::cast<nb::list>(builtin("list")(keys));
     const nb::list constant = constant_columns(obs, keys, g);
     for (nb::handle c : constant) columns.append(c);
@@ -142,7 +146,7 @@ nb::object get_pseudobulk(nb::object adata, nb::object group_cols, nb::object st
     groups.codes = numpy_adopt(std::move(g.codes));
     groups.data = nb::cast<ConstVec<std::int64_t>>(groups.codes).data();
     groups.n = n_cells;
-    for (std::size_t p = 0; p < n_groups; ++p) groups.labels.append(index[p]);
+    groups.labels = nb::cast<nb::list>(index.attr("tolist")());
     nb::object var = adata.attr("var");
     nb::object var_names = var.attr("index");
     ColumnSelection sel;

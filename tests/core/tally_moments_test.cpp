@@ -57,7 +57,7 @@ TEST(TallyMoments, RestsMatchTwoPassStatistics) {
     std::vector<double> v(n_items * n_samples);
     for (std::size_t i = 0; i < n_items; ++i)
         for (std::size_t s = 0; s < n_samples; ++s) {
-            double x = code[s] == 0 ? 1e6 * z(rng) : 5.0 + 1e-6 * z(rng);
+            double x = code[s] == 0 ? 1e6 * z(rng) : 5.0 + 1e-4 * z(rng);
             if (i % 5 == 1 && code[s] != 0 && s != 291) x = kNaN;  // group 1 left with one value
             if (i % 5 == 2 && code[s] == 2) x = kNaN;              // group 2 left with none
             if (z(rng) > 1.5) x = kNaN;
@@ -96,4 +96,27 @@ TEST(TallyMoments, GroupRowConventions) {
     EXPECT_EQ(s.mean[1], 2.0);
     EXPECT_TRUE(std::isnan(s.var[1]));
     EXPECT_EQ(s.var[2], 2.5);
+}
+
+// Variances as a one-pass tally forms them (sequential sum and sum of
+// squares): a group constant at a value with no short binary form reads as
+// constant, a group with a small real spread keeps it.
+TEST(TallyMoments, RoundingOfSumsOfSquaresReadsAsConstant) {
+    Tables t;
+    for (double spread : {0.0, 1e-5}) {
+        const double n = 5000;
+        double sum = 0.0, sum_sq = 0.0;
+        for (int k = 0; k < n; ++k) {
+            const double x = -0.3217 + spread * (k % 2);
+            sum += x;
+            sum_sq += x * x;
+        }
+        t.count.push_back(n);
+        t.mean.push_back(sum / n);
+        t.var.push_back((sum_sq - sum * (sum / n)) / (n - 1));
+    }
+    EXPECT_GT(std::sqrt(t.var[0]), 1e-08);  // the rounding the floor is for
+    const GroupStats s = quend::group_row(t.view(1, 2), 0);
+    EXPECT_EQ(s.var[0], 0.0);
+    EXPECT_NEAR(s.var[1], 0.25 * 1e-10 * 5000 / 4999, 1e-3 * 0.25e-10);
 }

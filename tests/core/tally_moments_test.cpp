@@ -15,17 +15,6 @@ using quend::StridedMatrix;
 namespace {
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Items x samples, one item per row.
-StridedMatrix rows(const std::vector<double>& v, std::size_t n_items) {
-    StridedMatrix m;
-    m.data = v.data();
-    m.n_items = n_items;
-    m.n_samples = v.size() / n_items;
-    m.item_stride = static_cast<std::ptrdiff_t>(m.n_samples);
-    m.sample_stride = 1;
-    return m;
-}
-
 // `scale`: the size of the values behind `want`; a variance of values
 // known to a few ulps of their magnitude is known no better than that.
 void expect_close(double got, double want, double scale = 0.0) {
@@ -63,7 +52,7 @@ TEST(TallyMoments, RestsMatchTwoPassStatistics) {
             if (z(rng) > 1.5) x = kNaN;
             v[i * n_samples + s] = x;
         }
-    const StridedMatrix m = rows(v, n_items);
+    const StridedMatrix m{v.data(), n_items, n_samples, static_cast<std::ptrdiff_t>(n_samples), 1};  // item rows
     std::vector<std::vector<std::size_t>> members(n_groups), rest(n_groups);
     for (std::size_t s = 0; s < n_samples; ++s)
         for (std::size_t g = 0; g < n_groups; ++g) (code[s] == std::int64_t(g) ? members : rest)[g].push_back(s);

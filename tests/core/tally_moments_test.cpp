@@ -76,17 +76,6 @@ TEST(TallyMoments, RestsMatchTwoPassStatistics) {
     }
 }
 
-// A group row keeps the Welch conventions whatever the table holds where
-// there are too few values: NaN mean without values, NaN variance below two.
-TEST(TallyMoments, GroupRowConventions) {
-    const Tables t{{0.0, 1.0, 3.0}, {0.0, 2.0, 4.0}, {0.0, 0.0, 2.5}};
-    const GroupStats s = quend::group_row(t.view(1, 3), 0);
-    EXPECT_TRUE(std::isnan(s.mean[0]));
-    EXPECT_EQ(s.mean[1], 2.0);
-    EXPECT_TRUE(std::isnan(s.var[1]));
-    EXPECT_EQ(s.var[2], 2.5);
-}
-
 // Variances as a one-pass tally forms them (sequential sum and sum of
 // squares): a group constant at a value with no short binary form reads as
 // constant, a group with a small real spread keeps it.

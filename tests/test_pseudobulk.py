@@ -76,6 +76,8 @@ def test_groups_obs_layer_genes_min_cells():
     assert pb.obs["cell_type"].dtype == a.obs["cell_type"].dtype
     assert "s5" not in set(pb.obs["sample"]) and (pb.obs["n_cells"] >= 2).all()
     assert list(pb.var_names) == genes and pb.X is pb.layers["sum"]
+    with pytest.warns(UserWarning, match="no group"):
+        assert deg.get_pseudobulk(a, KEYS, min_cells=10**6).n_obs == 0
     kept = a.obs["sample"].isin(pb.obs["sample"]).to_numpy()
     for stat in ("sum", "var"):
         expect_reference(pb, a.layers["counts"][kept][:, [4, 0]], a.obs[kept], stat)

@@ -79,15 +79,55 @@ nb::list constant_columns(nb::handle obs, const nb::list& keys, const CellGroups
     return out;
 }
 
-// Key values of each group joined with "_" (one key: its value as str).
-nb::object group_names(const nb::object& key_frame, std::size_t n_keys, std::size_t n_groups) {
+// Key values of each group joined with "_" (one key: its value as str),
+// concatenated column by column.
+nb::object group_names(const nb::object& key_frame, std::size_t n_groups) {
     nb::object pd = pandas();
     if (n_groups == 0) return pd.attr("Index")(nb::list(), nb::arg("dtype") = "object");
     nb::object as_str = key_frame.attr("astype")(nb::str("str"));
-    nb::object names = n_keys == 1
-                           ? as_str.attr("iloc")[nb::make_tuple(nb::slice(nb::none(), nb::none(), nb::none()), 0)]
-                           : as_str.attr("agg")(nb::str("_").attr("join"), nb::arg("axis") = 1);
+    nb::object all = nb::slice(nb::none(), nb::none(), nb::none());
+    nb::object names = as_str.attr("iloc")[nb::make_tuple(all, 0)];
+    if (nb::len(nb::object(as_str.attr("columns"))) > 1)
+        names = names.attr("str").attr("cat")(
+            as_str.attr("iloc")[nb::make_tuple(all, nb::slice(nb::int_(1), nb::none(), nb::none()))],
+            nb::arg("sep") = "_");
     return pd.attr("Index")(names.attr("tolist")(), nb::arg("dtype") = "object");
+}
+
+// Cells' groups: each key's codes combined into one code per cell, groups of
+// fewer than `at_least` cells dropped; a warning when none is left.
+CellGroups cell_groups(nb::handle obs, const nb::list& keys, long long at_least) {
+    std::vector<LabelCodes> key_codes;
+    std::vector<const std::int64_t*> key_data;
+    std::vector<std::size_t> n_labels;
+    for (nb::handle k : keys) {
+        key_codes.push_back(sorted_label_codes(obs_column(obs, k)));
+        key_data.push_back(key_codes.back().data);
+        n_labels.push_back(key_codes.back().n_labels());
+    }
+    const std::size_t n_cells = key_codes[0].n;
+    CellGroups g;
+    in_kernel([&] {
+        g = combine_keys(key_data, n_labels, n_cells);
+        keep_groups_of_at_least(g, at_least);
+    });
+    if (g.size.empty())
+        warn(std::string(kFn) + ": no group, so the result has no rows: " +
+             (n_cells == 0 ? "adata has no cells"
+                           : "no cell has a value of every group column" +
+                                 std::string(at_least > 0 ? " in a group of min_cells or more" : "")));
+    return g;
+}
+
+// The result's obs: the keys, n_cells and the constant columns of each
+// group's first cell, indexed by `index`.
+nb::object group_obs(nb::handle obs, const nb::list& keys, const CellGroups& g, const nb::object& kept,
+                     const nb::object& index) {
+    nb::list columns = nb::cast<nb::list>(builtin("list")(keys));
+    for (nb::handle c : constant_columns(obs, keys, g)) columns.append(c);
+    nb::object out = kept[columns].attr("set_axis")(index, nb::arg("axis") = 0);
+    out.attr("insert")(nb::len(keys), "n_cells", numpy_int_vector(g.size));
+    return out;
 }
 
 }  // namespace
@@ -104,40 +144,18 @@ nb::object get_pseudobulk(nb::object adata, nb::object group_cols, nb::object st
     if (at_least < 0) raise(PyExc_ValueError, std::string(kFn) + ": min_cells must be >= 0");
     genes = gene_list(genes);
 
-    // Groups: each key's codes combined into one code per cell.
     nb::object obs = adata.attr("obs");
-    std::vector<LabelCodes> key_codes;
-    std::vector<const std::int64_t*> key_data;
-    std::vector<std::size_t> n_labels;
-    for (nb::handle k : keys) {
-        key_codes.push_back(sorted_label_codes(obs_column(obs, k)));
-        key_data.push_back(key_codes.back().data);
-        n_labels.push_back(key_codes.back().n_labels());
-    }
-    const std::size_t n_cells = key_codes[0].n;
-    CellGroups g;
-    in_kernel([&] {
-        g = combine_keys(key_data, n_labels, n_cells);
-        keep_groups_of_at_least(g, at_least);
-    });
-    key_codes.clear();
-    const std::size_t n_groups = g.size.size();
-
-    nb::object first = numpy_int_vector(g.first);
-    nb::object kept = obs.attr("iloc")[first];
-    nb::object index = group_names(kept[keys], nb::len(keys), n_groups);
-    nb::list columns = nb::cast<nb::list>(builtin("list")(keys));
-    const nb::list constant = constant_columns(obs, keys, g);
-    for (nb::handle c : constant) columns.append(c);
-    nb::object out_obs = kept[columns].attr("set_axis")(index, nb::arg("axis") = 0);
-    out_obs.attr("insert")(nb::len(keys), "n_cells", numpy_int_vector(g.size));
+    CellGroups g = cell_groups(obs, keys, at_least);
+    nb::object kept = obs.attr("iloc")[numpy_int_vector(g.first)];
+    nb::object index = group_names(kept[keys], g.size.size());
+    nb::object out_obs = group_obs(obs, keys, g, kept, index);
 
     // The tables, from one pass over the matrix.
     LabelCodes groups;
+    groups.n = g.codes.size();
     groups.codes = numpy_adopt(std::move(g.codes));
     groups.data = nb::cast<ConstVec<std::int64_t>>(groups.codes).data();
-    groups.n = n_cells;
-    for (std::size_t p = 0; p < n_groups; ++p) groups.labels.append(index[p]);
+    groups.labels = nb::cast<nb::list>(index.attr("tolist")());
     nb::object var = adata.attr("var");
     nb::object var_names = var.attr("index");
     ColumnSelection sel;

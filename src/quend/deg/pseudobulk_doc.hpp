@@ -12,7 +12,8 @@ over X (or the layer) whether it is in memory (dense, CSR, CSC), backed
 Sparse X is never densified.
 
 Cells whose value of any key is missing (None, NaN) belong to no group,
-as with ``pandas.DataFrame.groupby(dropna=True)``. NaN values in X are
+as with ``pandas.DataFrame.groupby(dropna=True)``; when no group is left,
+a UserWarning says so and the result has no rows. NaN values in X are
 skipped by every statistic but ``detected``, per (group, gene) pair.
 
 Parameters
@@ -51,7 +52,8 @@ anndata.AnnData
     the group_cols (their dtype kept, categorical included), ``n_cells``,
     and every other obs column whose value is the same for all cells of
     each group (the donor's condition, the batch), so that the result goes
-    into a bulk design (DESeq2, say) as it is. ``obs_names`` are the key
+    into a bulk design (DESeq2, say) as it is; an obs column named
+    ``n_cells`` gives way to the cell counts. ``obs_names`` are the key
     values joined with ``'_'``. ``var`` holds the rows of adata.var for the
     genes reported.
 

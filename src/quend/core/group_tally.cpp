@@ -509,6 +509,7 @@ TallyTable::TallyTable(PartSet parts, std::size_t n_groups, std::size_t width) {
 TallyTable::TallyTable(Stat stat, std::size_t n_groups, std::size_t width)
     : TallyTable(PartSet(stat), n_groups, width) {
     stat_ = stat;
+    one_stat_ = true;
 }
 
 TallyTable::~TallyTable() {
@@ -534,6 +535,7 @@ double* narrow_in_place(double* values, std::size_t n) {
 }  // namespace
 
 void TallyTable::finish(const std::int64_t* group_size, bool narrow) {
+    if (!one_stat_) throw std::logic_error("a table of several statistics finishes each by name");
     if (!t_.part[0]) return;
     quend::finish(t_, stat_, group_size, t_.part[0]);
     for (std::size_t p = 1; p < kMaxParts; ++p) {

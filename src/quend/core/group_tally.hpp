@@ -99,8 +99,9 @@ public:
     // into a part no later statistic reads (the buffer then shrunk to its
     // float32 values), else into a new buffer; every table is then gone.
     std::vector<FinishedTable> finish(const std::vector<Stat>& stats, const std::int64_t* group_size, bool narrow);
-    // The statistic the table was made for, into the first table (the others
-    // are freed); narrowed as above.
+    // The statistic the table was made for (std::logic_error for a table
+    // made for a set of parts), into the first table (the others are freed);
+    // narrowed as above.
     void finish(const std::int64_t* group_size, bool narrow);
     // That table's values, handed over: release with std::free. Null when
     // the table is empty.
@@ -109,6 +110,7 @@ public:
 private:
     DenseTally t_;
     Stat stat_ = Stat::detected;
+    bool one_stat_ = false;
 };
 
 // Adds a block of rows `codes` (CSC blocks: `codes` of all rows) into

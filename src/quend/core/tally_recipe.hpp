@@ -198,6 +198,7 @@ template <typename F>
 decltype(auto) with_rule(PartSet s, F&& f) {
     if (s.mask == mask_of<Detected>()) return f(PartRule<mask_of<Detected>()>{});
     if (s.mask == mask_of<Mean>()) return f(PartRule<mask_of<Mean>()>{});
+    if (s.mask == mask_of<Var>()) return f(PartRule<mask_of<Var>()>{});
     return f(PartRule<0>{});
 }
 

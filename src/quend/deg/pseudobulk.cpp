@@ -94,22 +94,9 @@ nb::object group_names(const nb::object& key_frame, std::size_t n_groups) {
     return pd.attr("Index")(names.attr("tolist")(), nb::arg("dtype") = "object");
 }
 
-}  // namespace
-
-nb::object get_pseudobulk(nb::object adata, nb::object group_cols, nb::object stats, nb::object layer, nb::object genes,
-                          nb::object min_cells) {
-    require_anndata(adata, kFn, "adata");
-    const nb::list keys = names_of(group_cols, "group_cols");
-    const nb::list stat_names = names_of(stats, "stats");
-    const std::vector<Stat> wanted = stats_of(stat_names);
-    require_str(layer, "layer", true);
-    nb::object X = adata_matrix(adata, layer, kFn);
-    const long long at_least = min_cells.is_none() ? 0 : nb::cast<long long>(whole_number(min_cells, "min_cells"));
-    if (at_least < 0) raise(PyExc_ValueError, std::string(kFn) + ": min_cells must be >= 0");
-    genes = gene_list(genes);
-
-    // Groups: each key's codes combined into one code per cell.
-    nb::object obs = adata.attr("obs");
+// Cells' groups: each key's codes combined into one code per cell, groups of
+// fewer than `at_least` cells dropped; a warning when none is left.
+CellGroups cell_groups(nb::handle obs, const nb::list& keys, long long at_least) {
     std::vector<LabelCodes> key_codes;
     std::vector<const std::int64_t*> key_data;
     std::vector<std::size_t> n_labels;
@@ -124,28 +111,50 @@ nb::object get_pseudobulk(nb::object adata, nb::object group_cols, nb::object st
         g = combine_keys(key_data, n_labels, n_cells);
         keep_groups_of_at_least(g, at_least);
     });
-    key_codes.clear();
-    const std::size_t n_groups = g.size.size();
-    if (n_groups == 0)
+    if (g.size.empty())
         warn(std::string(kFn) + ": no group, so the result has no rows: " +
              (n_cells == 0 ? "adata has no cells"
                            : "no cell has a value of every group column" +
                                  std::string(at_least > 0 ? " in a group of min_cells or more" : "")));
+    return g;
+}
 
-    nb::object first = numpy_int_vector(g.first);
-    nb::object kept = obs.attr("iloc")[first];
-    nb::object index = group_names(kept[keys], n_groups);
+// The result's obs: the keys, n_cells and the constant columns of each
+// group's first cell, indexed by `index`.
+nb::object group_obs(nb::handle obs, const nb::list& keys, const CellGroups& g, const nb::object& kept,
+                     const nb::object& index) {
     nb::list columns = nb::cast<nb::list>(builtin("list")(keys));
-    const nb::list constant = constant_columns(obs, keys, g);
-    for (nb::handle c : constant) columns.append(c);
-    nb::object out_obs = kept[columns].attr("set_axis")(index, nb::arg("axis") = 0);
-    out_obs.attr("insert")(nb::len(keys), "n_cells", numpy_int_vector(g.size));
+    for (nb::handle c : constant_columns(obs, keys, g)) columns.append(c);
+    nb::object out = kept[columns].attr("set_axis")(index, nb::arg("axis") = 0);
+    out.attr("insert")(nb::len(keys), "n_cells", numpy_int_vector(g.size));
+    return out;
+}
+
+}  // namespace
+
+nb::object get_pseudobulk(nb::object adata, nb::object group_cols, nb::object stats, nb::object layer, nb::object genes,
+                          nb::object min_cells) {
+    require_anndata(adata, kFn, "adata");
+    const nb::list keys = names_of(group_cols, "group_cols");
+    const nb::list stat_names = names_of(stats, "stats");
+    const std::vector<Stat> wanted = stats_of(stat_names);
+    require_str(layer, "layer", true);
+    nb::object X = adata_matrix(adata, layer, kFn);
+    const long long at_least = min_cells.is_none() ? 0 : nb::cast<long long>(whole_number(min_cells, "min_cells"));
+    if (at_least < 0) raise(PyExc_ValueError, std::string(kFn) + ": min_cells must be >= 0");
+    genes = gene_list(genes);
+
+    nb::object obs = adata.attr("obs");
+    CellGroups g = cell_groups(obs, keys, at_least);
+    nb::object kept = obs.attr("iloc")[numpy_int_vector(g.first)];
+    nb::object index = group_names(kept[keys], g.size.size());
+    nb::object out_obs = group_obs(obs, keys, g, kept, index);
 
     // The tables, from one pass over the matrix.
     LabelCodes groups;
+    groups.n = g.codes.size();
     groups.codes = numpy_adopt(std::move(g.codes));
     groups.data = nb::cast<ConstVec<std::int64_t>>(groups.codes).data();
-    groups.n = n_cells;
     groups.labels = nb::cast<nb::list>(index.attr("tolist")());
     nb::object var = adata.attr("var");
     nb::object var_names = var.attr("index");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/errors.hpp"
+#include "common/thread_exit.hpp"
 #include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
@@ -58,7 +59,7 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
     std::vector<GroupStats> stats(n_groups);
     std::vector<GroupStats> rest;
     {
-        nb::gil_scoped_release unlocked;
+        glue::KernelRelease unlocked;
         if (vs_rest) {
             // Members are ascending, so the codes give each group's samples
             // in the order group_stats would read them.
@@ -85,7 +86,7 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
         if (n_test < 2 || n_ref < 2) continue;
         PairStats st;
         {
-            nb::gil_scoped_release unlocked;
+            glue::KernelRelease unlocked;
             if (vs_rest) {
                 st = pair_from_stats(rest[k], stats[k]);
             } else {

@@ -80,7 +80,7 @@ nb::object table_column(nb::handle table, nb::handle column, const char* where) 
     return table[column];
 }
 
-nb::object obs_column(nb::handle obs, nb::handle column) { return table_column(obs, column, "obs"); }
+nb::object obs_column(nb::handle obs, nb::handle column) { return column_values(table_column(obs, column, "obs")); }
 
 void warn_if_no_group(const LabelCodes& groups, nb::handle column, const char* function) {
     if (groups.n_labels() > 0) return;

@@ -241,9 +241,9 @@ def test_lazily_read_obs_gives_the_in_memory_results(tmp_path, scale_adata, expr
     import anndata as ad
     import pandas as pd
 
-    pytest.importorskip("xarray")
     if not hasattr(ad.experimental, "read_lazy"):
         pytest.skip("this anndata has no read_lazy")
+    pytest.importorskip("xarray")
     scale_adata.write_h5ad(tmp_path / "a.h5ad")
     lazy = ad.experimental.read_lazy(tmp_path / "a.h5ad")
     population = lambda a: list(tolvar.get_population(a.obs["sample"], a.obs["cluster"]))  # noqa: E731

@@ -5,6 +5,7 @@
 
 namespace quend::glue {
 
+#if !defined(__GLIBCXX__)
 namespace {
 
 bool finalizing() {
@@ -16,6 +17,7 @@ bool finalizing() {
 }
 
 }  // namespace
+#endif
 
 void park_thread() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
@@ -23,11 +25,15 @@ void park_thread() {
 
 KernelRelease::KernelRelease() : state_(PyEval_SaveThread()) {}
 
-// Finalisation may also begin between the check and the take: CPython then
-// ends the thread from inside PyEval_RestoreThread, and the handler parks it
-// before the unwind reaches this noexcept destructor.
+// CPython ends a thread other than the finalising one from inside
+// PyEval_RestoreThread; with libstdc++ that forced unwind is stopped by
+// parked_at_exit before it reaches this noexcept destructor, while the
+// finalising thread itself takes the GIL back as usual. Where it cannot be
+// caught by type, a thread parks once it sees the interpreter finalising.
 KernelRelease::~KernelRelease() {
+#if !defined(__GLIBCXX__)
     if (finalizing()) park_thread();
+#endif
     parked_at_exit([&] { PyEval_RestoreThread(state_); });
 }
 

@@ -183,6 +183,37 @@ def test_indices_edited_by_another_thread_never_write_outside_the_table():
     pd.testing.assert_frame_equal(tolvar.get_gene_expression(a), want)
 
 
+EXIT_DURING_TALLY = """
+import sys, threading, time
+import anndata as ad, numpy as np, pandas as pd, scipy.sparse as sp
+from orvalen import deg, tolvar
+n, k = 100_000, 100
+cols = np.tile(np.arange(k, dtype=np.int32) * 4, n)
+x = sp.csr_matrix((np.ones(n * k, np.float32), cols, np.arange(0, n * k + 1, k)))
+a = ad.AnnData(x, obs=pd.DataFrame({"sample": pd.Categorical(np.arange(n) % 7)}, index=np.arange(n).astype(str)))
+busy = threading.Event()
+def tally():
+    while True:
+        busy.set()
+        CALL
+threading.Thread(target=tally, daemon=True).start()
+busy.wait()
+time.sleep(0.05)
+sys.exit(3)
+"""
+
+
+# A daemon thread still tallying (mostly inside a kernel) when the script ends.
+@pytest.mark.parametrize("call", ["tolvar.get_gene_expression(a, None)", "deg.get_gene_expression_mean(a, None)"])
+def test_exit_while_a_daemon_thread_tallies_keeps_the_exit_status(call):
+    import subprocess
+    import sys
+
+    script = EXIT_DURING_TALLY.replace("CALL", call)
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 3, proc.stderr
+
+
 # Views with a step or a negative stride are read as they are, not as if contiguous.
 @pytest.mark.parametrize("array", ["data", "indices"])
 def test_strided_sparse_arrays_give_exact_tables(array):

@@ -166,6 +166,33 @@ def test_submodules_are_lazy_package_attributes(mod):
     assert proc.stdout.splitlines()[-1] == "module 'orvalen' has no attribute 'no_such_module'"
 
 
+SUBINTERPRETER = """
+import sys
+if sys.version_info >= (3, 13):
+    import _interpreters as api
+    interp, run = api.create("legacy"), api.exec
+else:
+    import _xxsubinterpreters as api
+    interp, run = api.create(), api.run_string
+run(interp, '''
+for mod in ("deg", "tolvar", "ingrath"):
+    try:
+        __import__("orvalen." + mod)
+    except ImportError as e:
+        print(e)
+''')
+"""
+
+
+def test_a_sub_interpreter_is_refused_at_import():
+    proc = subprocess.run([sys.executable, "-c", SUBINTERPRETER], capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    lines = proc.stdout.splitlines()
+    assert [line.split(":")[0] for line in lines] == [
+        f"orvalen.{mod} cannot be imported in a sub-interpreter" for mod in ("deg", "tolvar", "ingrath")
+    ]
+
+
 # --- help -----------------------------------------------------------------------
 
 

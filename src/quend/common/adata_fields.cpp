@@ -114,7 +114,7 @@ nb::object adata_matrix(nb::handle adata, nb::handle layer, const char* caller) 
                               (listed.empty() ? std::string("adata has no layers") : "its layers are: " + listed));
 }
 
-nb::object obs_column(nb::handle obs, nb::handle column) { return table_column(obs, column, "obs"); }
+nb::object obs_column(nb::handle obs, nb::handle column) { return column_values(table_column(obs, column, "obs")); }
 
 void warn_if_no_group(const LabelCodes& groups, nb::handle column, const char* function) {
     if (groups.n_labels() > 0) return;

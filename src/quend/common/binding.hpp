@@ -21,6 +21,7 @@
 // stays, for the stub generator to read its typed line.
 #include "common/nb.hpp"
 
+#include "common/thread_exit.hpp"
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -54,9 +55,9 @@ using ParamArg = decltype(nb::arg("").none() = std::declval<nb::object>());
 
 inline ParamArg param_arg(SigParam& p) { return ParamArg(nb::arg(p.name.c_str()).none(), std::move(p.default_value)); }
 
-template <typename F, std::size_t... I>
-void def_with(nb::module_& m, F fn, SigText& s, const char* doc, std::index_sequence<I...>) {
-    m.def(s.name.c_str(), fn, param_arg(s.params[I])..., nb::sig(s.line.c_str()), doc);
+template <typename R, typename... A, std::size_t... I>
+void def_with(nb::module_& m, R (*fn)(A...), SigText& s, const char* doc, std::index_sequence<I...>) {
+    m.def(s.name.c_str(), parking(fn), param_arg(s.params[I])..., nb::sig(s.line.c_str()), doc);
 }
 
 }  // namespace detail

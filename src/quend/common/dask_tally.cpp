@@ -13,6 +13,7 @@
 #include "common/matrix_tally.hpp"
 #include "common/progress.hpp"
 #include "common/pyglue.hpp"
+#include "common/thread_exit.hpp"
 #include "core/dask_plan.hpp"
 
 namespace quend::glue {
@@ -448,10 +449,10 @@ std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, cons
 }
 
 void def_dask_tasks(nb::module_& m) {
-    m.def("_tally_chunk", &tally_chunk, nb::arg("chunk"), nb::arg("job"), nb::arg("i"), nb::arg("j"),
+    m.def("_tally_chunk", parking(&tally_chunk), nb::arg("chunk"), nb::arg("job"), nb::arg("i"), nb::arg("j"),
           "Partial tallies of chunk (i, j) of X, cut into blocks of groups.");
-    m.def("_tally_merge", &tally_merge, nb::arg("pieces"), nb::arg("job"), "Sum of partial tallies.");
-    m.def("_tally_finish", &tally_finish, nb::arg("pieces"), nb::arg("job"), nb::arg("k"),
+    m.def("_tally_merge", parking(&tally_merge), nb::arg("pieces"), nb::arg("job"), "Sum of partial tallies.");
+    m.def("_tally_finish", parking(&tally_finish), nb::arg("pieces"), nb::arg("job"), nb::arg("k"),
           "Block k of the result, from its partial tallies.");
 }
 

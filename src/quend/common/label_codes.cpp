@@ -184,7 +184,7 @@ Factorized factorize_objects(nb::handle values, bool is_array) {
 Factorized factorize(nb::handle values) {
     nb::object pd = glue::pandas();
     nb::object np = glue::numpy();
-    nb::object v = nb::borrow(values);
+    nb::object v = column_values(values);
     if (!is_array_like(v)) return factorize_objects(v, false);
     nb::object inner = nb::hasattr(v, "array") ? v.attr("array") : v;
     if (PyObject_IsInstance(inner.ptr(), pd.attr("Categorical").ptr()) == 1) return factorize_categorical(inner);
@@ -199,6 +199,17 @@ Factorized factorize(nb::handle values) {
 }
 
 }  // namespace
+
+nb::object column_values(nb::handle values) {
+    // Only a DataArray can come from xarray, and then xarray is loaded already.
+    nb::object xr = nb::steal(PyImport_GetModule(nb::str("xarray").ptr()));
+    if (!xr.is_valid()) {
+        if (PyErr_Occurred()) throw nb::python_error();
+        return nb::borrow(values);
+    }
+    if (PyObject_IsInstance(values.ptr(), xr.attr("DataArray").ptr()) != 1) return nb::borrow(values);
+    return values.attr("to_pandas")();
+}
 
 LabelCodes sorted_label_codes(nb::handle values) {
     Factorized fac = factorize(values);

@@ -21,6 +21,11 @@ struct LabelCodes {
     std::size_t n_labels() const { return nb::len(labels); }
 };
 
+// A column of a lazily read obs (anndata.experimental.read_lazy) is an
+// xarray DataArray, read here once as a pandas Series of its values; any
+// other column passes through. xarray is never imported for this.
+nb::object column_values(nb::handle values);
+
 // One vectorised factorisation, then codes renumbered so that code k is the
 // k-th label in ascending order. Missing labels (whatever pandas.isna calls
 // missing: None, NaN of any float type, NA, NaT) get -1. Labels that

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/thread_exit.hpp"
 #include "common/label_codes.hpp"
 #include "core/group_tally.hpp"
 
@@ -59,7 +60,7 @@ template <typename F>
 void in_kernel(F&& f) {
     std::string error;
     {
-        nb::gil_scoped_release unlocked;
+        KernelRelease unlocked;
         try {
             f();
         } catch (const std::invalid_argument& e) {

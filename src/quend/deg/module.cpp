@@ -4,6 +4,7 @@
 #include "common/dask_tally.hpp"
 #include "common/errors.hpp"
 #include "common/lazy_names.hpp"
+#include "common/main_interpreter.hpp"
 #include "common/pyglue.hpp"
 #include "common/sample_groups.hpp"
 #include "deg/module_doc.hpp"
@@ -23,6 +24,7 @@ void bind_simple_DEG_adata(nb::module_& m);
 }  // namespace quend::deg
 
 NB_MODULE(deg, m) {
+    quend::glue::require_main_interpreter("orvalen.deg");
     quend::glue::set_module(m);
     m.doc() = quend::deg::doc::module;
     // Libraries are imported on first use, so importing the module stays fast.

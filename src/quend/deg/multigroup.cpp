@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/errors.hpp"
+#include "common/thread_exit.hpp"
 #include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
@@ -60,7 +61,7 @@ bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::lis
     for (const auto& members : part.members) gs.size.push_back(members.size());
     gs.own.resize(n_groups);
     {
-        nb::gil_scoped_release unlocked;
+        glue::KernelRelease unlocked;
         if (ref_condition.is_none()) {
             // Members are ascending, so the codes give each group's samples
             // in the order group_stats would read them.
@@ -120,7 +121,7 @@ void compare_groups(const GroupedStats& gs, const nb::object& ref_condition, con
         if (n_test < 2 || n_ref < 2) continue;
         PairStats st;
         {
-            nb::gil_scoped_release unlocked;
+            glue::KernelRelease unlocked;
             st = pair_from_stats(vs_rest ? gs.rest[k] : gs.own[ref_k], gs.own[k], args.min_std);
         }
         out.add(pair_outcome(st, index, args, corr_method, pval_ref_col, g, ref_label), g);

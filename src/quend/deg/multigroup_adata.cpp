@@ -14,6 +14,7 @@
 #include "common/group_table.hpp"
 #include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
+#include "common/thread_exit.hpp"
 #include "core/tally_moments.hpp"
 #include "deg/deg_args.hpp"
 #include "common/binding.hpp"
@@ -86,7 +87,7 @@ nb::object simple_DEG_adata(nb::object adata, nb::object condition_col, nb::obje
     std::vector<nb::object> tables = glue::group_tables(X, codes, sel, req);
     const auto count = float64_table(tables[0]), mean = float64_table(tables[1]), var = float64_table(tables[2]);
     {
-        nb::gil_scoped_release unlocked;
+        glue::KernelRelease unlocked;
         const GroupTallies t{codes.n_labels(), sel.n_matrix_cols, count.data(), mean.data(), var.data()};
         for (std::size_t g = 0; g < n_groups; ++g) gs.own.push_back(group_row(t, g));
         if (vs_rest) {

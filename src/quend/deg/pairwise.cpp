@@ -9,6 +9,7 @@
 
 #include "common/adata_fields.hpp"
 #include "common/errors.hpp"
+#include "common/thread_exit.hpp"
 #include "common/label_codes.hpp"
 #include "common/pyglue.hpp"
 #include "core/deg_pair.hpp"
@@ -101,7 +102,7 @@ PairStats pair_statistics(const nb::object& expr, const PairGroups& g) {
             }
         }
     }
-    nb::gil_scoped_release unlocked;
+    glue::KernelRelease unlocked;
     return pair_stats(block.view, g.idx_ref, g.idx_test);
 }
 

@@ -4,7 +4,8 @@
 // outputs are written under a fresh temporary name or folder that is removed
 // when the call fails or is interrupted (PartialOutput, Staging), and the
 // extracted files are moved into place, without following a link at their
-// destination, only once everything is read.
+// destination, only once everything is read. A tar.gz holds one file, which
+// is streamed into its partial file directly, through no folder.
 #include <cerrno>
 #include <cstdint>
 #include <exception>
@@ -123,6 +124,28 @@ void remove_input(nb::handle file_in, nb::handle opened) {
     os.attr("remove")(file_in);
 }
 
+// The one regular file of a checked tar archive, streamed straight into a
+// fresh partial file next to `file` and moved into place. No folder is
+// unpacked, so none can be swapped for a link to an outside folder between
+// its creation and the writes into it.
+void write_single_file(nb::handle tar, nb::handle file) {
+    nb::object info;
+    for (nb::handle m : tar.attr("getmembers")())
+        if (truthy(m.attr("isreg")())) info = nb::borrow(m);
+    const std::uint64_t limit = extract_limits().bytes;
+    PartialFile part = fresh_part_file(file);
+    PartialOutput partial(part.path, PartialOutput::Kind::File);  // also the copy's source after a cross-device move
+    with_context(part.file, [&](nb::object f_out) {
+        return with_context(tar.attr("extractfile")(info), [&](nb::object f_in) {
+            copy_limited(f_in, f_out, limit);
+            return nb::none();
+        });
+    });
+    nb::object mtime = info.attr("mtime");
+    ns("os").attr("utime")(part.path, nb::make_tuple(mtime, mtime));
+    place_file(part.path, file);
+}
+
 // The silent failure path: None for an ordinary error (a C++ one included);
 // an interrupt or exit request propagates. A handler's rethrow is not caught
 // by its sibling handler.
@@ -228,15 +251,15 @@ nb::object decompress_zip_and_move(nb::object file_in, nb::object extract_dir, n
 nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
     auto body = [&]() -> nb::object {
         nb::object os = ns("os");
+        // A folder left over by an earlier run goes; this call writes none.
         nb::str extract_path("extract_tmp");
         if (truthy(os.attr("path").attr("islink")(extract_path)))
             os.attr("remove")(extract_path);
         else if (truthy(os.attr("path").attr("isdir")(extract_path)))
             ns("shutil").attr("rmtree")(extract_path);
-        PartialOutput tmp(extract_path, PartialOutput::Kind::Tree);
 
         nb::object tarfile = ns("tarfile");
-        std::string member;
+        nb::object file;
         // tarfile reads the decompressed stream (the interpreter's gzip, as its
         // own "r:gz" would) through a guard that bounds what one member's
         // headers may take (pax records, GNU long names).
@@ -245,22 +268,13 @@ nb::object decompress_tar_gz(nb::object file_in, nb::object remove_org) {
         with_context(gz, [&](nb::object stream) {
             TarStream guarded = guarded_tar_stream(stream);
             return with_context(tarfile.attr("open")(nb::none(), "r:", guarded.reader), [&](nb::object tar) {
-                member = tar_single_file(tar, *guarded.headers, "extract_tmp");
+                const std::string member = tar_single_file(tar, *guarded.headers, "extract_tmp");
                 guarded.headers->armed = false;  // member data from here on
-                // The interpreter's own filter as a second line of defence, where it has one.
-                if (nb::hasattr(tarfile, "data_filter"))
-                    tar.attr("extractall")(nb::arg("path") = extract_path, nb::arg("filter") = "data");
-                else
-                    tar.attr("extractall")(nb::arg("path") = extract_path);
+                file = os.attr("path").attr("basename")(nb::str(member.c_str(), member.size()));
+                write_single_file(tar, file);
                 return nb::none();
             });
         });
-
-        nb::object file_h5ad = glue::concat({nb::str("extract_tmp/"), nb::str(member.c_str(), member.size())});
-        nb::object file = os.attr("path").attr("basename")(file_h5ad);
-        place_file(file_h5ad, file);
-        ns("shutil").attr("rmtree")(extract_path);
-        tmp.keep();
         remove_input(file_in, opened);
         glue::print(glue::concat({nb::str("File saved to: "), nb::str(file)}));
         return file;

@@ -99,9 +99,10 @@ Examples
 inline constexpr const char* decompress_tar_gz =
     R"doc(Extract the one file of a tar.gz archive into the working directory.
 
-The archive is unpacked into extract_tmp/ (removed first if left over and
-afterwards); its one file, at the top or inside one folder, replaces a file of
-that name in the working directory.
+Its one file, at the top or inside one folder, is written straight to a
+fresh partial file in the working directory and then replaces a file of that
+name there; no folder is unpacked (an extract_tmp/ left over by an earlier
+run is removed).
 
 Parameters
 ----------
@@ -118,7 +119,7 @@ str or None
     the extraction directory, a second file, more members than
     ``ingrath._max_extract_members`` or more declared bytes than
     ``ingrath._max_extract_bytes`` or the free disk space. A failed call
-    leaves no extract_tmp/ behind.
+    leaves no partial file behind.
 
 Notes
 -----

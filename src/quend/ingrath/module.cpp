@@ -2,6 +2,7 @@
 #include "common/nb.hpp"
 
 #include "common/lazy_names.hpp"
+#include "common/main_interpreter.hpp"
 #include "common/pyglue.hpp"
 #include "ingrath/module_doc.hpp"
 #include "ingrath/registry.hpp"
@@ -23,6 +24,7 @@ void bind_load_velmar_processed_sample_data(nb::module_& m);
 }  // namespace quend::ingrath
 
 NB_MODULE(ingrath, m) {
+    quend::glue::require_main_interpreter("orvalen.ingrath");
     quend::glue::set_module(m);
     m.doc() = quend::ingrath::doc::module;
     auto import = [](const char* name) { return nb::module_::import_(name); };

@@ -2,6 +2,7 @@
 #include "common/nb.hpp"
 
 #include "common/dask_tally.hpp"
+#include "common/main_interpreter.hpp"
 #include "common/pyglue.hpp"
 #include "common/sample_groups.hpp"
 #include "tolvar/module_doc.hpp"
@@ -41,6 +42,7 @@ void bind_show_anndata_tree(nb::module_& m);
 }  // namespace quend::tolvar
 
 NB_MODULE(tolvar, m) {
+    quend::glue::require_main_interpreter("orvalen.tolvar");
     quend::glue::set_module(m);
     m.doc() = quend::tolvar::doc::module;
     using namespace quend::tolvar;

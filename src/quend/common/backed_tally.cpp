@@ -21,14 +21,14 @@ void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, co
     const std::size_t row_bytes = n_cols * item;
     const std::size_t step = std::max<std::size_t>(1, block_bytes() / std::max<std::size_t>(1, row_bytes));
     const BlockColumns cols = block_columns(plan, 0, n_cols);
-    ProgressBar bar(label, (groups.n + step - 1) / step);
+    ProgressBar bar(label, groups.n, "cells");
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
         const HeldBlock b = read_block(X[py_slice(r0, r1)]);
         check_rows(b.view.n_rows, r1 - r0);
         check_cols(b.view.n_cols, n_cols);
         add_block(into, b, groups.data + r0, cols);
-        bar.advance(1);
+        bar.advance(r1 - r0);
     }
 }
 
@@ -84,7 +84,8 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
                                   nb::cast<std::size_t>(indices.attr("dtype").attr("itemsize"));
     const std::int64_t budget = static_cast<std::int64_t>(std::max<std::size_t>(1, block_bytes() / per_value));
 
-    ProgressBar bar(label, nnz);
+    // Counted in what a slice is: cells for CSR, genes for CSC.
+    ProgressBar bar(label, n_major, by_rows ? "cells" : "genes");
     std::size_t s = 0;
     while (s < n_major) {
         std::size_t e = s + 1;
@@ -110,7 +111,7 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
             add_block(into, b, groups.data + s, block_columns(plan, 0, n_cols));
         else
             add_block(into, b, groups.data, block_columns(plan, s, e - s));
-        bar.advance(q1 - q0);
+        bar.advance(e - s);
         s = e;
     }
 }

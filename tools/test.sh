@@ -102,33 +102,32 @@ kernel_tests() {
   quietly "$log" "$what: ctest" "$ctest" --test-dir "$dir" --output-on-failure --no-tests=error -j 2 || return 1
   grep -E 'tests passed' "$log" | tail -n 1 | sed 's/^/   /'
 }
-all_kernel_tests() {
-  kernel_tests "C++ kernel tests" build/core-tests -DCMAKE_BUILD_TYPE=Release "${gtest_args[@]}" || return 1
-  # Only the kernels and their tests run under the sanitizers, at -O0: the
-  # tally kernel's many instantiations take four times the CPU to build at
-  # -O1, the tests run in seconds either way, and nothing is optimised away
-  # from the checks.
-  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    kernel_tests "C++ kernel tests under AddressSanitizer and UndefinedBehaviorSanitizer" \
-    build/core-tests-sanitize -DQUEND_SANITIZE=ON -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O0 "${gtest_args[@]}"
+plain_kernel_tests() {
+  kernel_tests "C++ kernel tests" build/core-tests -DCMAKE_BUILD_TYPE=Release "${gtest_args[@]}"
 }
-# The kernel tests run in the background while the requirements download and
-# the default interpreter's package builds: the sanitizer build's longest
-# compile (the tally kernel) keeps one core busy for most of its time. Their
-# step lines are shown when they are waited for (wait_kernel_tests).
-step "C++ kernel tests, plain and under the sanitizers, in the background (logs: build/core-tests*.log)"
-all_kernel_tests >build/core-tests.steps 2>&1 &
-kernel_pid=$!
-preparing[kernel]=$kernel_pid
-wait_kernel_tests() {
-  if kill -0 "$kernel_pid" 2>/dev/null; then
-    step "waiting for the C++ kernel tests"
-    show_progress "$kernel_pid" build/core-tests.log build/core-tests-sanitize.log
+# Only the kernels and their tests run under the sanitizers, at -O0: the
+# tally kernel's many instantiations take four times the CPU to build at -O1,
+# the tests run in seconds either way, and nothing is optimised away from the
+# checks. They run in the background while the requirements download and the
+# default interpreter's package builds (its longest compile, the tally
+# kernel, leaves one core to them); their step lines are shown when they are
+# waited for.
+step "C++ kernel tests under AddressSanitizer and UndefinedBehaviorSanitizer, in the background"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  kernel_tests "C++ kernel tests under AddressSanitizer and UndefinedBehaviorSanitizer" \
+  build/core-tests-sanitize -DQUEND_SANITIZE=ON -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O0 \
+  "${gtest_args[@]}" >build/core-tests-sanitize.steps 2>&1 &
+sanitize_pid=$!
+preparing[sanitize]=$sanitize_pid
+wait_sanitized_kernel_tests() {
+  if kill -0 "$sanitize_pid" 2>/dev/null; then
+    step "waiting for the C++ kernel tests under the sanitizers"
+    show_progress "$sanitize_pid" build/core-tests-sanitize.log
   fi
   local status=0
-  wait "$kernel_pid" || status=$?
-  unset "preparing[kernel]"
-  cat build/core-tests.steps
+  wait "$sanitize_pid" || status=$?
+  unset "preparing[sanitize]"
+  cat build/core-tests-sanitize.steps
   return "$status"
 }
 
@@ -167,9 +166,12 @@ python_tests() {
     grep -h "cannot be met" "build/venv-$ver.steps" || true
   fi
   install_package "$VENV_PY" || return 1
-  # (tests/test_stubs.py checks that the stubs match the built modules.)
+  # (tests/test_stubs.py checks that the stubs match the built modules.) The
+  # plain kernel tests come after the package build, whose kernel objects
+  # they take from ccache (the same compiler and flags).
   if [ "$ver" = "$default_ver" ]; then
-    wait_kernel_tests || return 1
+    plain_kernel_tests || return 1
+    wait_sanitized_kernel_tests || return 1
   fi
   local -a workers=()
   "$VENV_PY" -c 'import xdist' 2>/dev/null && workers=(-n 2 --dist worksteal)

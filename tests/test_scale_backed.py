@@ -173,16 +173,33 @@ def test_lying_backed_file_raises_before_reading(tmp_path, scale_adata, small_bl
         tolvar.get_gene_expression(backed)
 
 
+# Counted in cells (CSR, dense) or genes (CSC, read by columns), by tqdm or the text bar.
+@pytest.mark.parametrize("bar", ["tqdm", "text"])
 @pytest.mark.parametrize(
-    "call, label",
+    "form, call, label, n, unit",
     [
-        (tolvar.get_gene_expression, "get_gene_expression"),
-        (lambda a: tolvar.pca_subsample(a.X, 2, 40), "pca_subsample"),
+        ("csr", tolvar.get_gene_expression, "get_gene_expression", "97/97", "cells"),
+        ("dense", tolvar.get_gene_expression, "get_gene_expression", "97/97", "cells"),
+        ("csc", tolvar.get_gene_expression, "get_gene_expression", "11/11", "genes"),
+        ("csr", lambda a: tolvar.pca_subsample(a.X, 2, 40), "pca_subsample", None, "cells"),
     ],
 )
-def test_progress_bar_only_when_asked(tmp_path, scale_adata, small_blocks, monkeypatch, capsys, call, label):
+def test_progress_bar_only_when_asked(
+    tmp_path, scale_adata, small_blocks, monkeypatch, capsys, form, call, label, n, unit, bar
+):
+    import importlib.util
+
+    if bar == "text":
+        find_spec = importlib.util.find_spec
+        monkeypatch.setattr(
+            importlib.util, "find_spec", lambda name, *a: None if name == "tqdm" else find_spec(name, *a)
+        )
     path = tmp_path / "p.h5ad"
     scale_adata.X.data = np.nan_to_num(scale_adata.X.data)  # sklearn refuses NaN
+    if form == "csc":
+        scale_adata.X = sp.csc_matrix(scale_adata.X)
+    elif form == "dense":
+        scale_adata.X = scale_adata.X.toarray()
     scale_adata.write_h5ad(path)
     backed = ad.read_h5ad(path, backed="r")
     call(backed)
@@ -191,6 +208,14 @@ def test_progress_bar_only_when_asked(tmp_path, scale_adata, small_blocks, monke
     call(backed)
     out = capsys.readouterr().out
     assert "100%" in out and f"{label} (backed)" in out
+    if n is not None:
+        want = [f"({n} {unit})"] if bar == "text" else [f"{n} [", f" {unit}/s]"]
+        assert all(w in out for w in want), out
+
+
+def test_settings_show_their_values(monkeypatch):
+    monkeypatch.setattr(orvalen.settings, "block_bytes", 4096)
+    assert repr(orvalen.settings) == "Settings(block_bytes=4096, progress=False)"
 
 
 def test_progress_setting_must_be_a_bool(monkeypatch):

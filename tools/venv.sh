@@ -32,6 +32,34 @@ quietly() {
   fi
 }
 
+# While process PID runs, a line every ORVALEN_PROGRESS_SECONDS (30 by
+# default), so that a long build is seen to move: the time so far and how
+# many of ninja's build steps are done (the last "[k/n]" of the LOGs). A few
+# lines a minute, whether on a terminal or in CI's log.
+# Usage: show_progress PID LOG...
+show_progress() {
+  local pid=$1 every=${ORVALEN_PROGRESS_SECONDS:-30} start=$SECONDS next count
+  shift
+  next=$((SECONDS + every))
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 1
+    [ "$SECONDS" -ge "$next" ] || continue
+    next=$((SECONDS + every))
+    count=$(cat "$@" 2>/dev/null | grep -o '^ *\[[0-9]*/[0-9]*\]' | tail -n 1 | tr -d ' []' || true)
+    printf '   ... %d:%02d, %s\n' $(((SECONDS - start) / 60)) $(((SECONDS - start) % 60)) \
+      "$([ -n "$count" ] && echo "$count build steps done" || echo configuring)"
+  done
+}
+
+# `quietly`, showing the progress of the build whose output goes to LOG.
+# Usage: quietly_building LOG WHAT COMMAND...
+quietly_building() {
+  quietly "$@" &
+  local pid=$!
+  show_progress "$pid" "$1"
+  wait "$pid"
+}
+
 # "3.X" of an interpreter.
 py_version() { "$1" -c 'import sys; print("%i.%i" % sys.version_info[:2])'; }
 
@@ -157,9 +185,12 @@ PY
 # Creates (once) .venv-3.X for an interpreter and installs the build tools
 # and the project's requirements of one kind ("core" or "all", see
 # project_requirements) plus any extra requirement given, the newest releases
-# this interpreter supports. Skipped when the venv already holds them all.
-# pip's output goes to LOG. Sets VENV_PY to the venv's python.
+# this interpreter supports; KIND "tools" stops after the build tools (CMake,
+# ninja and the extras), so that a later call of the same run adds the rest
+# to the same LOG. Skipped when the venv already holds them all. pip's output
+# goes to LOG. Sets VENV_PY to the venv's python.
 # Usage: make_venv PYTHON KIND LOG [requirement...]
+_venv_tools_done=
 make_venv() {
   local py=$1 kind=$2 log=$3 ver venv stamp text
   shift 3
@@ -168,7 +199,7 @@ make_venv() {
   venv=$PWD/.venv-$ver
   VENV_PY=$venv/bin/python
   stamp=$venv/orvalen-requirements.txt
-  : >"$log"
+  [ "$_venv_tools_done" = "$venv" ] || : >"$log"
   if [ ! -x "$VENV_PY" ]; then
     step "Python $ver: creating $venv from $py"
     "$py" -m venv "$venv" >>"$log" 2>&1 || return 1
@@ -176,9 +207,14 @@ make_venv() {
   # The build tools first: tomli lets an older interpreter read pyproject.toml.
   tools=(pip cmake ninja 'tomli; python_version < "3.11"' "$@")
   text=$(printf '%s\n' "${tools[@]}")
-  if [ ! -f "$stamp" ] || [ -n "${ORVALEN_UPGRADE:-}" ] || ! _has_all "$stamp" "$text"; then
+  if [ "$_venv_tools_done" != "$venv" ] &&
+    { [ ! -f "$stamp" ] || [ -n "${ORVALEN_UPGRADE:-}" ] || ! _has_all "$stamp" "$text"; }; then
     step "Python $ver: build tools (log: $log)"
     pip_install "$VENV_PY" "$log" "installing the build tools into $venv" --upgrade "${tools[@]}" || return 1
+  fi
+  if [ "$kind" = tools ]; then
+    _venv_tools_done=$venv
+    return 0
   fi
   text=$(printf '%s\n%s\n%s\n' "$text" "$(project_requirements "$VENV_PY" build)" \
     "$(project_requirements "$VENV_PY" "$kind")")
@@ -247,6 +283,13 @@ use_compiler_cache() {
   if command -v ccache >/dev/null; then
     launcher=ccache
     export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+    # ccache keys on the compiler's name. The package build takes the
+    # compiler the interpreter was built with when CXX is unset, CMake alone c++:
+    # one name for both lets the kernel tests and the package share the
+    # kernels' objects (the tally kernel is the longest compile of all).
+    if [ -z "${CXX:-}" ] && command -v g++ >/dev/null; then
+      export CXX=g++
+    fi
   fi
   export SKBUILD_CMAKE_ARGS="-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher${SKBUILD_CMAKE_ARGS:+;$SKBUILD_CMAKE_ARGS}"
 }
@@ -270,7 +313,7 @@ install_package() {
   rm -f "$stamp"
   : >"$log"
   step "Python $ver: building and installing orvalen (log: $log)"
-  quietly "$log" "building orvalen on Python $ver" \
+  quietly_building "$log" "building orvalen on Python $ver" \
     env PATH="$(dirname "$vpy"):$PATH" CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}" \
     "$vpy" -m pip install -v --no-build-isolation --no-deps . || return 1
   echo "$hash" >"$stamp"

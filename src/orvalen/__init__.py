@@ -39,7 +39,8 @@ class Settings:
         Show a progress bar on long reads of ``X``: Dask's (``distributed``'s
         under a Client, ``dask.diagnostics.ProgressBar`` without one) for a
         Dask ``X``, a text bar (tqdm when installed) for a backed one, each
-        labelled with the function and the path. A bar that cannot draw is
+        labelled with the function and the path. A backed bar counts cells
+        (genes for a CSC file, which is read by columns). A bar that cannot draw is
         turned off with a warning; the result is kept. Off by default.
         Checked when set: ``True`` or ``False``.
     """
@@ -49,6 +50,9 @@ class Settings:
     def __init__(self):
         self._block_bytes = 32 * 2**20
         self._progress = False
+
+    def __repr__(self):
+        return f"Settings(block_bytes={self._block_bytes}, progress={self._progress})"
 
     @property
     def progress(self):

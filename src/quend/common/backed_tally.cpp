@@ -21,14 +21,14 @@ void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, co
     const std::size_t row_bytes = n_cols * item;
     const std::size_t step = std::max<std::size_t>(1, block_bytes() / std::max<std::size_t>(1, row_bytes));
     const BlockColumns cols = block_columns(plan, 0, n_cols);
-    ProgressBar bar(label, (groups.n + step - 1) / step);
+    ProgressBar bar(label, groups.n, "cells");
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
         const HeldBlock b = read_block(X[py_slice(r0, r1)]);
         check_rows(b.view.n_rows, r1 - r0);
         check_cols(b.view.n_cols, n_cols);
         add_block(into, b, groups.data + r0, cols);
-        bar.advance(1);
+        bar.advance(r1 - r0);
     }
 }
 
@@ -37,7 +37,8 @@ void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, co
 void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_rows, std::size_t n_cols,
                        const ColumnPlan& plan, DenseTally& into, const std::string& label) {
     CompressedFile file(X, n_rows, n_cols);
-    ProgressBar bar(label, file.nnz());
+    // Counted in what a slice is: cells for CSR, genes for CSC.
+    ProgressBar bar(label, file.n_major(), file.by_rows() ? "cells" : "genes");
     for (std::size_t s = 0, e = 0; s < file.n_major(); s = e) {
         e = file.block_end(s);
         const HeldBlock b = file.read(s, e);
@@ -45,7 +46,7 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
             add_block(into, b, groups.data + s, block_columns(plan, 0, n_cols));
         else
             add_block(into, b, groups.data, block_columns(plan, s, e - s));
-        bar.advance(b.view.n_data);
+        bar.advance(e - s);
     }
 }
 

@@ -5,8 +5,6 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "common/pyglue.hpp"
-
 namespace quend::glue {
 
 namespace {
@@ -160,15 +158,16 @@ constexpr std::array<FastCall, kForwarders> kForward = forwarders(std::make_inde
 
 }  // namespace
 
-void publish(nb::module_& m, const SigText& s) {
+void publish(nb::module_& m, const SigText& s, const char* doc_text) {
     if (s.for_stubs) return;
     if (g_bound == kForwarders) throw std::length_error("more bound functions than forwarders in binding.cpp");
     nb::object target = m.attr(s.name.c_str());
     // The method table entry lives as long as the builtin, that is, the process.
-    // Its text: the signature, then the marker CPython splits it off at; __doc__
-    // keeps nanobind's text, which starts with the signature line.
+    // Its text: the signature, then the marker CPython splits it off at, then
+    // the reference text; nanobind's own __doc__ would repeat the signature
+    // line under the one help() draws from __text_signature__.
     const char* name = (new std::string(s.name))->c_str();
-    const char* doc = (new std::string(s.text_signature + "\n--\n\n" + to_str(target.attr("__doc__"))))->c_str();
+    const char* doc = (new std::string(s.text_signature + "\n--\n\n" + doc_text))->c_str();
     auto* def = new PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kForward[g_bound])),
                                 METH_FASTCALL | METH_KEYWORDS, doc};
     nb::object fn = nb::steal(PyCFunction_NewEx(def, m.ptr(), m.attr("__name__").ptr()));

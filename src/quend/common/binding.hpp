@@ -17,8 +17,10 @@
 // The module attribute is a builtin function forwarding to nanobind's
 // function object: builtins carry `__text_signature__`, which
 // inspect.signature, help() and IPython's `?` read, while nanobind's objects
-// take no attributes. Under ORVALEN_STUB_SIGNATURES=1 the nanobind object
-// stays, for the stub generator to read its typed line.
+// take no attributes. Its `__doc__` is `doc` alone, as a CPython builtin's
+// is: help() and `?` print the signature above it, once. Under
+// ORVALEN_STUB_SIGNATURES=1 the nanobind object stays, for the stub
+// generator to read its typed line (its `__doc__` starts with that line).
 #include "common/nb.hpp"
 
 #include "common/thread_exit.hpp"
@@ -46,8 +48,9 @@ struct SigText {
 SigText read_sig(const char* sig, std::size_t n_params);
 
 // Replaces the function just bound as `s.name` by its builtin forwarder
-// (see the contract), unless the stubs are being generated.
-void publish(nb::module_& m, const SigText& s);
+// documented by `doc` (see the contract), unless the stubs are being
+// generated.
+void publish(nb::module_& m, const SigText& s, const char* doc);
 
 namespace detail {
 
@@ -66,7 +69,7 @@ template <typename R, typename... A>
 void def(nb::module_& m, R (*fn)(A...), const char* sig, const char* doc) {
     SigText s = read_sig(sig, sizeof...(A));
     detail::def_with(m, fn, s, doc, std::index_sequence_for<A...>{});
-    publish(m, s);
+    publish(m, s, doc);
 }
 
 }  // namespace quend::glue

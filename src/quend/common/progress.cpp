@@ -53,14 +53,19 @@ nb::object Display::stream() const {
     return ns;
 }
 
-ProgressBar::ProgressBar(const std::string& label, std::size_t total) : total_(total) {
+ProgressBar::ProgressBar(const std::string& label, std::size_t total, std::string unit)
+    : unit_(std::move(unit)), total_(total) {
     if (!progress_on()) return;
     display_ = std::make_unique<Display>(label);
     const bool has_tqdm = !nb::module_::import_("importlib.util").attr("find_spec")("tqdm").is_none();
     display_->guard([&] {
         if (has_tqdm)
-            tqdm_ = nb::module_::import_("tqdm").attr("tqdm")(nb::arg("total") = total, nb::arg("desc") = label,
-                                                              nb::arg("file") = display_->stream());
+            // tqdm glues the unit to the rate ("12.5kcells/s"): the blank
+            // keeps them apart. Large counts read better scaled (11.8M), small
+            // ones exact (97, not 97.0).
+            tqdm_ = nb::module_::import_("tqdm").attr("tqdm")(
+                nb::arg("total") = total, nb::arg("desc") = label, nb::arg("unit") = " " + unit_,
+                nb::arg("unit_scale") = total >= 10000, nb::arg("file") = display_->stream());
     });
     if (!has_tqdm) draw();
 }
@@ -100,7 +105,8 @@ void ProgressBar::draw() {
     const int filled = pct * 30 / 100;
     nb::object out = display_->stream();
     out.attr("write")("\r" + display_->label() + " [" + std::string(filled, '#') + std::string(30 - filled, ' ') +
-                      "] " + std::to_string(pct) + "%");
+                      "] " + std::to_string(pct) + "% (" + std::to_string(std::min(done_, total_)) + "/" +
+                      std::to_string(total_) + " " + unit_ + ")");
     out.attr("flush")();
 }
 

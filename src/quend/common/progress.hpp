@@ -45,11 +45,12 @@ private:
     std::shared_ptr<bool> failed_;
 };
 
-// A bar over `total` steps: tqdm when installed, else a text bar. Does
-// nothing unless progress is on.
+// A bar over `total` steps counted in `unit` (plural, as users read it:
+// "cells", "genes"): tqdm when installed, else a text bar that names the
+// unit too. Does nothing unless progress is on.
 class ProgressBar {
 public:
-    ProgressBar(const std::string& label, std::size_t total);
+    ProgressBar(const std::string& label, std::size_t total, std::string unit = "cells");
     ~ProgressBar();
     void advance(std::size_t steps);
     ProgressBar(const ProgressBar&) = delete;
@@ -59,6 +60,7 @@ private:
     void draw();
     std::unique_ptr<Display> display_;
     nb::object tqdm_;
+    std::string unit_;
     std::size_t total_, done_ = 0;
     int shown_ = -1;
 };

@@ -86,7 +86,7 @@ nb::object scipy_block(const quend::glue::HeldBlock& b) {
 // cut without reading every column.
 nb::object load_csc(quend::glue::CompressedFile& file) {
     nb::list parts;
-    quend::glue::ProgressBar bar(kBacked, file.n_major());
+    quend::glue::ProgressBar bar(kBacked, file.n_major(), "genes");
     for (std::size_t s = 0, e = 0; s < file.n_major(); s = e) {
         e = file.block_end(s);
         parts.append(scipy_block(file.read(s, e)).attr("copy")());

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
-#include <iterator>
 #include <numeric>
 #include <stdexcept>
 #include <type_traits>

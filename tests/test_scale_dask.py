@@ -157,6 +157,8 @@ def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
         {"width": 3},
         {"slot": np.full(40, 10**9, dtype=np.int64)},
         {"stat": "median"},
+        {"stats": ["mean", "median"]},
+        {"stats": 5},
         {"starts": np.array([0, 5000], dtype=np.int64)},
         {"row_starts": np.array([0, 10**6, 3000], dtype=np.int64)},
         {"codes": np.zeros(5, dtype=np.int64)},

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "core/group_tally.hpp"
@@ -29,6 +30,19 @@ TEST(TallyRecipe, NamesAreChecked) {
     EXPECT_EQ(u.index(quend::Part::nonzero), 3u);
 }
 
+// Rows [r0, r1) of a row-major float32 or float64 matrix.
+template <typename T>
+quend::BlockView rows_of(const std::vector<T>& x, std::size_t width, std::size_t r0, std::size_t r1) {
+    quend::BlockView b;
+    b.dtype = std::is_same_v<T, float> ? quend::Dtype::f32 : quend::Dtype::f64;
+    b.n_rows = r1 - r0;
+    b.n_cols = width;
+    b.data = x.data() + r0 * width;
+    b.row_stride = static_cast<std::ptrdiff_t>(width);
+    b.col_stride = 1;
+    return b;
+}
+
 // For every statistic, intermediates of any cut of the rows into any
 // groups add up to those of the whole: the table finished from a partial of
 // each piece equals the table of one pass.
@@ -46,15 +60,7 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
     }
     const quend::ColumnPlan plan = quend::plan_columns({width, {}});
     const auto cols = quend::block_columns(plan, 0, width);
-    auto view = [&](std::size_t r0, std::size_t r1) {
-        quend::BlockView b;
-        b.n_rows = r1 - r0;
-        b.n_cols = width;
-        b.data = x.data() + r0 * width;
-        b.row_stride = static_cast<std::ptrdiff_t>(width);
-        b.col_stride = 1;
-        return b;
-    };
+    auto view = [&](std::size_t r0, std::size_t r1) { return rows_of(x, width, r0, r1); };
     auto finished = [&](quend::TallyTable& t) {
         t.finish(sizes.data(), false);
         return std::vector<double>(t.tally().part[0], t.tally().part[0] + n_groups * width);
@@ -106,16 +112,7 @@ TEST(TallyRecipe, OnePassGivesEachStatistic) {
     for (auto& c : codes) ++sizes[static_cast<std::size_t>(c = static_cast<std::int64_t>(rng() % n_groups))];
     const quend::ColumnPlan plan = quend::plan_columns({width, {}});
     const auto cols = quend::block_columns(plan, 0, width);
-    auto view = [&](std::size_t r0, std::size_t r1) {
-        quend::BlockView b;
-        b.dtype = quend::Dtype::f32;
-        b.n_rows = r1 - r0;
-        b.n_cols = width;
-        b.data = x.data() + r0 * width;
-        b.row_stride = static_cast<std::ptrdiff_t>(width);
-        b.col_stride = 1;
-        return b;
-    };
+    auto view = [&](std::size_t r0, std::size_t r1) { return rows_of(x, width, r0, r1); };
     const std::size_t n = n_groups * width;
     const std::vector<Stat> asked = {Stat::var, Stat::sum, Stat::count_nonzero, Stat::var, Stat::detected};
     quend::TallyTable one(quend::PartSet(asked), n_groups, width);

@@ -71,6 +71,8 @@ Job read_job(nb::handle obj) {
     Job s;
     s.several = d.contains("stats");
     if (!s.several && !d.contains("stat")) bad_job("no 'stats'");
+    if (s.several && !PyList_Check(d["stats"].ptr()) && !PyTuple_Check(d["stats"].ptr()))
+        bad_job("'stats' is not a list of names");
     try {
         if (s.several)
             for (nb::handle name : d["stats"]) s.stats.push_back(stat_named(nb::cast<std::string>(name)));

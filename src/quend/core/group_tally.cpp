@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
-#include <iterator>
 #include <numeric>
 #include <stdexcept>
 #include <type_traits>
@@ -569,11 +569,21 @@ std::vector<FinishedTable> TallyTable::finish(const std::vector<Stat>& stats, co
             if ((later >> static_cast<unsigned>(own.at(q))) & 1u || !t_.part[at]) continue;
             slot = at;
         }
-        double* into = slot < kMaxParts ? t_.part[slot] : static_cast<double*>(std::malloc(n * sizeof(double)));
+        if (slot < kMaxParts) {
+            double* into = t_.part[slot];
+            quend::finish(t_, stats[i], group_size, into);
+            t_.part[slot] = nullptr;
+            out.emplace_back(f32 ? narrow_in_place(into, n) : into, f32);
+            continue;
+        }
+        // A new buffer of the result's own width.
+        void* into = std::malloc(n * (f32 ? sizeof(float) : sizeof(double)));
         if (!into) throw std::bad_alloc();
-        quend::finish(t_, stats[i], group_size, into);
-        if (slot < kMaxParts) t_.part[slot] = nullptr;
-        out.emplace_back(f32 ? narrow_in_place(into, n) : into, f32);
+        if (f32)
+            quend::finish(t_, stats[i], group_size, static_cast<float*>(into));
+        else
+            quend::finish(t_, stats[i], group_size, static_cast<double*>(into));
+        out.emplace_back(into, f32);
     }
     for (double*& p : t_.part) std::free(p), p = nullptr;
     return out;
@@ -764,7 +774,11 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
     }
 }
 
-void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, double* out) {
+namespace {
+
+// Finished values written as `Out` (float values rounded once).
+template <typename Out>
+void finish_as(const DenseTally& t, Stat stat, const std::int64_t* group_size, Out* out) {
     if (t.n_groups * t.width == 0) return;
     with_recipe(stat, [&](auto r) {
         using R = decltype(r);
@@ -780,10 +794,20 @@ void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, doub
             const std::int64_t n = group_size[g];
             for (std::size_t k = 0, o = g * t.width; k < t.width; ++k, ++o) {
                 for (std::size_t i = 0; i < n_parts; ++i) x[i] = from[i] ? from[i][o] : 0.0;
-                out[o] = R::finish(x, n);
+                out[o] = static_cast<Out>(R::finish(x, n));
             }
         }
     });
+}
+
+}  // namespace
+
+void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, double* out) {
+    finish_as(t, stat, group_size, out);
+}
+
+void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, float* out) {
+    finish_as(t, stat, group_size, out);
 }
 
 template <typename I, typename P>

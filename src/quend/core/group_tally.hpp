@@ -165,6 +165,8 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0);
 // The recipe's finish of each pair into `out` (n_groups x width), which may
 // be one of the tally's tables: each pair is read before it is written.
 void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, double* out);
+// The same, rounded once to float32.
+void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, float* out);
 
 // Compressed sparse layout with `n_major` slices (rows of a CSR) over
 // `n_minor` positions: indptr starts at 0, never decreases and ends at nnz;

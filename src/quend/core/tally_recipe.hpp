@@ -138,7 +138,7 @@ constexpr unsigned mask_of() {
 struct PartSet {
     unsigned mask = 0;
     PartSet() = default;
-    PartSet(Stat s);  // NOLINT(google-explicit-constructor): one statistic is the common case
+    PartSet(Stat s);  // implicit: a statistic stands for its parts
     explicit PartSet(const std::vector<Stat>& stats);
     bool has(Part p) const { return (mask >> static_cast<unsigned>(p)) & 1u; }
     std::size_t size() const;
@@ -163,19 +163,23 @@ struct PartRule {
         else
             return kind[static_cast<unsigned>(P)] != nullptr;
     }
+    template <Part P>
+    static double& at(double* const* kind, std::size_t o) {
+        return kind[static_cast<unsigned>(P)][o];
+    }
     template <bool Plain, typename T>
     static void add(double* const* kind, std::size_t o, T v) {
         // Loads, not branches: signs of stored values are not predictable.
         static constexpr double kOneIf[2] = {0.0, 1.0};
-        if (has<Part::positive>(kind)) kind[4][o] += kOneIf[v > T(0)];
+        if (has<Part::positive>(kind)) at<Part::positive>(kind, o) += kOneIf[v > T(0)];
         if (!Plain && is_nan(v)) {
-            if (has<Part::nan_count>(kind)) kind[1][o] += 1.0;
+            if (has<Part::nan_count>(kind)) at<Part::nan_count>(kind, o) += 1.0;
             return;
         }
         const double d = static_cast<double>(v);
-        if (has<Part::sum>(kind)) kind[0][o] += d;
-        if (has<Part::sum_sq>(kind)) kind[2][o] += d * d;
-        if (has<Part::nonzero>(kind)) kind[3][o] += kOneIf[v != T(0)];
+        if (has<Part::sum>(kind)) at<Part::sum>(kind, o) += d;
+        if (has<Part::sum_sq>(kind)) at<Part::sum_sq>(kind, o) += d * d;
+        if (has<Part::nonzero>(kind)) at<Part::nonzero>(kind, o) += kOneIf[v != T(0)];
     }
 };
 

@@ -279,54 +279,70 @@ std::vector<nb::object> assemble(const nb::list& finals, const nb::object& clien
     return out;
 }
 
+// The task functions and key names of one tally graph. Keys are tuples of
+// a name and the plan's indices, as Dask's own are.
+struct TallyKeys {
+    nb::object chunk_fn, merge_fn, finish_fn, getitem, job;
+    nb::str chunk, piece, merge, finish;
+    std::vector<nb::list> x_keys;  // X's chunk keys, by row chunk
+};
+
+// Block k's tasks written into `layer`: its pieces of the chunk tasks (each
+// chunk task written once), its merge tree, its finish. Returns the
+// finish's key.
+nb::tuple write_block(nb::dict& layer, const TallyKeys& t, const DaskBlock& b, std::size_t k) {
+    nb::list level;
+    for (const DaskPiece& p : b.pieces) {
+        nb::tuple chunk = nb::make_tuple(t.chunk, p.i, p.j);
+        if (!layer.contains(chunk)) layer[chunk] = nb::make_tuple(t.chunk_fn, t.x_keys[p.i][p.j], t.job, p.i, p.j);
+        nb::tuple piece = nb::make_tuple(t.piece, p.i, p.j, k);
+        layer[piece] = nb::make_tuple(t.getitem, chunk, k);
+        level.append(piece);
+    }
+    for (std::size_t l = 0; l < b.merges.size(); ++l) {
+        nb::list next;
+        for (std::size_t m = 0; m < b.merges[l].size(); ++m) {
+            const auto [a, e] = b.merges[l][m];
+            if (e - a == 1) {
+                next.append(level[a]);
+                continue;
+            }
+            nb::tuple merged = nb::make_tuple(t.merge, k, l, m);
+            layer[merged] = nb::make_tuple(t.merge_fn, nb::object(nb::handle(level)[py_slice(a, e)]), t.job);
+            next.append(merged);
+        }
+        level = next;
+    }
+    nb::tuple finished = nb::make_tuple(t.finish, k);
+    layer[finished] = nb::make_tuple(t.finish_fn, level, t.job, k);
+    return finished;
+}
+
 // The tally as one graph layer over X's chunks, written in one pass over
 // the plan: a delayed call per chunk culls the whole graph each time, which
 // is quadratic in the chunks. Tasks are (function, argument...) tuples,
 // which every Dask version runs. One Delayed per block: its finished slices.
 nb::list tally_graph(nb::handle X, const nb::object& job, const DaskPlan& plan) {
     nb::object tasks = nb::module_::import_("orvalen._dask");
-    nb::object getitem = nb::module_::import_("operator").attr("getitem");
-    nb::object chunk_fn = tasks.attr("tally_chunk"), merge_fn = tasks.attr("tally_merge"),
-               finish_fn = tasks.attr("tally_finish");
-    nb::object job_key = job.attr("key");
+    TallyKeys t;
+    t.chunk_fn = tasks.attr("tally_chunk");
+    t.merge_fn = tasks.attr("tally_merge");
+    t.finish_fn = tasks.attr("tally_finish");
+    t.getitem = nb::module_::import_("operator").attr("getitem");
+    t.job = job.attr("key");
     const std::string token =
-        nb::cast<std::string>(nb::module_::import_("dask.base").attr("tokenize")(X.attr("name"), job_key));
-    const nb::str layer_name(("tally-" + token).c_str()), chunk_name(("tally_chunk-" + token).c_str()),
-        piece_name(("getitem-" + token).c_str()), merge_name(("tally_merge-" + token).c_str()),
-        finish_name(("tally_finish-" + token).c_str());
-    std::vector<nb::list> x_keys;
-    for (nb::handle row : X.attr("__dask_keys__")()) x_keys.push_back(nb::cast<nb::list>(row));
+        nb::cast<std::string>(nb::module_::import_("dask.base").attr("tokenize")(X.attr("name"), t.job));
+    const auto named = [&](const char* kind) { return nb::str((std::string(kind) + "-" + token).c_str()); };
+    t.chunk = named("tally_chunk");
+    t.piece = named("getitem");
+    t.merge = named("tally_merge");
+    t.finish = named("tally_finish");
+    for (nb::handle row : X.attr("__dask_keys__")()) t.x_keys.push_back(nb::cast<nb::list>(row));
 
     nb::dict layer;
     nb::list final_keys;
-    for (std::size_t k = 0; k < plan.blocks.size(); ++k) {
-        const DaskBlock& b = plan.blocks[k];
-        nb::list level;
-        for (const DaskPiece& p : b.pieces) {
-            nb::tuple chunk = nb::make_tuple(chunk_name, p.i, p.j);
-            if (!layer.contains(chunk)) layer[chunk] = nb::make_tuple(chunk_fn, x_keys[p.i][p.j], job_key, p.i, p.j);
-            nb::tuple piece = nb::make_tuple(piece_name, p.i, p.j, k);
-            layer[piece] = nb::make_tuple(getitem, chunk, k);
-            level.append(piece);
-        }
-        for (std::size_t l = 0; l < b.merges.size(); ++l) {
-            nb::list next;
-            for (std::size_t m = 0; m < b.merges[l].size(); ++m) {
-                const auto [a, e] = b.merges[l][m];
-                if (e - a == 1) {
-                    next.append(level[a]);
-                    continue;
-                }
-                nb::tuple merged = nb::make_tuple(merge_name, k, l, m);
-                layer[merged] = nb::make_tuple(merge_fn, nb::object(nb::handle(level)[py_slice(a, e)]), job_key);
-                next.append(merged);
-            }
-            level = next;
-        }
-        nb::tuple finished = nb::make_tuple(finish_name, k);
-        layer[finished] = nb::make_tuple(finish_fn, level, job_key, k);
-        final_keys.append(finished);
-    }
+    for (std::size_t k = 0; k < plan.blocks.size(); ++k) final_keys.append(write_block(layer, t, plan.blocks[k], k));
+    const nb::str layer_name = named("tally");
     nb::object graph =
         nb::module_::import_("dask.highlevelgraph")
             .attr("HighLevelGraph")

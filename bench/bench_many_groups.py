@@ -24,7 +24,7 @@ workers at most 2 GiB; no restart. Results of every path are checked against
 each other. `--atlas 10m` runs the 10,000,000-cell atlas instead
 (bench/_atlas.py). Usage:
 python -m bench.bench_many_groups [--cells N] [--part dask|backed|memory|all]
-    [--atlas 10m [--out DIR] [--scanpy]]
+    [--atlas 10m [--out DIR] [--scanpy] [--chunks CELLS ...]]
 """
 
 import argparse
@@ -338,11 +338,14 @@ def main():
     ap.add_argument("--atlas", choices=["10m"], help="run the 10,000,000 x 2,000 atlas (bench/_atlas.py) instead")
     ap.add_argument("--out", type=Path, default=OUT, help="folder of the --atlas file (default bench/out)")
     ap.add_argument("--scanpy", action="store_true", help="with --atlas: also scanpy's Dask aggregate, when present")
+    ap.add_argument(
+        "--chunks", type=int, nargs="+", help="with --atlas: the Dask chunkings run, in cells (default 50000 1000)"
+    )
     args = ap.parse_args()
     if args.atlas:
         from bench import _atlas
 
-        _atlas.run(args.out, args.part, args.scanpy)
+        _atlas.run(args.out, args.part, args.scanpy, tuple(args.chunks or _atlas.CHUNKS))
         return
     OUT.mkdir(exist_ok=True)
     path = atlas_path(args.cells)

@@ -242,6 +242,24 @@ def test_each_plan_agrees_with_memory(order, n_groups):
             pd.testing.assert_frame_equal(fn(lazy), fn(a), check_exact=False, rtol=1e-12)
 
 
+# A cluster reporting little memory: many blocks, each with a merge tree over
+# many row and column chunks.
+def test_merge_trees_over_many_chunks_agree_with_memory(dask_client, monkeypatch):
+    import anndata as ad
+    import pandas as pd
+
+    x, codes = many_groups(n_groups=600)
+    obs = pd.DataFrame({"sample": [f"s{c:04d}" for c in codes]})
+    a = ad.AnnData(x, obs=obs.set_index(obs.index.astype(str)))
+    lazy = a.copy()
+    lazy.X = da.from_array(x, chunks=(300, (15, 15, 10)), asarray=False)
+    monkeypatch.setattr(dask_client, "scheduler_info", lambda *a, **k: {"workers": {"w": {"memory_limit": 1 << 18}}})
+    got = tolvar.get_gene_expression(lazy, group_col="sample")
+    kinds = dask_client.run_on_scheduler(lambda dask_scheduler: list(dask_scheduler.task_prefixes))
+    assert "tally_merge" in kinds
+    pd.testing.assert_frame_equal(got, tolvar.get_gene_expression(a, group_col="sample"), check_exact=False, rtol=1e-12)
+
+
 @pytest.mark.parametrize("real_shape", [(49, 10), (48, 11)])
 def test_chunk_of_another_shape_than_declared_raises(scale_adata, real_shape):
     import dask

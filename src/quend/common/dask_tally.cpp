@@ -282,6 +282,80 @@ std::vector<nb::object> assemble(const nb::list& finals, const nb::object& clien
     return out;
 }
 
+// The task functions and key names of one tally graph. Keys are tuples of
+// a name and the plan's indices, as Dask's own are.
+struct TallyKeys {
+    nb::object chunk_fn, merge_fn, finish_fn, getitem, job;
+    nb::str chunk, piece, merge, finish;
+    std::vector<nb::list> x_keys;  // X's chunk keys, by row chunk
+};
+
+// Block k's tasks written into `layer`: its pieces of the chunk tasks (each
+// chunk task written once), its merge tree, its finish. Returns the
+// finish's key.
+nb::tuple write_block(nb::dict& layer, const TallyKeys& t, const DaskBlock& b, std::size_t k) {
+    nb::list level;
+    for (const DaskPiece& p : b.pieces) {
+        nb::tuple chunk = nb::make_tuple(t.chunk, p.i, p.j);
+        if (!layer.contains(chunk)) layer[chunk] = nb::make_tuple(t.chunk_fn, t.x_keys[p.i][p.j], t.job, p.i, p.j);
+        nb::tuple piece = nb::make_tuple(t.piece, p.i, p.j, k);
+        layer[piece] = nb::make_tuple(t.getitem, chunk, k);
+        level.append(piece);
+    }
+    for (std::size_t l = 0; l < b.merges.size(); ++l) {
+        nb::list next;
+        for (std::size_t m = 0; m < b.merges[l].size(); ++m) {
+            const auto [a, e] = b.merges[l][m];
+            if (e - a == 1) {
+                next.append(level[a]);
+                continue;
+            }
+            nb::tuple merged = nb::make_tuple(t.merge, k, l, m);
+            layer[merged] = nb::make_tuple(t.merge_fn, nb::object(nb::handle(level)[py_slice(a, e)]), t.job);
+            next.append(merged);
+        }
+        level = next;
+    }
+    nb::tuple finished = nb::make_tuple(t.finish, k);
+    layer[finished] = nb::make_tuple(t.finish_fn, level, t.job, k);
+    return finished;
+}
+
+// The tally as one graph layer over X's chunks, written in one pass over
+// the plan: a delayed call per chunk culls the whole graph each time, which
+// is quadratic in the chunks. Tasks are (function, argument...) tuples,
+// which every Dask version runs. One Delayed per block: its finished slices.
+nb::list tally_graph(nb::handle X, const nb::object& job, const DaskPlan& plan) {
+    nb::object tasks = nb::module_::import_("orvalen._dask");
+    TallyKeys t;
+    t.chunk_fn = tasks.attr("tally_chunk");
+    t.merge_fn = tasks.attr("tally_merge");
+    t.finish_fn = tasks.attr("tally_finish");
+    t.getitem = nb::module_::import_("operator").attr("getitem");
+    t.job = job.attr("key");
+    const std::string token =
+        nb::cast<std::string>(nb::module_::import_("dask.base").attr("tokenize")(X.attr("name"), t.job));
+    const auto named = [&](const char* kind) { return nb::str((std::string(kind) + "-" + token).c_str()); };
+    t.chunk = named("tally_chunk");
+    t.piece = named("getitem");
+    t.merge = named("tally_merge");
+    t.finish = named("tally_finish");
+    for (nb::handle row : X.attr("__dask_keys__")()) t.x_keys.push_back(nb::cast<nb::list>(row));
+
+    nb::dict layer;
+    nb::list final_keys;
+    for (std::size_t k = 0; k < plan.blocks.size(); ++k) final_keys.append(write_block(layer, t, plan.blocks[k], k));
+    const nb::str layer_name = named("tally");
+    nb::object graph =
+        nb::module_::import_("dask.highlevelgraph")
+            .attr("HighLevelGraph")
+            .attr("from_collections")(layer_name, layer, nb::arg("dependencies") = nb::make_tuple(X, job));
+    nb::object delayed_type = nb::module_::import_("dask.delayed").attr("Delayed");
+    nb::list finals;
+    for (nb::handle key : final_keys) finals.append(delayed_type(key, graph, nb::arg("layer") = layer_name));
+    return finals;
+}
+
 }  // namespace
 
 nb::object active_client() {
@@ -380,9 +454,6 @@ std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, cons
             out.push_back(adopt_table(std::move(f), G, width));
         return out;
     }
-    nb::object dask = nb::module_::import_("dask");
-    nb::object tasks = nb::module_::import_("orvalen._dask");
-    nb::object delayed = dask.attr("delayed");
     nb::object client = active_client();
 
     DaskPlanInput in;
@@ -400,7 +471,6 @@ std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, cons
     in.slice_bytes = std::min(kSliceBytes, in.merge_bytes / 4);
     DaskPlan plan;
     in_kernel([&] { plan = plan_dask(in); });
-    nb::object blocks = X.attr("to_delayed")();
     // The job description: groups in the plan's layout.
     std::vector<std::int64_t> laid_codes(groups.n), laid_sizes(G), starts = plan.starts;
     for (std::size_t r = 0; r < groups.n; ++r)
@@ -423,30 +493,9 @@ std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, cons
     job_dict["sizes"] = numpy_adopt(std::move(laid_sizes));
     job_dict["dense"] = numpy_adopt(std::move(dense));
     // One graph key, sent once to each worker that needs it.
-    nb::object job = delayed(job_dict, nb::arg("traverse") = false);
+    nb::object job = nb::module_::import_("dask").attr("delayed")(job_dict, nb::arg("traverse") = false);
 
-    const std::size_t n_blocks = plan.blocks.size();
-    nb::object chunk_task = delayed(tasks.attr("tally_chunk"), nb::arg("pure") = true, nb::arg("nout") = n_blocks);
-    nb::object merge_task = delayed(tasks.attr("tally_merge"), nb::arg("pure") = true);
-    nb::object finish_task = delayed(tasks.attr("tally_finish"), nb::arg("pure") = true);
-    std::vector<std::vector<nb::object>> parts(rows.size(), std::vector<nb::object>(widths.size()));
-    nb::list finals;
-    for (std::size_t k = 0; k < n_blocks; ++k) {
-        const DaskBlock& b = plan.blocks[k];
-        nb::list level;
-        for (const DaskPiece& p : b.pieces) {
-            nb::object& task = parts[p.i][p.j];
-            if (!task.is_valid()) task = chunk_task(blocks[nb::make_tuple(p.i, p.j)], job, p.i, p.j);
-            level.append(task[nb::int_(k)]);
-        }
-        for (const auto& ranges : b.merges) {
-            nb::list next;
-            for (const auto& [a, e] : ranges)
-                next.append(e - a == 1 ? nb::object(level[a]) : merge_task(nb::handle(level)[py_slice(a, e)], job));
-            level = next;
-        }
-        finals.append(finish_task(level, job, k));
-    }
+    const nb::list finals = tally_graph(X, job, plan);
     return assemble(finals, client, plan, G, width, stats, narrow, label);
 }
 

@@ -66,6 +66,7 @@ LEADING = {
         "ttest_ind",
         "stats",
         "plt",
+        "anndata",
         "ADJUST_TEXT",
         "adjust_text",
         "simple_DEG_pair",

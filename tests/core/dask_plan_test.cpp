@@ -28,7 +28,7 @@ struct Layout {
         in.codes = codes.data();
         in.n_groups = n_groups;
         in.width = width;
-        in.stat = Stat::mean;
+        in.parts = Stat::mean;
         in.merge_bytes = 64u << 20;
         in.slice_bytes = 16u << 20;
     }

@@ -297,6 +297,25 @@ TEST(GroupTally, MalformedInputsThrow) {
     EXPECT_THROW(quend::merge(Stat::detected, 3, {csr_partial(Stat::mean, 0, 5).view()}), std::invalid_argument);
 }
 
+// Sum, variance, nonzero and value counts of kDense against a plain
+// rendering, from one pass (NaN skipped, counted per pair).
+TEST(GroupTally, MomentsAndCounts) {
+    const std::vector<Stat> stats = {Stat::sum, Stat::var, Stat::count_nonzero, Stat::count};
+    const std::vector<std::vector<double>> want = {
+        {0.0, 4.0, 0.0, 3.0, 0.0, -1.5}, {kNaN, 2.0, kNaN, 0.5, 0.0, 3.125}, {0, 2, 0, 2, 0, 2}, {1, 2, 1, 2, 2, 2}};
+    for (bool by_rows : {true, false}) {
+        const Sparse s = compress(by_rows);
+        quend::TallyTable t(quend::PartSet(stats), 2, 3);
+        quend::add_block(t.tally(), compressed_view(s, by_rows), kCodes.data(), all_cols());
+        auto done = t.finish(stats, kSizes.data(), false);
+        for (std::size_t k = 0; k < stats.size(); ++k) {
+            auto* v = static_cast<double*>(done[k].release());
+            expect_same(std::vector<double>(v, v + 6), want[k]);
+            std::free(v);
+        }
+    }
+}
+
 // The float32 result is the float64 one rounded once, in the same buffer.
 TEST(GroupTally, NarrowsInPlace) {
     quend::TallyTable t(Stat::mean, 2, 3);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -11,12 +13,20 @@
 
 using quend::Stat;
 
+const std::vector<Stat> kAll = {Stat::detected, Stat::mean, Stat::sum, Stat::var, Stat::count_nonzero, Stat::count};
+
 TEST(TallyRecipe, NamesAreChecked) {
     EXPECT_EQ(quend::stat_named("mean"), Stat::mean);
     EXPECT_EQ(quend::stat_named("detected"), Stat::detected);
     EXPECT_THROW(quend::stat_named("median"), std::invalid_argument);
     EXPECT_EQ(quend::recipe_info(Stat::mean).pair_bytes(), 20u);
     EXPECT_STREQ(quend::recipe_info(Stat::mean).parts[1], "nan_count");
+    EXPECT_EQ(quend::stat_named("count_nonzero"), Stat::count_nonzero);
+    // The union holds each part once, in part order.
+    const quend::PartSet u({Stat::var, Stat::mean, Stat::count_nonzero});
+    EXPECT_EQ(u.size(), 4u);
+    EXPECT_STREQ(u.name(2), "sum_sq");
+    EXPECT_EQ(u.index(quend::Part::nonzero), 3u);
 }
 
 // For every statistic, intermediates of any cut of the rows into any
@@ -49,7 +59,7 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
         t.finish(sizes.data(), false);
         return std::vector<double>(t.tally().part[0], t.tally().part[0] + n_groups * width);
     };
-    for (Stat stat : {Stat::detected, Stat::mean}) {
+    for (Stat stat : kAll) {
         quend::TallyTable whole(stat, n_groups, width);
         quend::add_block(whole.tally(), view(0, n_rows), codes.data(), cols);
         const std::vector<double> want = finished(whole);
@@ -79,5 +89,67 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
                     EXPECT_NEAR(got[o], want[o], 1e-12 * std::abs(want[o]));
             }
         }
+    }
+}
+
+// Several statistics from one pass over the union of their parts: each
+// equals its own pass, whether the rows come as one block or as partials
+// of any cut, merged.
+TEST(TallyRecipe, OnePassGivesEachStatistic) {
+    std::mt19937 rng(11);
+    const std::size_t n_rows = 50, width = 3, n_groups = 4;
+    std::vector<float> x(n_rows * width);
+    std::uniform_real_distribution<float> u(-1.0f, 3.0f);
+    for (float& v : x) v = u(rng) < 0.8f ? 0.0f : u(rng);
+    x[4] = std::nanf("");
+    std::vector<std::int64_t> codes(n_rows), sizes(n_groups, 0);
+    for (auto& c : codes) ++sizes[static_cast<std::size_t>(c = static_cast<std::int64_t>(rng() % n_groups))];
+    const quend::ColumnPlan plan = quend::plan_columns({width, {}});
+    const auto cols = quend::block_columns(plan, 0, width);
+    auto view = [&](std::size_t r0, std::size_t r1) {
+        quend::BlockView b;
+        b.dtype = quend::Dtype::f32;
+        b.n_rows = r1 - r0;
+        b.n_cols = width;
+        b.data = x.data() + r0 * width;
+        b.row_stride = static_cast<std::ptrdiff_t>(width);
+        b.col_stride = 1;
+        return b;
+    };
+    const std::size_t n = n_groups * width;
+    const std::vector<Stat> asked = {Stat::var, Stat::sum, Stat::count_nonzero, Stat::var, Stat::detected};
+    quend::TallyTable one(quend::PartSet(asked), n_groups, width);
+    quend::add_block(one.tally(), view(0, n_rows), codes.data(), cols);
+    auto tables = one.finish(asked, sizes.data(), true);
+    quend::TallyTable cut(quend::PartSet(asked), n_groups, width);
+    std::vector<quend::Partial> parts;
+    std::vector<quend::PartialView> views;
+    for (std::size_t r0 = 0; r0 < n_rows; r0 += 7)
+        parts.push_back(quend::partial_of(quend::PartSet(asked), width, view(r0, std::min(n_rows, r0 + 7)),
+                                          codes.data() + r0, n_groups, cols, r0 % 14 == 0));
+    for (const auto& p : parts) views.push_back(p.view());
+    const quend::Partial all = quend::merge(quend::PartSet(asked), width, views);
+    quend::add_partial(cut.tally(), all.view(), 0);
+    auto from_cut = cut.finish(asked, sizes.data(), true);
+    for (std::size_t s = 0; s < asked.size(); ++s) {
+        quend::TallyTable alone(asked[s], n_groups, width);
+        quend::add_block(alone.tally(), view(0, n_rows), codes.data(), cols);
+        const bool f32 = quend::recipe_info(asked[s]).narrows;
+        alone.finish(sizes.data(), f32);
+        ASSERT_EQ(tables[s].float32(), f32);
+        void* a = alone.release();
+        void* b = tables[s].release();
+        void* c = from_cut[s].release();
+        const std::size_t bytes = n * (f32 ? 4 : 8);
+        EXPECT_EQ(std::memcmp(a, b, bytes), 0) << quend::recipe_info(asked[s]).name;
+        for (std::size_t o = 0; o < n; ++o) {
+            const double want = f32 ? static_cast<const float*>(a)[o] : static_cast<const double*>(a)[o];
+            const double got = f32 ? static_cast<const float*>(c)[o] : static_cast<const double*>(c)[o];
+            if (std::isnan(want))
+                EXPECT_TRUE(std::isnan(got));
+            else
+                EXPECT_NEAR(got, want, 1e-6 * (1 + std::abs(want)));
+        }
+        std::free(a), std::free(b), std::free(c);
     }
 }

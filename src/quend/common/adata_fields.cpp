@@ -80,6 +80,17 @@ nb::object table_column(nb::handle table, nb::handle column, const char* where) 
     return table[column];
 }
 
+nb::object adata_matrix(nb::handle adata, nb::handle layer, const char* caller) {
+    if (layer.is_none()) return adata.attr("X");
+    nb::object layers = adata.attr("layers");
+    if (contains(layers, layer)) return layers[layer];
+    nb::object names = builtin("list")(layers.attr("keys")());
+    std::string listed;
+    for (nb::handle n : names) listed += (listed.empty() ? "" : ", ") + to_str(n);
+    raise(PyExc_KeyError, std::string(caller) + ": layer " + glue::repr(layer) + " not found in adata.layers; " +
+                              (listed.empty() ? std::string("adata has no layers") : "its layers are: " + listed));
+}
+
 nb::object obs_column(nb::handle obs, nb::handle column) { return table_column(obs, column, "obs"); }
 
 void warn_if_no_group(const LabelCodes& groups, nb::handle column, const char* function) {

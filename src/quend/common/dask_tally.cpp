@@ -28,7 +28,9 @@ constexpr std::size_t kMergeBytes = 1u << 30;
 // The job description read back and checked: everything a kernel later indexes
 // with is within its array.
 struct Job {
-    Stat stat = Stat::detected;
+    std::vector<Stat> stats;
+    PartSet parts;
+    bool several = false;  // "stats": the finish returns a tuple
     std::size_t width = 0, n_groups = 0;
     bool all = false, narrow = false;
     ConstVec<std::int64_t> codes, slot, row_starts, col_starts, starts, sizes;
@@ -56,12 +58,20 @@ Job read_job(nb::handle obj) {
     if (!PyDict_Check(obj.ptr())) bad_job("the job is not a dict");
     nb::dict d = nb::borrow<nb::dict>(obj);
     Job s;
-    if (!d.contains("stat")) bad_job("no 'stat'");
+    s.several = d.contains("stats");
+    if (!s.several && !d.contains("stat")) bad_job("no 'stats'");
     try {
-        s.stat = stat_named(nb::cast<std::string>(d["stat"]));
+        if (s.several)
+            for (nb::handle name : d["stats"]) s.stats.push_back(stat_named(nb::cast<std::string>(name)));
+        else
+            s.stats.push_back(stat_named(nb::cast<std::string>(d["stat"])));
     } catch (const std::invalid_argument& e) {
         bad_job(e.what());
+    } catch (const nb::cast_error&) {
+        bad_job("statistics are named by strings");
     }
+    if (s.stats.empty()) bad_job("no statistic");
+    s.parts = PartSet(s.stats);
     long long width = -1;
     if (!d.contains("width") || !nb::try_cast(d["width"], width) || width < 0 ||
         width > std::numeric_limits<std::int32_t>::max())
@@ -90,21 +100,21 @@ Job read_job(nb::handle obj) {
 // A piece: named numpy arrays of a partial.
 nb::object piece_of(Partial&& p) {
     if (p.groups.empty()) return nb::none();
-    const RecipeInfo info = recipe_info(p.stat);
+    const PartSet parts = p.parts;
     nb::dict d;
     d["groups"] = numpy_adopt(std::move(p.groups));
     if (!p.dense) {
         d["ptr"] = numpy_adopt(std::move(p.ptr));
         d["cols"] = numpy_adopt(std::move(p.cols));
     }
-    for (std::size_t q = 0; q < info.n_parts; ++q) d[info.parts[q]] = numpy_adopt(std::move(p.part[q]));
+    for (std::size_t q = 0; q < parts.size(); ++q) d[parts.name(q)] = numpy_adopt(std::move(p.part[q]));
     return std::move(d);
 }
 
 // Groups [a, e) of a piece, as views (offsets rebased on a small copy).
 nb::object piece_slice(const nb::dict& whole, const Partial& shape, std::size_t a, std::size_t e) {
     if (a == 0 && e == shape.groups.size()) return whole;
-    const RecipeInfo info = recipe_info(shape.stat);
+    const PartSet parts = shape.parts;
     nb::dict d;
     d["groups"] = whole["groups"][py_slice(a, e)];
     std::size_t p0 = a * shape.width, p1 = e * shape.width;
@@ -114,7 +124,7 @@ nb::object piece_slice(const nb::dict& whole, const Partial& shape, std::size_t 
         d["ptr"] = whole["ptr"][py_slice(a, e + 1)].attr("__sub__")(shape.ptr[a]);
         d["cols"] = whole["cols"][py_slice(p0, p1)];
     }
-    for (std::size_t q = 0; q < info.n_parts; ++q) d[info.parts[q]] = whole[info.parts[q]][py_slice(p0, p1)];
+    for (std::size_t q = 0; q < parts.size(); ++q) d[parts.name(q)] = whole[parts.name(q)][py_slice(p0, p1)];
     return std::move(d);
 }
 
@@ -127,10 +137,9 @@ struct HeldPiece {
     PartialView view;
 };
 
-HeldPiece read_piece(nb::handle obj, Stat stat, std::size_t width) {
+HeldPiece read_piece(nb::handle obj, PartSet parts, std::size_t width) {
     if (!PyDict_Check(obj.ptr())) raise(PyExc_ValueError, "malformed partial tally: not a dict");
     nb::dict d = nb::borrow<nb::dict>(obj);
-    const RecipeInfo info = recipe_info(stat);
     auto array = [&](const char* key, auto& out) {
         if (!d.contains(key) || !nb::try_cast(d[key], out))
             raise(PyExc_ValueError, std::string("malformed partial tally: no array '") + key + "'");
@@ -138,7 +147,7 @@ HeldPiece read_piece(nb::handle obj, Stat stat, std::size_t width) {
     HeldPiece h;
     PartialView& v = h.view;
     array("groups", h.groups);
-    v.stat = stat;
+    v.parts = parts;
     v.width = width;
     v.n_present = h.groups.shape(0);
     v.groups = h.groups.data();
@@ -154,10 +163,10 @@ HeldPiece read_piece(nb::handle obj, Stat stat, std::size_t width) {
         v.ptr = h.ptr.data();
         v.cols = h.cols.data();
     }
-    for (std::size_t q = 0; q < info.n_parts; ++q) {
-        array(info.parts[q], h.part[q]);
+    for (std::size_t q = 0; q < parts.size(); ++q) {
+        array(parts.name(q), h.part[q]);
         if (h.part[q].shape(0) != n_values)
-            raise(PyExc_ValueError, std::string("malformed partial tally: '") + info.parts[q] + "' has " +
+            raise(PyExc_ValueError, std::string("malformed partial tally: '") + parts.name(q) + "' has " +
                                         std::to_string(h.part[q].shape(0)) + " values, expected " +
                                         std::to_string(n_values));
         v.part[q] = h.part[q].data();
@@ -165,10 +174,10 @@ HeldPiece read_piece(nb::handle obj, Stat stat, std::size_t width) {
     return h;
 }
 
-std::vector<HeldPiece> read_pieces(nb::handle pieces, Stat stat, std::size_t width) {
+std::vector<HeldPiece> read_pieces(nb::handle pieces, PartSet parts, std::size_t width) {
     std::vector<HeldPiece> held;
     for (nb::handle p : pieces)
-        if (!p.is_none()) held.push_back(read_piece(p, stat, width));
+        if (!p.is_none()) held.push_back(read_piece(p, parts, width));
     return held;
 }
 
@@ -222,12 +231,21 @@ nb::object rows_of_block(const DaskPlan& plan, std::size_t k) {
     return numpy_int_vector(std::vector<std::int64_t>(plan.group_at.begin() + b.g0, plan.group_at.begin() + b.g1));
 }
 
-// The finished slices put into one table as they arrive. On a cluster each
-// is copied in and released; without one, each slice is released once
-// copied, so the caller holds about the table and what is left to copy.
-nb::object assemble(const nb::list& finals, const nb::object& client, const DaskPlan& plan, std::size_t n_groups,
-                    std::size_t width, bool narrow, const std::string& label) {
-    nb::object out = numpy_empty(nb::make_tuple(n_groups, width), narrow ? "float32" : "float64");
+// The finished slices (a tuple per block, one slice per statistic) put into
+// the tables as they arrive. On a cluster each is copied in and released;
+// without one, each block's slices are released once copied, so the caller
+// holds about the tables and what is left to copy.
+std::vector<nb::object> assemble(const nb::list& finals, const nb::object& client, const DaskPlan& plan,
+                                 std::size_t n_groups, std::size_t width, const std::vector<Stat>& stats, bool narrow,
+                                 const std::string& label) {
+    std::vector<nb::object> out;
+    for (Stat s : stats)
+        out.push_back(
+            numpy_empty(nb::make_tuple(n_groups, width), narrow && recipe_info(s).narrows ? "float32" : "float64"));
+    const auto put = [&](std::size_t k, nb::handle slices) {
+        nb::object rows = rows_of_block(plan, k);
+        for (std::size_t s = 0; s < out.size(); ++s) out[s][rows] = slices[s];
+    };
     DaskBar bar(label);
     if (!client.is_none()) {
         nb::object distributed = nb::module_::import_("distributed");
@@ -239,7 +257,7 @@ nb::object assemble(const nb::list& finals, const nb::object& client, const Dask
         futures = nb::list();  // as_completed holds each until it is copied
         for (nb::handle done : arriving) {
             nb::tuple pair = nb::cast<nb::tuple>(done);
-            out[rows_of_block(plan, nb::cast<std::size_t>(block_of[pair[0].attr("key")]))] = pair[1];
+            put(nb::cast<std::size_t>(block_of[pair[0].attr("key")]), pair[1]);
             pair[0].attr("release")();
         }
         return out;
@@ -247,7 +265,7 @@ nb::object assemble(const nb::list& finals, const nb::object& client, const Dask
     nb::object dask = nb::module_::import_("dask");
     nb::list slices = nb::list(bar.around([&] { return dask.attr("compute")(*finals); }));
     for (std::size_t k = 0; k < nb::len(slices); ++k) {
-        out[rows_of_block(plan, k)] = slices[k];
+        put(k, slices[k]);
         slices[k] = nb::none();
     }
     return out;
@@ -280,12 +298,12 @@ nb::object tally_chunk(nb::handle chunk, nb::handle job_obj, std::size_t i, std:
     cols.slot = s.slot.data() + c0;
     cols.identity = s.all && c0 == 0;
     cols.n_block_cols = c1 - c0;
-    Partial part = partial_of(b, s.stat, s.width, s.codes.data() + r0, s.n_groups, cols, s.dense(i) != 0);
+    Partial part = partial_of(b, s.parts, s.width, s.codes.data() + r0, s.n_groups, cols, s.dense(i) != 0);
 
     std::vector<std::int64_t> starts(s.starts.data(), s.starts.data() + s.n_blocks());
     const std::vector<std::size_t> cut = cut_points(part.view(), starts);
     Partial shape;
-    shape.stat = part.stat;
+    shape.parts = part.parts;
     shape.dense = part.dense;
     shape.width = part.width;
     shape.groups.resize(part.groups.size());
@@ -303,11 +321,11 @@ nb::object tally_chunk(nb::handle chunk, nb::handle job_obj, std::size_t i, std:
 
 nb::object tally_merge(nb::handle pieces, nb::handle job_obj) {
     const Job s = read_job(job_obj);
-    const std::vector<HeldPiece> held = read_pieces(pieces, s.stat, s.width);
+    const std::vector<HeldPiece> held = read_pieces(pieces, s.parts, s.width);
     std::vector<PartialView> views;
     for (const HeldPiece& h : held) views.push_back(h.view);
     Partial merged;
-    in_kernel([&] { merged = merge(s.stat, s.width, views); });
+    in_kernel([&] { merged = merge(s.parts, s.width, views); });
     return piece_of(std::move(merged));
 }
 
@@ -315,25 +333,33 @@ nb::object tally_finish(nb::handle pieces, nb::handle job_obj, std::size_t k) {
     const Job s = read_job(job_obj);
     if (k >= s.n_blocks()) bad_job("block " + std::to_string(k) + " is outside the group bounds");
     const std::int64_t g0 = s.starts(k), g1 = s.starts(k + 1);
-    const std::vector<HeldPiece> held = read_pieces(pieces, s.stat, s.width);
-    TallyTable table(s.stat, static_cast<std::size_t>(g1 - g0), s.width);
+    const std::vector<HeldPiece> held = read_pieces(pieces, s.parts, s.width);
+    const auto n_rows = static_cast<std::size_t>(g1 - g0);
+    TallyTable table(s.parts, n_rows, s.width);
+    std::vector<FinishedTable> done;
     in_kernel([&] {
         for (const HeldPiece& h : held) add_partial(table.tally(), h.view, g0);
-        table.finish(s.sizes.data() + g0, s.narrow);
+        done = table.finish(s.stats, s.sizes.data() + g0, s.narrow);
     });
     // Narrowed here, so that half as much travels back.
-    return adopt_table(table, s.narrow);
+    nb::list out;
+    for (FinishedTable& t : done) out.append(adopt_table(std::move(t), n_rows, s.width));
+    if (!s.several) return out[0];
+    return nb::tuple(out);
 }
 
-nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& cplan, Stat stat,
-                      const std::vector<std::int64_t>& sizes, bool narrow, const std::string& label) {
+std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, const ColumnPlan& cplan,
+                                    const std::vector<Stat>& stats, const std::vector<std::int64_t>& sizes, bool narrow,
+                                    const std::string& label) {
     nb::tuple chunks = nb::cast<nb::tuple>(X.attr("chunks"));
     const std::vector<std::size_t> rows = chunk_sizes(chunks[0]), widths = chunk_sizes(chunks[1]);
     const std::size_t G = groups.n_labels(), width = cplan.width();
     if (G * width == 0 || rows.empty() || widths.empty()) {
-        TallyTable t(stat, G, width);
-        t.finish(sizes.data(), narrow);
-        return adopt_table(t, narrow);
+        TallyTable t(PartSet(stats), G, width);
+        std::vector<nb::object> out;
+        for (FinishedTable& f : t.finish(stats, sizes.data(), narrow))
+            out.push_back(adopt_table(std::move(f), G, width));
+        return out;
     }
     nb::object dask = nb::module_::import_("dask");
     nb::object tasks = nb::module_::import_("orvalen._dask");
@@ -350,7 +376,7 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
     in.codes = groups.data;
     in.n_groups = G;
     in.width = width;
-    in.stat = stat;
+    in.parts = PartSet(stats);
     in.merge_bytes = merge_bytes(client);
     in.slice_bytes = std::min(kSliceBytes, in.merge_bytes / 4);
     DaskPlan plan;
@@ -364,7 +390,9 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
     starts.push_back(static_cast<std::int64_t>(G));
     std::vector<std::uint8_t> dense(plan.dense.begin(), plan.dense.end());
     nb::dict job_dict;
-    job_dict["stat"] = recipe_info(stat).name;
+    nb::list names;
+    for (Stat s : stats) names.append(recipe_info(s).name);
+    job_dict["stats"] = names;
     job_dict["width"] = width;
     job_dict["all"] = cplan.all;
     job_dict["narrow"] = narrow;
@@ -400,7 +428,7 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
         }
         finals.append(finish_task(level, job, k));
     }
-    return assemble(finals, client, plan, G, width, narrow, label);
+    return assemble(finals, client, plan, G, width, stats, narrow, label);
 }
 
 void def_dask_tasks(nb::module_& m) {

@@ -11,7 +11,7 @@
 // each finished slice into the one result as it arrives; X and its chunks
 // never travel to it.
 //
-// Every task takes one picklable job description (a dict: the statistic by name,
+// Every task takes one picklable job description (a dict: the statistics by name,
 // the width, the cells' group codes, column slots, chunk and block bounds)
 // and checks it before any kernel walks it. The task bodies are the private
 // functions below, bound in each module that reads X and reached on workers
@@ -32,9 +32,11 @@ namespace nb = nanobind;
 // (rows, columns) of a Dask X from its chunks; ValueError for unknown sizes.
 std::pair<std::size_t, std::size_t> dask_shape(nb::handle X);
 
-// The finished groups x tallied columns table (float32 when `narrow`).
-nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& plan, Stat stat,
-                      const std::vector<std::int64_t>& sizes, bool narrow, const std::string& label);
+// One finished groups x tallied columns table per statistic, from one pass
+// (float32 when `narrow` and the recipe narrows).
+std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, const ColumnPlan& plan,
+                                    const std::vector<Stat>& stats, const std::vector<std::int64_t>& sizes, bool narrow,
+                                    const std::string& label);
 
 // Chunk (i, j) of X: a tuple of one piece per block of groups, None where
 // the chunk has no cell of that block. A piece is a dict of numpy arrays:
@@ -42,7 +44,8 @@ nb::object dask_table(nb::handle X, const LabelCodes& groups, const ColumnPlan& 
 nb::object tally_chunk(nb::handle chunk, nb::handle job, std::size_t i, std::size_t j);
 // Sum of pieces (None entries skipped): one piece, or None.
 nb::object tally_merge(nb::handle pieces, nb::handle job);
-// Block k of the result from its pieces, finished.
+// Block k of the result from its pieces, finished: a tuple of one table per
+// statistic ("stats" in the job), or the table of "stat".
 nb::object tally_finish(nb::handle pieces, nb::handle job, std::size_t k);
 
 // The task bodies above, bound as private functions of a module.

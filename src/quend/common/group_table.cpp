@@ -12,8 +12,8 @@
 
 namespace quend::glue {
 
-nb::object group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat,
-                       const char* caller) {
+std::vector<nb::object> group_tables(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel,
+                                     const TableRequest& req) {
     const MatrixKind kind = matrix_kind(X);
     if (kind == MatrixKind::missing) raise(PyExc_ValueError, "adata.X holds no matrix (None)");
     if (kind == MatrixKind::unsupported) raise_unsupported_matrix(X);
@@ -35,26 +35,38 @@ nb::object group_table(nb::handle X, const LabelCodes& groups, const ColumnSelec
     }
     check_rows(n_rows, groups.n);
     check_cols(n_cols, sel.n_matrix_cols);
+    if (req.stats.empty()) return {};
 
     const ColumnPlan plan = plan_columns(sel);
-    const bool narrow = recipe_info(stat).narrows && float32;
+    const bool narrow = req.narrow && float32;
     const std::vector<std::int64_t> sizes = group_sizes(groups);
-    nb::object values;
+    std::vector<nb::object> values;
     if (kind == MatrixKind::dask) {
         // Finished and narrowed slice by slice on the workers.
-        values = dask_table(X, groups, plan, stat, sizes, narrow, std::string(caller) + " (dask)");
+        values = dask_tables(X, groups, plan, req.stats, sizes, narrow, std::string(req.caller) + " (dask)");
     } else {
-        TallyTable table(stat, groups.n_labels(), plan.width());
+        TallyTable table(PartSet(req.stats), groups.n_labels(), plan.width());
         if (kind == MatrixKind::in_memory)
             add_block(table.tally(), in_memory, groups.data, block_columns(plan, 0, n_cols));
         else
-            stream_backed(X, kind, groups, plan, table.tally(), std::string(caller) + " (backed)");
+            stream_backed(X, kind, groups, plan, table.tally(), std::string(req.caller) + " (backed)");
         in_memory = HeldBlock{};
-        in_kernel([&] { table.finish(sizes.data(), narrow); });
-        values = adopt_table(table, narrow);
+        std::vector<FinishedTable> done;
+        in_kernel([&] { done = table.finish(req.stats, sizes.data(), narrow); });
+        for (FinishedTable& t : done) values.push_back(adopt_table(std::move(t), groups.n_labels(), plan.width()));
     }
     if (plan.expand.empty()) return values;
-    return values.attr("take")(numpy_int_vector(plan.expand), nb::arg("axis") = 1);
+    nb::object expand = numpy_int_vector(plan.expand);
+    for (nb::object& v : values) v = v.attr("take")(expand, nb::arg("axis") = 1);
+    return values;
+}
+
+nb::object group_table(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel, Stat stat,
+                       const char* caller) {
+    TableRequest req;
+    req.stats = {stat};
+    req.caller = caller;
+    return group_tables(X, groups, sel, req)[0];
 }
 
 }  // namespace quend::glue

@@ -129,15 +129,20 @@ void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, 
     in_kernel([&] { quend::add_block(into, b.view, codes, cols); });
 }
 
-Partial partial_of(const HeldBlock& b, Stat stat, std::size_t width, const std::int64_t* codes, std::size_t n_groups,
-                   const BlockColumns& cols, bool dense) {
+Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const std::int64_t* codes,
+                   std::size_t n_groups, const BlockColumns& cols, bool dense) {
     Partial out;
-    in_kernel([&] { out = quend::partial_of(stat, width, b.view, codes, n_groups, cols, dense); });
+    in_kernel([&] { out = quend::partial_of(parts, width, b.view, codes, n_groups, cols, dense); });
     return out;
 }
 
 nb::object adopt_table(TallyTable& t, bool narrow) {
-    const std::size_t shape[2] = {t.tally().n_groups, t.tally().width};
+    return adopt_table(FinishedTable(t.release(), narrow), t.tally().n_groups, t.tally().width);
+}
+
+nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t width) {
+    const std::size_t shape[2] = {n_groups, width};
+    const bool narrow = t.float32();
     void* values = t.release();
     if (!values) return numpy_empty(nb::make_tuple(shape[0], shape[1]), narrow ? "float32" : "float64");
     nb::capsule owner(values, [](void* p) noexcept { std::free(p); });

@@ -33,12 +33,13 @@ HeldBlock compressed_block(nb::object data, nb::object indices, nb::object indpt
 
 // The kernels of core/group_tally.hpp on a held block.
 void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, const BlockColumns& cols);
-Partial partial_of(const HeldBlock& b, Stat stat, std::size_t width, const std::int64_t* codes, std::size_t n_groups,
-                   const BlockColumns& cols, bool dense);
+Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const std::int64_t* codes,
+                   std::size_t n_groups, const BlockColumns& cols, bool dense);
 
 // A finished table handed over to numpy without a copy (float32 when
 // `narrow`), groups x width.
 nb::object adopt_table(TallyTable& t, bool narrow);
+nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t width);
 
 // Cells per group (unlabelled cells left out).
 std::vector<std::int64_t> group_sizes(const LabelCodes& groups);

@@ -50,9 +50,8 @@ MergeLevels plan_merges(std::vector<std::size_t> bytes, std::size_t budget, std:
 DaskPlan plan_dask(const DaskPlanInput& in) {
     const std::size_t G = in.n_groups, n_chunks = in.rows.size();
     DaskPlan plan;
-    const RecipeInfo info = recipe_info(in.stat);
-    plan.pair_bytes = info.pair_bytes();
-    const std::size_t dense_bytes = 8 * info.n_parts;
+    plan.pair_bytes = in.parts.pair_bytes();
+    const std::size_t dense_bytes = 8 * in.parts.size();
 
     // The row chunks each group is held by.
     constexpr std::int64_t kNone = -1;

@@ -31,7 +31,7 @@ struct DaskPlanInput {
     std::vector<std::size_t> tallied;     // tallied columns per column chunk
     const std::int64_t* codes = nullptr;  // group per cell (negative: none), sum(rows) of them
     std::size_t n_groups = 0, width = 0;
-    Stat stat = Stat::detected;
+    PartSet parts = Stat::detected;        // what each pair holds
     std::size_t merge_bytes = 1u << 30;    // what one task may take as inputs
     std::size_t slice_bytes = 128u << 20;  // a block's finished slice, at most
 };

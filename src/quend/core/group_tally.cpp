@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <iterator>
 #include <numeric>
 #include <stdexcept>
 #include <type_traits>
@@ -124,18 +125,28 @@ void with_slices(const BlockView& b, const T* data, F&& f) {
         run(std::int32_t{});
 }
 
+// Table pointers by part kind (null where not held), for the per-value rule.
+struct Kinds {
+    double* p[kMaxParts] = {};
+    Kinds(PartSet s, double* const* held) {
+        for (std::size_t i = 0; i < s.size(); ++i) p[static_cast<unsigned>(s.at(i))] = held[i];
+    }
+};
+
 template <typename T>
-bool plain_dense(const BlockView& b, const T* data, bool (*plain)(const T*, std::size_t)) {
+bool plain_dense(const BlockView& b, const T* data, PartSet parts) {
     const auto r = static_cast<std::size_t>(std::abs(b.row_stride)),
                c = static_cast<std::size_t>(std::abs(b.col_stride));
     const bool packed = (c == 1 && r == b.n_cols) || (r == 1 && c == b.n_rows);
     if (!packed || b.row_stride < 0 || b.col_stride < 0) return false;  // the checked rule is always right
-    return plain(data, b.n_rows * b.n_cols);
+    return plain_values(parts, data, b.n_rows * b.n_cols);
 }
 
 template <typename R, bool Plain, typename T>
 void dense_pass(DenseTally& t, const BlockView& b, const T* data, const std::int64_t* codes, const BlockColumns& c) {
     const auto pairs = tallied(c);
+    const Kinds kinds(t.parts, t.part);
+    double* const* part = kinds.p;
     const std::ptrdiff_t rs = b.row_stride, cs = b.col_stride;
     // Walk memory in storage order: rows outer for row-major blocks.
     if (std::abs(cs) <= std::abs(rs)) {
@@ -144,14 +155,14 @@ void dense_pass(DenseTally& t, const BlockView& b, const T* data, const std::int
             const T* row = data + static_cast<std::ptrdiff_t>(i) * rs;
             const std::size_t base = static_cast<std::size_t>(codes[i]) * t.width;
             for (const auto& [j, k] : pairs)
-                R::template add<Plain>(t.part, base + k, row[static_cast<std::ptrdiff_t>(j) * cs]);
+                R::template add<Plain>(part, base + k, row[static_cast<std::ptrdiff_t>(j) * cs]);
         }
     } else {
         for (const auto& [j, k] : pairs) {
             const T* col = data + static_cast<std::ptrdiff_t>(j) * cs;
             for (std::size_t i = 0; i < b.n_rows; ++i)
                 if (codes[i] >= 0)
-                    R::template add<Plain>(t.part, static_cast<std::size_t>(codes[i]) * t.width + k,
+                    R::template add<Plain>(part, static_cast<std::size_t>(codes[i]) * t.width + k,
                                            col[static_cast<std::ptrdiff_t>(i) * rs]);
         }
     }
@@ -161,6 +172,8 @@ template <typename R, bool Plain, bool Identity, typename T, typename I, typenam
 void rows_pass(DenseTally& t, const T* data, const Slices<I, P>& slices, const std::int64_t* codes,
                const std::int64_t* slot) {
     const Slices<I, P> s = slices;  // held in registers: the table's stores cannot touch a local
+    const Kinds kinds(t.parts, t.part);
+    double* const* part = kinds.p;
     for (std::size_t i = 0; i < s.n_major; ++i) {
         if (codes[i] < 0) continue;
         const std::size_t base = static_cast<std::size_t>(codes[i]) * t.width;
@@ -171,7 +184,7 @@ void rows_pass(DenseTally& t, const T* data, const Slices<I, P>& slices, const s
                 k = slot[k];
                 if (k < 0) continue;
             }
-            R::template add<Plain>(t.part, base + static_cast<std::size_t>(k), data[q]);
+            R::template add<Plain>(part, base + static_cast<std::size_t>(k), data[q]);
         }
     }
 }
@@ -186,11 +199,13 @@ void compressed_pass(DenseTally& t, const BlockView& b, const T* data, const Sli
             rows_pass<R, Plain, false>(t, data, s, codes, c.slot);
         return;
     }
+    const Kinds kinds(t.parts, t.part);
+    double* const* part = kinds.p;
     for (const auto& [j, k] : tallied(c)) {
         const auto [lo, hi] = s.range(j);
         for (std::size_t q = lo; q < hi; ++q) {
             const std::int64_t g = codes[s.index(q)];
-            if (g >= 0) R::template add<Plain>(t.part, static_cast<std::size_t>(g) * t.width + k, data[q]);
+            if (g >= 0) R::template add<Plain>(part, static_cast<std::size_t>(g) * t.width + k, data[q]);
         }
     }
 }
@@ -199,14 +214,18 @@ void compressed_pass(DenseTally& t, const BlockView& b, const T* data, const Sli
 // then cleared for the next group.
 class GroupRow {
 public:
-    GroupRow(std::size_t n_parts, std::size_t width) : n_parts_(n_parts), mark_(width, 0) {
-        for (std::size_t p = 0; p < n_parts; ++p) {
+    GroupRow(PartSet parts, std::size_t width) : n_parts_(parts.size()), mark_(width, 0) {
+        for (std::size_t p = 0; p < n_parts_; ++p) {
             row_[p].assign(width, 0.0);
             ptr_[p] = row_[p].data();
         }
+        const Kinds k(parts, ptr_);
+        std::copy(k.p, k.p + kMaxParts, kind_);
     }
-    // The recipe writes through `parts()`; `touch` records the column.
+    // Rows of the held parts, and by part kind for the per-value rule;
+    // `touch` records the column.
     double* const* parts() { return ptr_; }
+    double* const* kinds() { return kind_; }
     void touch(std::size_t k) {
         if (!mark_[k]) {
             mark_[k] = 1;
@@ -236,6 +255,7 @@ private:
     std::size_t n_parts_;
     std::vector<double> row_[kMaxParts];
     double* ptr_[kMaxParts] = {};
+    double* kind_[kMaxParts] = {};
     std::vector<unsigned char> mark_;
     std::vector<std::int32_t> touched_;
 };
@@ -264,21 +284,22 @@ struct RunningRow {
     template <typename R, bool Plain, typename T>
     void add(std::size_t k, T v) {
         row.touch(k);
-        R::template add<Plain>(row.parts(), k, v);
+        R::template add<Plain>(row.kinds(), k, v);
     }
 };
 
 // `visit(row, sink)` calls sink.add<R, Plain>(tallied column, value) for each
 // value of a row; rows hold at most `max_pairs` values in all.
 template <typename R, typename Visit>
-Partial build_partial(Stat stat, std::size_t width, std::size_t n_rows, const std::int64_t* codes, std::size_t n_groups,
-                      std::size_t max_pairs, bool dense, Visit&& visit) {
+Partial build_partial(PartSet parts, std::size_t width, std::size_t n_rows, const std::int64_t* codes,
+                      std::size_t n_groups, std::size_t max_pairs, bool dense, Visit&& visit) {
     if (width > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         fail("too many columns for a partial tally");
     Partial out;
-    out.stat = stat;
+    out.parts = parts;
     out.width = width;
     out.dense = dense;
+    const std::size_t n_parts = parts.size();
     // Present groups, ascending, and each one's place among them.
     std::vector<std::int64_t> local(n_groups, -1), present;
     for (std::size_t i = 0; i < n_rows; ++i) {
@@ -298,29 +319,30 @@ Partial build_partial(Stat stat, std::size_t width, std::size_t n_rows, const st
         // The present groups' tables, filled in storage order like the result.
         std::vector<double> table[kMaxParts];
         double* ptrs[kMaxParts] = {};
-        for (std::size_t p = 0; p < R::n_parts; ++p) {
+        for (std::size_t p = 0; p < n_parts; ++p) {
             table[p].assign(present.size() * width, 0.0);
             ptrs[p] = table[p].data();
         }
+        const Kinds kinds(parts, ptrs);
         for (std::size_t i = 0; i < n_rows; ++i) {
             if (codes[i] < 0) continue;
-            TableRow sink{ptrs, static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) * width};
+            TableRow sink{kinds.p, static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) * width};
             visit(i, sink);
         }
         if (dense) {
             out.groups = std::move(present);
-            for (std::size_t p = 0; p < R::n_parts; ++p) out.part[p] = std::move(table[p]);
+            for (std::size_t p = 0; p < n_parts; ++p) out.part[p] = std::move(table[p]);
             return out;
         }
-        reserve(out, R::n_parts, std::min(max_pairs, present.size() * width), present.size());
+        reserve(out, n_parts, std::min(max_pairs, present.size() * width), present.size());
         for (std::size_t g = 0; g < present.size(); ++g) {
             const std::size_t base = g * width;
             for (std::size_t k = 0; k < width; ++k) {
                 bool any = false;
-                for (std::size_t p = 0; p < R::n_parts; ++p) any |= table[p][base + k] != 0.0;
+                for (std::size_t p = 0; p < n_parts; ++p) any |= table[p][base + k] != 0.0;
                 if (!any) continue;
                 out.cols.push_back(static_cast<std::int32_t>(k));
-                for (std::size_t p = 0; p < R::n_parts; ++p) out.part[p].push_back(table[p][base + k]);
+                for (std::size_t p = 0; p < n_parts; ++p) out.part[p].push_back(table[p][base + k]);
             }
             if (out.cols.size() == static_cast<std::size_t>(out.ptr.back())) continue;
             out.groups.push_back(present[g]);
@@ -330,7 +352,7 @@ Partial build_partial(Stat stat, std::size_t width, std::size_t n_rows, const st
     }
 
     // Otherwise group after group, each one's row of tallies kept hot.
-    reserve(out, R::n_parts, max_pairs, present.size());
+    reserve(out, n_parts, max_pairs, present.size());
     std::vector<std::size_t> start(present.size() + 1, 0);
     for (std::size_t i = 0; i < n_rows; ++i)
         if (codes[i] >= 0) ++start[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) + 1];
@@ -341,7 +363,7 @@ Partial build_partial(Stat stat, std::size_t width, std::size_t n_rows, const st
         for (std::size_t i = 0; i < n_rows; ++i)
             if (codes[i] >= 0) rows[next[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])])]++] = i;
     }
-    GroupRow acc(R::n_parts, width);
+    GroupRow acc(parts, width);
     RunningRow sink{acc};
     for (std::size_t p = 0; p < present.size(); ++p) {
         for (std::size_t r = start[p]; r < start[p + 1]; ++r) visit(rows[r], sink);
@@ -383,9 +405,9 @@ Transposed<T> to_rows(const T* data, const Slices<I, P>& s) {
 }
 
 template <typename R, bool Plain, typename T, typename I, typename P>
-Partial partial_rows(Stat stat, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
+Partial partial_rows(PartSet parts, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
                      std::size_t n_groups, const BlockColumns& cols, bool dense) {
-    return build_partial<R>(stat, width, s.n_major, codes, n_groups, s.nnz, dense, [&](std::size_t i, auto& sink) {
+    return build_partial<R>(parts, width, s.n_major, codes, n_groups, s.nnz, dense, [&](std::size_t i, auto& sink) {
         // Locals, so that the loop keeps them in registers.
         const Slices<I, P> sl = s;
         const T* values = data;
@@ -400,10 +422,11 @@ Partial partial_rows(Stat stat, std::size_t width, const T* data, const Slices<I
 }
 
 template <typename R, typename T, typename I, typename P>
-Partial partial_rows(Stat stat, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
+Partial partial_rows(PartSet parts, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
                      std::size_t n_groups, const BlockColumns& cols, bool dense) {
-    if (R::plain(data, s.nnz)) return partial_rows<R, true>(stat, width, data, s, codes, n_groups, cols, dense);
-    return partial_rows<R, false>(stat, width, data, s, codes, n_groups, cols, dense);
+    if (plain_values(parts, data, s.nnz))
+        return partial_rows<R, true>(parts, width, data, s, codes, n_groups, cols, dense);
+    return partial_rows<R, false>(parts, width, data, s, codes, n_groups, cols, dense);
 }
 
 // A partial view's arrays checked before a kernel walks them: groups
@@ -472,13 +495,13 @@ BlockColumns block_columns(const ColumnPlan& plan, std::size_t c0, std::size_t n
     return c;
 }
 
-TallyTable::TallyTable(Stat stat, std::size_t n_groups, std::size_t width) {
-    t_.stat = stat;
+TallyTable::TallyTable(PartSet parts, std::size_t n_groups, std::size_t width) {
+    t_.parts = parts;
     t_.n_groups = n_groups;
     t_.width = width;
     const std::size_t n = n_groups * width;
     if (n == 0) return;
-    for (std::size_t p = 0; p < recipe_info(stat).n_parts; ++p) {
+    for (std::size_t p = 0; p < parts.size(); ++p) {
         t_.part[p] = static_cast<double*>(std::calloc(n, sizeof(double)));
         if (!t_.part[p]) {
             for (double*& q : t_.part) std::free(q), q = nullptr;
@@ -487,29 +510,75 @@ TallyTable::TallyTable(Stat stat, std::size_t n_groups, std::size_t width) {
     }
 }
 
+TallyTable::TallyTable(Stat stat, std::size_t n_groups, std::size_t width)
+    : TallyTable(PartSet(stat), n_groups, width) {
+    stat_ = stat;
+}
+
 TallyTable::~TallyTable() {
     for (double* p : t_.part) std::free(p);
 }
 
-void TallyTable::finish(const std::int64_t* group_size, bool narrow) {
-    if (!t_.part[0]) return;
-    quend::finish(t_, group_size);
-    for (std::size_t p = 1; p < kMaxParts; ++p) {
-        std::free(t_.part[p]);
-        t_.part[p] = nullptr;
-    }
-    if (!narrow) return;
-    // Forward in place: float32 value o lands in bytes [4o, 4o + 4), which
-    // belong to float64 values already read.
-    const std::size_t n = t_.n_groups * t_.width;
-    auto* bytes = reinterpret_cast<unsigned char*>(t_.part[0]);
+namespace {
+
+// Forward in place: float32 value o lands in bytes [4o, 4o + 4), which
+// belong to float64 values already read. The buffer then shrinks.
+double* narrow_in_place(double* values, std::size_t n) {
+    auto* bytes = reinterpret_cast<unsigned char*>(values);
     for (std::size_t o = 0; o < n; ++o) {
         double d;
         std::memcpy(&d, bytes + 8 * o, 8);
         const float f = static_cast<float>(d);
         std::memcpy(bytes + 4 * o, &f, 4);
     }
-    if (void* shrunk = std::realloc(t_.part[0], n * sizeof(float))) t_.part[0] = static_cast<double*>(shrunk);
+    if (void* shrunk = std::realloc(values, n * sizeof(float))) return static_cast<double*>(shrunk);
+    return values;
+}
+
+}  // namespace
+
+void TallyTable::finish(const std::int64_t* group_size, bool narrow) {
+    if (!t_.part[0]) return;
+    quend::finish(t_, stat_, group_size, t_.part[0]);
+    for (std::size_t p = 1; p < kMaxParts; ++p) {
+        std::free(t_.part[p]);
+        t_.part[p] = nullptr;
+    }
+    if (narrow) t_.part[0] = narrow_in_place(t_.part[0], t_.n_groups * t_.width);
+}
+
+std::vector<FinishedTable> TallyTable::finish(const std::vector<Stat>& stats, const std::int64_t* group_size,
+                                              bool narrow) {
+    for (Stat s : stats)
+        if ((PartSet(s).mask & ~t_.parts.mask) != 0)
+            throw std::invalid_argument(std::string("the tally lacks the parts of '") + recipe_info(s).name + "'");
+    const std::size_t n = t_.n_groups * t_.width;
+    std::vector<FinishedTable> out;
+    out.reserve(stats.size());
+    for (std::size_t i = 0; i < stats.size(); ++i) {
+        const bool f32 = narrow && recipe_info(stats[i]).narrows;
+        if (n == 0) {
+            out.emplace_back(nullptr, f32);
+            continue;
+        }
+        unsigned later = 0;
+        for (std::size_t j = i + 1; j < stats.size(); ++j) later |= PartSet(stats[j]).mask;
+        // A part no later statistic reads takes the values in place.
+        const PartSet own(stats[i]);
+        std::size_t slot = kMaxParts;
+        for (std::size_t q = 0; q < own.size() && slot == kMaxParts; ++q) {
+            const std::size_t at = t_.parts.index(own.at(q));
+            if ((later >> static_cast<unsigned>(own.at(q))) & 1u || !t_.part[at]) continue;
+            slot = at;
+        }
+        double* into = slot < kMaxParts ? t_.part[slot] : static_cast<double*>(std::malloc(n * sizeof(double)));
+        if (!into) throw std::bad_alloc();
+        quend::finish(t_, stats[i], group_size, into);
+        if (slot < kMaxParts) t_.part[slot] = nullptr;
+        out.emplace_back(f32 ? narrow_in_place(into, n) : into, f32);
+    }
+    for (double*& p : t_.part) std::free(p), p = nullptr;
+    return out;
 }
 
 void* TallyTable::release() {
@@ -520,35 +589,36 @@ void* TallyTable::release() {
 
 void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, const BlockColumns& cols) {
     if (into.n_groups * into.width == 0) return;
-    with_recipe(into.stat, [&](auto r) {
+    with_rule(into.parts, [&](auto r) {
         using R = decltype(r);
         with_dtype(b.dtype, b.data, [&](auto data) {
             using T = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
             bool plain = false;
             if (b.form == BlockView::dense) {
-                plain = plain_dense<T>(b, data, &R::template plain<T>);
+                plain = plain_dense<T>(b, data, into.parts);
                 if (plain)
                     dense_pass<R, true>(into, b, data, codes, cols);
                 else
                     dense_pass<R, false>(into, b, data, codes, cols);
             } else {
                 with_slices(b, data, [&](const auto& s, const T* values) {
-                    plain = R::plain(values, s.nnz);
+                    plain = plain_values(into.parts, values, s.nnz);
                     if (plain)
                         compressed_pass<R, true>(into, b, values, s, codes, cols);
                     else
                         compressed_pass<R, false>(into, b, values, s, codes, cols);
                 });
             }
-            if (!plain)
-                for (std::size_t p = 1; p < R::n_parts; ++p) into.touched[p] = true;
+            // A plain block counts no NaN.
+            for (std::size_t p = 0; p < into.parts.size(); ++p)
+                if (!plain || into.parts.at(p) != Part::nan_count) into.touched[p] = true;
         });
     });
 }
 
 PartialView Partial::view() const {
     PartialView v;
-    v.stat = stat;
+    v.parts = parts;
     v.dense = dense;
     v.width = width;
     v.n_present = groups.size();
@@ -559,9 +629,9 @@ PartialView Partial::view() const {
     return v;
 }
 
-Partial partial_of(Stat stat, std::size_t width, const BlockView& b, const std::int64_t* codes, std::size_t n_groups,
-                   const BlockColumns& cols, bool dense) {
-    return with_recipe(stat, [&](auto r) {
+Partial partial_of(PartSet parts, std::size_t width, const BlockView& b, const std::int64_t* codes,
+                   std::size_t n_groups, const BlockColumns& cols, bool dense) {
+    return with_rule(parts, [&](auto r) {
         using R = decltype(r);
         return with_dtype(b.dtype, b.data, [&](auto data) -> Partial {
             using T = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
@@ -572,32 +642,32 @@ Partial partial_of(Stat stat, std::size_t width, const BlockView& b, const std::
                     for (const auto& [j, k] : pairs)
                         sink.template add<R, false>(k, row[static_cast<std::ptrdiff_t>(j) * b.col_stride]);
                 };
-                return build_partial<R>(stat, width, b.n_rows, codes, n_groups, b.n_rows * pairs.size(), dense, visit);
+                return build_partial<R>(parts, width, b.n_rows, codes, n_groups, b.n_rows * pairs.size(), dense, visit);
             }
             Partial out;
             with_slices(b, data, [&](const auto& s, const T* values) {
                 if (b.form == BlockView::csr) {
-                    out = partial_rows<R>(stat, width, values, s, codes, n_groups, cols, dense);
+                    out = partial_rows<R>(parts, width, values, s, codes, n_groups, cols, dense);
                     return;
                 }
                 // Rows are what a partial groups by; the copy is the size of the block.
                 const Transposed<T> t = to_rows(values, s);
                 const Slices<std::int64_t, std::int64_t> rows{t.indices.data(), t.indptr.data(), b.n_rows, b.n_cols,
                                                               t.data.size()};
-                out = partial_rows<R>(stat, width, as_values<T>(t.data), rows, codes, n_groups, cols, dense);
+                out = partial_rows<R>(parts, width, as_values<T>(t.data), rows, codes, n_groups, cols, dense);
             });
             return out;
         });
     });
 }
 
-Partial merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts) {
-    const std::size_t n_parts = recipe_info(stat).n_parts;
+Partial merge(PartSet set, std::size_t width, const std::vector<PartialView>& parts) {
+    const std::size_t n_parts = set.size();
     bool all_dense = true;
     std::vector<std::int64_t> all;
     std::size_t max_pairs = 0;
     for (const PartialView& p : parts) {
-        if (p.stat != stat) fail("malformed partial tally: another statistic");
+        if (p.parts != set) fail("malformed partial tally: other parts");
         check_view(p, width);
         all_dense = all_dense && p.dense;
         all.insert(all.end(), p.groups, p.groups + p.n_present);
@@ -606,7 +676,7 @@ Partial merge(Stat stat, std::size_t width, const std::vector<PartialView>& part
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
     Partial out;
-    out.stat = stat;
+    out.parts = set;
     out.width = width;
     out.dense = all_dense;
     std::vector<std::size_t> at(parts.size(), 0);
@@ -632,7 +702,7 @@ Partial merge(Stat stat, std::size_t width, const std::vector<PartialView>& part
         return out;
     }
     reserve(out, n_parts, std::min(max_pairs, all.size() * width), all.size());
-    GroupRow acc(n_parts, width);
+    GroupRow acc(set, width);
     for (std::int64_t g : all) {
         holders(g, [&](const PartialView& v, std::size_t p) {
             each_pair(v, p, [&](std::size_t k, std::size_t o) {
@@ -666,9 +736,9 @@ PartialView slice(const PartialView& p, std::size_t a, std::size_t e) {
 }
 
 void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
-    if (part.stat != into.stat) fail("malformed partial tally: another statistic");
+    if (part.parts != into.parts) fail("malformed partial tally: other parts");
     check_view(part, into.width);
-    const std::size_t n_parts = recipe_info(into.stat).n_parts;
+    const std::size_t n_parts = into.parts.size();
     for (std::size_t p = 0; p < part.n_present; ++p) {
         const std::int64_t g = part.groups[p] - g0;
         if (g < 0 || static_cast<std::size_t>(g) >= into.n_groups) fail("partial tally group outside the result rows");
@@ -678,17 +748,16 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
             for (std::size_t q = 0; q < n_parts; ++q) {
                 const double* from = part.part[q] + p * part.width;
                 double* to = into.part[q] + base;
-                bool any = q == 0;
+                bool any = false;
                 for (std::size_t k = 0; k < into.width; ++k) any |= from[k] != 0.0;
                 if (!any) continue;
                 for (std::size_t k = 0; k < into.width; ++k) to[k] += from[k];
-                if (q > 0) into.touched[q] = true;
+                into.touched[q] = true;
             }
             continue;
         }
         each_pair(part, p, [&](std::size_t k, std::size_t o) {
-            into.part[0][base + k] += part.part[0][o];
-            for (std::size_t q = 1; q < n_parts; ++q) {
+            for (std::size_t q = 0; q < n_parts; ++q) {
                 if (part.part[q][o] == 0.0) continue;
                 into.part[q][base + k] += part.part[q][o];
                 into.touched[q] = true;
@@ -697,17 +766,23 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
     }
 }
 
-void finish(DenseTally& t, const std::int64_t* group_size) {
+void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, double* out) {
     if (t.n_groups * t.width == 0) return;
-    with_recipe(t.stat, [&](auto r) {
+    with_recipe(stat, [&](auto r) {
         using R = decltype(r);
-        double x[kMaxParts] = {};
+        constexpr std::size_t n_parts = std::size(R::parts);
+        const double* from[n_parts] = {};
+        for (std::size_t i = 0; i < n_parts; ++i) {
+            if (!t.parts.has(R::parts[i])) fail(std::string("the tally lacks the parts of '") + R::name + "'");
+            const std::size_t at = t.parts.index(R::parts[i]);
+            if (t.touched[at]) from[i] = t.part[at];
+        }
+        double x[n_parts] = {};
         for (std::size_t g = 0; g < t.n_groups; ++g) {
             const std::int64_t n = group_size[g];
             for (std::size_t k = 0, o = g * t.width; k < t.width; ++k, ++o) {
-                x[0] = t.part[0][o];
-                for (std::size_t p = 1; p < R::n_parts; ++p) x[p] = t.touched[p] ? t.part[p][o] : 0.0;
-                t.part[0][o] = R::finish(x, n);
+                for (std::size_t i = 0; i < n_parts; ++i) x[i] = from[i] ? from[i][o] : 0.0;
+                out[o] = R::finish(x, n);
             }
         }
     });

@@ -1,8 +1,9 @@
 #pragma once
-// Per-group, per-gene tallies of a cells-by-genes matrix: one statistic per
-// call (core/tally_recipe.hpp), read in one pass over the stored values.
+// Per-group, per-gene tallies of a cells-by-genes matrix: the parts of one
+// or more statistics (core/tally_recipe.hpp), read in one pass over the
+// stored values.
 //
-// Two forms of one tally, both holding the recipe's intermediates:
+// Two forms of one tally, both holding the parts (in part order):
 // - DenseTally: the groups x columns tables themselves, in zeroed memory
 //   (TallyTable: calloc, so untouched pages cost nothing). Blocks are added
 //   into it in place, then it is finished in place.
@@ -20,6 +21,7 @@
 // Group sizes are counted once, from the codes, by the caller.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -55,29 +57,58 @@ struct BlockColumns {
 BlockColumns block_columns(const ColumnPlan& plan, std::size_t c0, std::size_t n_block_cols);
 
 struct DenseTally {
-    Stat stat = Stat::detected;
+    PartSet parts;
     std::size_t n_groups = 0, width = 0;
-    double* part[kMaxParts] = {};  // each n_groups x width, row-major, zeroed
-    bool touched[kMaxParts] = {};  // parts after the first that were written: finish reads only those
+    double* part[kMaxParts] = {};  // table of parts.at(i): n_groups x width, row-major, zeroed
+    bool touched[kMaxParts] = {};  // tables that were written: finish reads only those
 };
 
-// A zeroed tally that owns its tables, finished in place.
+// A finished groups x width table handed over (float32 or float64 values),
+// freed with std::free unless released. Null values when the table is empty.
+class FinishedTable {
+public:
+    FinishedTable(void* values, bool float32) : values_(values), float32_(float32) {}
+    FinishedTable(FinishedTable&& o) noexcept : values_(o.release()), float32_(o.float32_) {}
+    FinishedTable(const FinishedTable&) = delete;
+    FinishedTable& operator=(const FinishedTable&) = delete;
+    FinishedTable& operator=(FinishedTable&&) = delete;
+    ~FinishedTable() { std::free(values_); }
+    bool float32() const { return float32_; }
+    void* release() {
+        void* v = values_;
+        values_ = nullptr;
+        return v;
+    }
+
+private:
+    void* values_;
+    bool float32_;
+};
+
+// A zeroed tally that owns its tables, finished in place where it can.
 class TallyTable {
 public:
-    TallyTable(Stat stat, std::size_t n_groups, std::size_t width);
+    TallyTable(PartSet parts, std::size_t n_groups, std::size_t width);
+    TallyTable(Stat stat, std::size_t n_groups, std::size_t width);  // the parts of one statistic
     ~TallyTable();
     TallyTable(const TallyTable&) = delete;
     TallyTable& operator=(const TallyTable&) = delete;
     DenseTally& tally() { return t_; }
-    // The statistic into the first table (the others are freed); rounded to
-    // float32 in place when `narrow`, the buffer then shrunk to those values.
+    // One finished table per statistic, in order; float32 (rounded once)
+    // where `narrow` and the recipe narrows. A statistic is finished in place
+    // into a part no later statistic reads (the buffer then shrunk to its
+    // float32 values), else into a new buffer; every table is then gone.
+    std::vector<FinishedTable> finish(const std::vector<Stat>& stats, const std::int64_t* group_size, bool narrow);
+    // The statistic the table was made for, into the first table (the others
+    // are freed); narrowed as above.
     void finish(const std::int64_t* group_size, bool narrow);
-    // The finished values (float64 or float32, groups x width), handed over:
-    // release with std::free. Null when the table is empty.
+    // That table's values, handed over: release with std::free. Null when
+    // the table is empty.
     void* release();
 
 private:
     DenseTally t_;
+    Stat stat_ = Stat::detected;
 };
 
 // Adds a block of rows `codes` (CSC blocks: `codes` of all rows) into
@@ -90,7 +121,7 @@ void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, 
 // `width` values per group; compressed ones `ptr`/`cols` pairs per group in
 // no particular column order.
 struct PartialView {
-    Stat stat = Stat::detected;
+    PartSet parts;
     bool dense = false;
     std::size_t width = 0, n_present = 0;
     const std::int64_t* groups = nullptr;
@@ -100,7 +131,7 @@ struct PartialView {
 };
 
 struct Partial {
-    Stat stat = Stat::detected;
+    PartSet parts;
     bool dense = false;
     std::size_t width = 0;
     std::vector<std::int64_t> groups;
@@ -112,12 +143,12 @@ struct Partial {
 
 // The partial of a block (CSC is read as rows on a copy). `dense` asks for
 // dense rows; compressed partials leave out pairs whose tally stays zero.
-Partial partial_of(Stat stat, std::size_t width, const BlockView& b, const std::int64_t* codes, std::size_t n_groups,
-                   const BlockColumns& cols, bool dense);
+Partial partial_of(PartSet parts, std::size_t width, const BlockView& b, const std::int64_t* codes,
+                   std::size_t n_groups, const BlockColumns& cols, bool dense);
 
-// Sum of partials of the same statistic and width: dense when all are.
+// Sum of partials of the same parts and width: dense when all are.
 // Checks each input before reading it.
-Partial merge(Stat stat, std::size_t width, const std::vector<PartialView>& parts);
+Partial merge(PartSet set, std::size_t width, const std::vector<PartialView>& parts);
 
 // Where the partial's groups cross each of `starts` (ascending): offsets
 // into its groups, one per start plus the end.
@@ -129,8 +160,9 @@ PartialView slice(const PartialView& p, std::size_t a, std::size_t e);
 // partial first; groups outside that range throw.
 void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0);
 
-// In place, into the first table: the recipe's finish of each pair.
-void finish(DenseTally& t, const std::int64_t* group_size);
+// The recipe's finish of each pair into `out` (n_groups x width), which may
+// be one of the tally's tables: each pair is read before it is written.
+void finish(const DenseTally& t, Stat stat, const std::int64_t* group_size, double* out);
 
 // Compressed sparse layout with `n_major` slices (rows of a CSR) over
 // `n_minor` positions: indptr starts at 0, never decreases and ends at nnz;

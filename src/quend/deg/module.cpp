@@ -18,6 +18,7 @@ void bind_get_deg_summary(nb::module_& m);
 void bind_get_gene_expression_mean(nb::module_& m);
 void bind_plot_deg(nb::module_& m);
 void bind_plot_volcano(nb::module_& m);
+void bind_get_pseudobulk(nb::module_& m);
 }  // namespace quend::deg
 
 NB_MODULE(deg, m) {
@@ -32,7 +33,8 @@ NB_MODULE(deg, m) {
              {"multipletests", "statsmodels.stats.multitest", "multipletests"},
              {"ttest_ind", "scipy.stats", "ttest_ind"},
              {"stats", "scipy", "stats"},
-             {"plt", "matplotlib.pyplot"}});
+             {"plt", "matplotlib.pyplot"},
+             {"anndata", "anndata"}});
     // Any failure to find the optional library only turns label placement off.
     const bool have_adjust_text = quend::glue::on_ordinary_error([] { return quend::glue::findable("adjustText"); },
                                                                  [](nb::python_error&) { return false; });
@@ -51,6 +53,7 @@ NB_MODULE(deg, m) {
     bind_get_gene_expression_mean(m);
     bind_plot_deg(m);
     bind_plot_volcano(m);
+    bind_get_pseudobulk(m);
     // Private: the bodies of the Dask tasks that read X (orvalen._dask).
     quend::glue::def_dask_tasks(m);
 }

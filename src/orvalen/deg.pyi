@@ -82,6 +82,18 @@ def get_pseudobulk(
     genes: Sequence[str] | None = None,
     min_cells: int = 0,
 ) -> anndata.AnnData: ...
+def simple_DEG_adata(
+    adata: anndata.AnnData,
+    condition_col: str,
+    ref_condition: str | None = None,
+    pval_cutoff: float = 0.05,
+    logFC_cutoff: float = 0.5,
+    corr_method: str | None = "fdr_bh",
+    pval_ref_col: str = "pval_adj",
+    layer: str | None = None,
+    verbose: bool = True,
+    min_std: float = 1e-08,
+) -> tuple[dict[str, pandas.DataFrame], dict[str, pandas.DataFrame]]: ...
 def _tally_chunk(chunk: object, job: object, i: int, j: int) -> object: ...
 def _tally_merge(pieces: object, job: object) -> object: ...
 def _tally_finish(pieces: object, job: object, k: int) -> object: ...

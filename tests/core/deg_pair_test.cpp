@@ -35,6 +35,20 @@ TEST(DegPair, TestableRuleMeansAndFoldChange) {
     for (double p : s.pval) EXPECT_TRUE(p > 0.0 && p <= 1.0);
 }
 
+// A floor of 0 tests a gene constant in one group (a marker switched off),
+// while two constant groups still give nothing to test.
+TEST(DegPair, ZeroDeviationFloor) {
+    std::vector<double> rows = {
+        2.0, 2.0, 4.0, 6.0,  // 0 reference constant
+        1.0, 2.0, 4.0, 6.0,  // 1 both spread
+        3.0, 3.0, 5.0, 5.0,  // 2 both constant
+    };
+    StridedMatrix m{rows.data(), 3, 4, 4, 1};
+    const auto ref = quend::group_stats(m, {0, 1}), test = quend::group_stats(m, {2, 3});
+    EXPECT_EQ(quend::pair_from_stats(ref, test).kept, (std::vector<std::size_t>{1}));
+    EXPECT_EQ(quend::pair_from_stats(ref, test, 0.0).kept, (std::vector<std::size_t>{0, 1}));
+}
+
 TEST(DegPair, OrdersAndInclusiveCutoffs) {
     quend::PairStats s;
     s.kept = {0, 1, 2, 3};

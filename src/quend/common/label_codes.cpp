@@ -222,6 +222,17 @@ LabelCodes sorted_label_codes(nb::handle values) {
     return out;
 }
 
+LabelCodes appearance_label_codes(nb::handle values) {
+    Factorized fac = factorize(values);
+    LabelCodes out;
+    auto arr = nb::cast<quend::glue::MutVec<std::int64_t>>(fac.codes, false);
+    out.codes = fac.codes;
+    out.labels = fac.uniques;
+    out.data = arr.data();
+    out.n = arr.shape(0);
+    return out;
+}
+
 GroupPositions group_positions(nb::handle labels, const nb::list& groups) {
     nb::object np = glue::numpy();
     const std::size_t n = nb::len(labels);

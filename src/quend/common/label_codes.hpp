@@ -27,6 +27,10 @@ struct LabelCodes {
 // cannot be ordered raise TypeError, as sorting them would.
 LabelCodes sorted_label_codes(nb::handle values);
 
+// The same, numbered in order of first appearance (as pandas.unique lists
+// the labels); no ordering of the labels is needed.
+LabelCodes appearance_label_codes(nb::handle values);
+
 // The positions whose label equals each group, compared as `labels == group`
 // compares them (the labels' own elementwise equality: a label unequal to
 // itself, such as NaN, is in no group), ascending within each group.

@@ -13,7 +13,7 @@ PairStats pair_stats(const StridedMatrix& m, const std::vector<std::size_t>& idx
     return pair_from_stats(group_stats(m, idx_ref), group_stats(m, idx_test));
 }
 
-PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test) {
+PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test, double min_std) {
     const std::size_t n = ref.mean.size();
     PairStats s;
     s.mean_ref = ref.mean;
@@ -22,9 +22,11 @@ PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test) {
     for (std::size_t i = 0; i < n; ++i) s.log2_fc[i] = std::log2(test.mean[i] / (ref.mean[i] + 1e-10) + 1e-10);
     const WelchResult w = welch_from_stats(test, ref);
     for (std::size_t i = 0; i < n; ++i) {
-        // NaN deviations fail the comparison, so such genes are not testable.
-        const bool testable =
-            test.count[i] > 1 && ref.count[i] > 1 && std::sqrt(test.var[i]) >= 1e-08 && std::sqrt(ref.var[i]) >= 1e-08;
+        // NaN deviations fail the comparisons, so such genes are not testable;
+        // with the floor at 0, two constant groups still leave nothing to test.
+        const bool testable = test.count[i] > 1 && ref.count[i] > 1 && std::sqrt(test.var[i]) >= min_std &&
+                              std::sqrt(ref.var[i]) >= min_std &&
+                              test.var[i] / test.count[i] + ref.var[i] / ref.count[i] > 0;
         if (testable && !std::isnan(w.pvalue[i])) {
             s.kept.push_back(i);
             s.pval.push_back(w.pvalue[i]);

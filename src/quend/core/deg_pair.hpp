@@ -24,7 +24,10 @@ PairStats pair_stats(const StridedMatrix& m, const std::vector<std::size_t>& idx
                      const std::vector<std::size_t>& idx_test);
 
 // The same from both groups' statistics, however they were gathered.
-PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test);
+// `min_std` replaces the 1e-08 floor on both deviations; at 0 a gene is
+// testable whenever the Welch denominator is positive (one group may be
+// constant).
+PairStats pair_from_stats(const GroupStats& ref, const GroupStats& test, double min_std = 1e-08);
 
 struct SortedTables {
     std::vector<std::size_t> full;         // positions into kept, by p-value ascending

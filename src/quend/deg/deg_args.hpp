@@ -34,6 +34,7 @@ struct DegArgs {
     double pval_cutoff = 0.05;
     double logFC_cutoff = 0.5;
     bool verbose = true;
+    double min_std = 1e-08;  // deviation floor of the testable-gene rule
 };
 
 // Converts the cut-offs (TypeError naming the cut-off), takes verbose by

@@ -19,6 +19,7 @@ void bind_get_gene_expression_mean(nb::module_& m);
 void bind_plot_deg(nb::module_& m);
 void bind_plot_volcano(nb::module_& m);
 void bind_get_pseudobulk(nb::module_& m);
+void bind_simple_DEG_adata(nb::module_& m);
 }  // namespace quend::deg
 
 NB_MODULE(deg, m) {
@@ -54,6 +55,7 @@ NB_MODULE(deg, m) {
     bind_plot_deg(m);
     bind_plot_volcano(m);
     bind_get_pseudobulk(m);
+    bind_simple_DEG_adata(m);
     // Private: the bodies of the Dask tasks that read X (orvalen._dask).
     quend::glue::def_dask_tasks(m);
 }

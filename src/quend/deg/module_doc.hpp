@@ -5,7 +5,8 @@ namespace quend::deg::doc {
 inline constexpr const char* module = R"doc(Differential expression between sample groups.
 
 Welch's t-test of every gene between groups of samples with multiple-testing
-correction (simple_DEG_pair, simple_DEG), a gene-by-comparison summary
+correction (simple_DEG_pair, simple_DEG; simple_DEG_adata on the cells of
+an AnnData), a gene-by-comparison summary
 (get_deg_summary), sample-to-condition dictionaries, per-group detection or
 mean expression (get_gene_expression_mean), and two plots (plot_deg,
 plot_volcano). Use help(deg.<function>) for each function's reference.

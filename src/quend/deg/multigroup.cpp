@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/errors.hpp"
@@ -15,6 +16,7 @@
 #include "deg/deg_args.hpp"
 #include "common/binding.hpp"
 #include "deg/multigroup_doc.hpp"
+#include "deg/multigroup.hpp"
 #include "deg/pairwise.hpp"
 
 namespace quend::deg {
@@ -45,61 +47,85 @@ bool partition(const nb::object& labels, const nb::list& groups, std::size_t n_s
 // once, and every group's rest from the same reading of each row. Gives what
 // calling the module's own simple_DEG_pair per comparison gives; returns
 // false (nothing done) when that equivalence cannot be assured.
-template <typename Store>
 bool one_pass(const nb::object& df_expr, const nb::object& labels, const nb::list& groups,
               const nb::object& ref_condition, const DegArgs& args, const nb::object& corr_method,
-              const nb::object& pval_ref_col, Store&& store) {
+              const nb::object& pval_ref_col, DegDicts& out) {
     glue::Float64Block block = glue::float64_block(df_expr.attr("to_numpy")());
-    const std::size_t n_samples = block.view.n_samples;
+    GroupedStats gs;
+    gs.n_samples = block.view.n_samples;
     glue::GroupPositions part;
-    if (!partition(labels, groups, n_samples, part)) return false;
+    if (!partition(labels, groups, gs.n_samples, part)) return false;
     const std::size_t n_groups = part.members.size();
-    const bool vs_rest = ref_condition.is_none();
-    std::vector<GroupStats> stats(n_groups);
-    std::vector<GroupStats> rest;
+    gs.groups = groups;
+    for (const auto& members : part.members) gs.size.push_back(members.size());
+    gs.own.resize(n_groups);
     {
         nb::gil_scoped_release unlocked;
-        if (vs_rest) {
+        if (ref_condition.is_none()) {
             // Members are ascending, so the codes give each group's samples
             // in the order group_stats would read them.
-            std::vector<std::int64_t> code(n_samples, -1);
+            std::vector<std::int64_t> code(gs.n_samples, -1);
             for (std::size_t k = 0; k < n_groups; ++k)
                 for (std::size_t p : part.members[k]) code[p] = static_cast<std::int64_t>(k);
-            rest = rest_stats(block.view, code, n_groups, &stats);
+            gs.rest = rest_stats(block.view, code, n_groups, &gs.own);
         } else {
-            for (std::size_t k = 0; k < n_groups; ++k) stats[k] = group_stats(block.view, part.members[k]);
+            for (std::size_t k = 0; k < n_groups; ++k) gs.own[k] = group_stats(block.view, part.members[k]);
         }
     }
-    nb::object index = df_expr.attr("index");
-    nb::str others("others");
-    std::size_t ref_k = n_groups;
-    if (!vs_rest)
-        for (std::size_t k = 0; k < n_groups && ref_k == n_groups; ++k)
-            if (glue::equals(groups[k], ref_condition)) ref_k = k;
-    for (std::size_t k = 0; k < n_groups; ++k) {
-        nb::handle g = groups[k];
-        // A group named like the rest leaves a single label: no comparison.
-        if (glue::equals(g, vs_rest ? nb::handle(others) : nb::handle(ref_condition))) continue;
-        const std::size_t n_test = part.members[k].size();
-        const std::size_t n_ref = vs_rest ? n_samples - n_test : part.members[ref_k].size();
-        if (n_test < 2 || n_ref < 2) continue;
-        PairStats st;
-        {
-            nb::gil_scoped_release unlocked;
-            if (vs_rest) {
-                st = pair_from_stats(rest[k], stats[k]);
-            } else {
-                st = pair_from_stats(stats[ref_k], stats[k]);
-            }
-        }
-        store(pair_outcome(st, index, args, corr_method, pval_ref_col, g,
-                           vs_rest ? nb::handle(others) : nb::handle(ref_condition)),
-              g);
-    }
+    compare_groups(gs, ref_condition, args, corr_method, pval_ref_col, df_expr.attr("index"), out);
     return true;
 }
 
 }  // namespace
+
+void announce_mode(const nb::object& ref_condition, const nb::list& unique_groups, bool verbose) {
+    if (ref_condition.is_none()) {
+        if (verbose) glue::print(std::string("### MODE: one-vs-rest ###"));
+        return;
+    }
+    // Printed before the reference is checked.
+    if (verbose) glue::print(nb::str("### MODE: one-vs-reference ({}) ###").format(ref_condition));
+    const int found = PySequence_Contains(unique_groups.ptr(), ref_condition.ptr());
+    if (found < 0) throw nb::python_error();
+    if (!found) {
+        glue::raise(PyExc_ValueError,
+                    nb::str("ref_condition '{}' must be in {}").format(ref_condition, nb::str(unique_groups)));
+    }
+}
+
+void DegDicts::add(const nb::object& result, const nb::handle& group) {
+    if (truthy(result[nb::str("error")])) return;  // failed comparisons are left out silently
+    nb::str key = comparison_key(group);
+    deg[key] = result[nb::str("deg")];
+    deg_raw[key] = result[nb::str("deg_raw")];
+}
+
+void compare_groups(const GroupedStats& gs, const nb::object& ref_condition, const DegArgs& args,
+                    const nb::object& corr_method, const nb::object& pval_ref_col, const nb::object& index,
+                    DegDicts& out) {
+    const std::size_t n_groups = gs.own.size();
+    const bool vs_rest = ref_condition.is_none();
+    nb::str others("others");
+    const nb::handle ref_label = vs_rest ? nb::handle(others) : nb::handle(ref_condition);
+    std::size_t ref_k = n_groups;
+    if (!vs_rest)
+        for (std::size_t k = 0; k < n_groups && ref_k == n_groups; ++k)
+            if (glue::equals(gs.groups[k], ref_condition)) ref_k = k;
+    for (std::size_t k = 0; k < n_groups; ++k) {
+        nb::handle g = gs.groups[k];
+        // A group named like the rest leaves a single label: no comparison.
+        if (glue::equals(g, ref_label)) continue;
+        const std::size_t n_test = gs.size[k];
+        const std::size_t n_ref = vs_rest ? gs.n_samples - n_test : ref_k < n_groups ? gs.size[ref_k] : 0;
+        if (n_test < 2 || n_ref < 2) continue;
+        PairStats st;
+        {
+            nb::gil_scoped_release unlocked;
+            st = pair_from_stats(vs_rest ? gs.rest[k] : gs.own[ref_k], gs.own[k], args.min_std);
+        }
+        out.add(pair_outcome(st, index, args, corr_method, pval_ref_col, g, ref_label), g);
+    }
+}
 
 nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object condition_list, nb::object ref_condition,
                       nb::object pval_cutoff, nb::object logFC_cutoff, nb::object test_method, nb::object corr_method,
@@ -110,35 +136,27 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
     nb::object df_expr = float_frame(df_gene_by_sample_log_expr);
     nb::object ps_cond = condition_series(condition_list, df_expr);
     nb::list unique_groups = unique_labels(ps_cond);
-    nb::dict deg_dct, deg_raw_dct;
+    DegDicts out;
     const nb::float_ pc(args.pval_cutoff), lc(args.logFC_cutoff);
 
     // Object labels so that relabelling keeps every original label object.
     nb::object labels = ps_cond.attr("to_numpy")(nb::arg("dtype") = quend::glue::builtin("object"));
-    auto store = [&](const nb::object& res, const nb::handle& g) {
-        if (truthy(res[nb::str("error")])) return;  // failed comparisons are left out silently
-        nb::str key = comparison_key(g);
-        deg_dct[key] = res[nb::str("deg")];
-        deg_raw_dct[key] = res[nb::str("deg_raw")];
-    };
     auto run_pair = [&](const nb::object& table, const nb::object& conds, const nb::object& ref, const nb::handle& g) {
         // Reached through the module namespace at each call, so a rebound
         // simple_DEG_pair is honoured.
-        store(ns("simple_DEG_pair")(table, conds, nb::arg("ref_condition") = ref, nb::arg("pval_cutoff") = pc,
-                                    nb::arg("logFC_cutoff") = lc, nb::arg("test_method") = test_method,
-                                    nb::arg("corr_method") = corr_method, nb::arg("pval_ref_col") = pval_ref_col,
-                                    nb::arg("verbose") = verbose),
-              g);
-    };
-    // While simple_DEG_pair is the module's own, all comparisons share one pass.
-    auto fast = [&]() {
-        return glue::is_own_function(ns("simple_DEG_pair"), "simple_DEG_pair") &&
-               one_pass(df_expr, labels, unique_groups, ref_condition, args, corr_method, pval_ref_col, store);
+        out.add(ns("simple_DEG_pair")(table, conds, nb::arg("ref_condition") = ref, nb::arg("pval_cutoff") = pc,
+                                      nb::arg("logFC_cutoff") = lc, nb::arg("test_method") = test_method,
+                                      nb::arg("corr_method") = corr_method, nb::arg("pval_ref_col") = pval_ref_col,
+                                      nb::arg("verbose") = verbose),
+                g);
     };
 
+    announce_mode(ref_condition, unique_groups, args.verbose);
+    // While simple_DEG_pair is the module's own, all comparisons share one pass.
+    if (glue::is_own_function(ns("simple_DEG_pair"), "simple_DEG_pair") &&
+        one_pass(df_expr, labels, unique_groups, ref_condition, args, corr_method, pval_ref_col, out))
+        return out.tuple();
     if (ref_condition.is_none()) {
-        if (args.verbose) glue::print(std::string("### MODE: one-vs-rest ###"));
-        if (fast()) return nb::make_tuple(deg_dct, deg_raw_dct);
         nb::str others("others");
         for (nb::handle g : unique_groups) {
             nb::object same = nb::steal(PyObject_RichCompare(labels.ptr(), g.ptr(), Py_EQ));
@@ -147,16 +165,6 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
             run_pair(df_expr, relabelled, others, g);
         }
     } else {
-        if (args.verbose) {
-            glue::print(nb::str("### MODE: one-vs-reference ({}) ###").format(ref_condition));
-        }
-        const int found = PySequence_Contains(unique_groups.ptr(), ref_condition.ptr());
-        if (found < 0) throw nb::python_error();
-        if (!found) {
-            glue::raise(PyExc_ValueError,
-                        nb::str("ref_condition '{}' must be in {}").format(ref_condition, nb::str(unique_groups)));
-        }
-        if (fast()) return nb::make_tuple(deg_dct, deg_raw_dct);
         for (nb::handle g : unique_groups) {
             const int is_ref = PyObject_RichCompareBool(g.ptr(), ref_condition.ptr(), Py_EQ);
             if (is_ref < 0) throw nb::python_error();
@@ -171,7 +179,7 @@ nb::object simple_DEG(nb::object df_gene_by_sample_log_expr, nb::object conditio
             run_pair(table, conds, ref_condition, g);
         }
     }
-    return nb::make_tuple(deg_dct, deg_raw_dct);
+    return out.tuple();
 }
 
 nb::object get_deg_summary(nb::object dct_deg, nb::object col) {

@@ -7,7 +7,10 @@ about 2 % (about 400M stored values, 3.8 GB) whose obs holds:
 * `pb_100k`: donor x 100 cell types = 100,000 groups, the cell types drawn
   at random within each donor, so interleaved;
 * `pb_100k_shuf`: the same groups at random positions;
-* `condition`: one per donor.
+* `condition`: one per donor;
+* `cell_type`: the type of `pb_100k` (its code modulo 100), so that
+  `sample` x `cell_type` are the same 100,000 groups (`with_cell_type` adds
+  it to the obs of a file written before it was).
 
 Then runs tolvar.get_gene_expression and deg.get_gene_expression_mean
 (nz_pct=False) grouped by `pb_100k` and by `pb_100k_shuf`, backed (one fresh
@@ -72,8 +75,18 @@ def write_atlas(path):
         },
         index=pd.RangeIndex(N_CELLS).astype(str),
     )
+    with_cell_type(obs)
     del donor, group
     write_sparse_atlas(path, obs, N_GENES, DENSITY, rng, WRITE_ROWS, progress=True)
+
+
+def with_cell_type(obs):
+    """Adds `cell_type` (the type of `pb_100k`) to the atlas's obs when it lacks it."""
+    import pandas as pd
+
+    if "cell_type" not in obs:
+        codes = obs["pb_100k"].cat.codes.to_numpy() % N_TYPES
+        obs["cell_type"] = pd.Categorical.from_codes(codes, [f"t{t:02d}" for t in range(N_TYPES)])
 
 
 def calls(adata, col):

@@ -109,7 +109,8 @@ nb::object adata_matrix(nb::handle adata, nb::handle layer, const char* caller) 
     if (contains(layers, layer)) return layers[layer];
     nb::object names = builtin("list")(layers.attr("keys")());
     std::string listed;
-    for (nb::handle n : names) listed += (listed.empty() ? "" : ", ") + to_str(n);
+    for (nb::handle n : names)
+        if (!n.is_none()) listed += (listed.empty() ? "" : ", ") + to_str(n);  // newer anndata lists X as None
     raise(PyExc_KeyError, std::string(caller) + ": layer " + glue::repr(layer) + " not found in adata.layers; " +
                               (listed.empty() ? std::string("adata has no layers") : "its layers are: " + listed));
 }

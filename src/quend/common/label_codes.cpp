@@ -188,7 +188,9 @@ Factorized factorize(nb::handle values) {
     if (!is_array_like(v)) return factorize_objects(v, false);
     nb::object inner = nb::hasattr(v, "array") ? v.attr("array") : v;
     if (PyObject_IsInstance(inner.ptr(), pd.attr("Categorical").ptr()) == 1) return factorize_categorical(inner);
-    nb::object arr = np.attr("asarray")(v);
+    // to_numpy: numpy.asarray on a Series first builds pandas' lookup of its
+    // whole index (seconds at 10 million cells).
+    nb::object arr = np.attr("asarray")(nb::hasattr(v, "to_numpy") ? v.attr("to_numpy")() : v);
     if (nb::cast<std::string>(arr.attr("dtype").attr("kind")) == "O" && nb::cast<int>(arr.attr("ndim")) == 1)
         return factorize_objects(arr, true);
     nb::tuple fac = nb::cast<nb::tuple>(pd.attr("factorize")(v));

@@ -34,8 +34,9 @@ stats : str or list of str
     - ``'count'``: number of values (cells without NaN);
     - ``'detected'``: share of the group's cells with a value above 0.
 
-    For float32 input, sums, means and variances are accumulated in
-    float64 and rounded once to float32; the others are float64.
+    For float32 input, means and variances are accumulated in float64 and
+    rounded once to float32; the others, sums included (float32 holds whole
+    counts only up to 2**24), are float64.
 layer : str, optional
     Read ``adata.layers[layer]`` instead of X (KeyError listing the layers
     when there is none of that name).

@@ -104,7 +104,7 @@ nb::object table_column(nb::handle table, nb::handle column, const char* where) 
 }
 
 nb::object adata_matrix(nb::handle adata, nb::handle layer, const char* caller) {
-    if (layer.is_none()) return adata.attr("X");
+    if (layer.is_none()) return adata_X(adata, caller);
     nb::object layers = adata.attr("layers");
     if (contains(layers, layer)) return layers[layer];
     nb::object names = builtin("list")(layers.attr("keys")());

@@ -43,7 +43,7 @@ nb::object table_column(nb::handle table, nb::handle column, const char* where);
 // The message of that KeyError, for a caller that says more around it.
 std::string column_not_found(nb::handle columns, nb::handle column, const char* where);
 
-// The matrix to read: adata.X when `layer` is None, else
+// The matrix to read: adata.X (as adata_X reads it) when `layer` is None, else
 // adata.layers[layer]; a KeyError naming `caller` and listing the layers when
 // there is no such layer.
 nb::object adata_matrix(nb::handle adata, nb::handle layer, const char* caller);

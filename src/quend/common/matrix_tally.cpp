@@ -142,10 +142,6 @@ Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const s
     return out;
 }
 
-nb::object adopt_table(TallyTable& t, bool narrow) {
-    return adopt_table(FinishedTable(t.release(), narrow), t.tally().n_groups, t.tally().width);
-}
-
 nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t width) {
     const std::size_t shape[2] = {n_groups, width};
     const bool narrow = t.float32();

@@ -41,9 +41,8 @@ void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, 
 Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const std::int64_t* codes,
                    std::size_t n_groups, const BlockColumns& cols, bool dense);
 
-// A finished table handed over to numpy without a copy (float32 when
-// `narrow`), groups x width.
-nb::object adopt_table(TallyTable& t, bool narrow);
+// A finished table handed over to numpy without a copy, groups x width
+// (float32 where it was narrowed).
 nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t width);
 
 // Cells per group (unlabelled cells left out).

@@ -1,6 +1,5 @@
 #include "core/tally_moments.hpp"
 
-#include <cfloat>
 #include <cmath>
 #include <limits>
 
@@ -19,9 +18,7 @@ Moments moments_at(const GroupTallies& t, std::size_t g, std::size_t i) {
     const std::size_t k = g * t.n_items + i;
     const double n = t.count[k];
     if (!(n > 0)) return {};
-    const double mean = t.mean[k], var = t.var[k];
-    const bool rounding = std::fabs(var) <= 2.0 * DBL_EPSILON * n * mean * mean;
-    return {n, mean, n > 1 && !rounding ? var * (n - 1.0) : 0.0};
+    return {n, t.mean[k], n > 1 ? t.var[k] * (n - 1.0) : 0.0};
 }
 
 Moments merge(const Moments& a, const Moments& b) {

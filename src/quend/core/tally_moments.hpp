@@ -13,13 +13,7 @@
 namespace quend {
 
 // Row-major groups x items tables. `var` is NaN (or anything) where the
-// count is below two; `mean` anything where the count is zero. A tallied
-// variance comes from sums and sums of squares added value by value, whose
-// rounding leaves up to about 2 * eps * count * mean^2 where the values are
-// all equal: a variance that small reads as 0, so a group constant at a value
-// like -0.32 (a scaled zero) fails the deviation floor as it does with
-// two-pass statistics, instead of showing a deviation of 1e-7 made of
-// rounding.
+// count is below two; `mean` anything where the count is zero.
 struct GroupTallies {
     std::size_t n_groups = 0;
     std::size_t n_items = 0;

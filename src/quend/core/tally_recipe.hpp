@@ -73,7 +73,10 @@ struct Sum {
 
 // The sample variance (one degree of freedom) of non-NaN values; NaN for
 // fewer than two. From the sum and the sum of squares in float64: exact for
-// counts, relative error about eps * mean^2 / variance otherwise.
+// counts, relative error about eps * mean^2 / variance otherwise. Where all
+// values are equal that rounding leaves up to about 2 * eps * m * mean^2, so
+// a variance that small reads as 0, as a two-pass variance gives it (a group
+// constant at a value like -0.32, a scaled zero, stays constant).
 struct Var {
     static constexpr const char* name = "var";
     static constexpr Part parts[] = {Part::sum, Part::nan_count, Part::sum_sq};
@@ -81,8 +84,9 @@ struct Var {
     static double finish(const double* x, std::int64_t n) {
         const double m = n_values(x + 1, n);
         if (!(m > 1)) return kNaN;
-        const double ss = x[2] - x[0] * (x[0] / m);
-        return ss > 0 ? ss / (m - 1) : 0.0;  // rounding may leave a tiny negative
+        const double mean = x[0] / m;
+        const double var = (x[2] - x[0] * mean) / (m - 1);
+        return var > 2.0 * std::numeric_limits<double>::epsilon() * m * mean * mean ? var : 0.0;
     }
 };
 

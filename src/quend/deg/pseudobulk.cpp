@@ -9,6 +9,7 @@
 #include "common/arrays.hpp"
 #include "common/binding.hpp"
 #include "common/errors.hpp"
+#include "common/label_codes.hpp"
 #include "common/matrix_tally.hpp"
 #include "common/pyglue.hpp"
 #include "core/group_keys.hpp"
@@ -49,24 +50,11 @@ std::vector<Stat> stats_of(const nb::list& names) {
     return out;
 }
 
-std::vector<std::int64_t> int64_copy(nb::handle values) {
-    nb::object np = numpy();
-    // A Series goes through to_numpy: numpy.asarray on one builds pandas'
-    // lookup of the whole index first (seconds at 10 million cells).
-    nb::object plain = nb::hasattr(values, "to_numpy") ? values.attr("to_numpy")() : nb::borrow(values);
-    auto a = nb::cast<ConstVec<std::int64_t>>(np.attr("ascontiguousarray")(plain, nb::arg("dtype") = np.attr("int64")));
-    return std::vector<std::int64_t>(a.data(), a.data() + a.shape(0));
-}
-
-// Codes of an obs column (categorical codes, else pandas.factorize; missing
-// values share the code -1), or an empty vector when it cannot be coded.
-std::vector<std::int64_t> column_codes(nb::handle column) {
-    return on_ordinary_error(
-        [&] {
-            if (nb::hasattr(column, "cat")) return int64_copy(column.attr("cat").attr("codes"));
-            return int64_copy(pandas().attr("factorize")(column)[0]);
-        },
-        [](nb::python_error&) { return std::vector<std::int64_t>{}; });
+// Codes of an obs column (missing values -1), or none when it cannot be
+// coded (unhashable values): such a column is never constant.
+LabelCodes column_codes(nb::handle column) {
+    return on_ordinary_error([&] { return appearance_label_codes(column); },
+                             [](nb::python_error&) { return LabelCodes{}; });
 }
 
 // Obs columns other than the keys whose value is the same for all cells of
@@ -75,8 +63,8 @@ nb::list constant_columns(nb::handle obs, const nb::list& keys, const CellGroups
     nb::list out;
     for (nb::handle c : obs.attr("columns")) {
         if (contains(keys, c) || equals(c, nb::str("n_cells"))) continue;
-        const std::vector<std::int64_t> codes = column_codes(obs[c]);
-        if (codes.size() == g.codes.size() && constant_within(codes.data(), g)) out.append(c);
+        const LabelCodes codes = column_codes(obs[c]);
+        if (codes.n == g.codes.size() && constant_within(codes.data, g)) out.append(c);
     }
     return out;
 }

@@ -112,6 +112,7 @@ def lie_in(x, lie):
 )
 def test_lying_backed_file_fails_pca_and_tallies_alike(tmp_path, scale_adata, small_blocks, fmt, lie):
     a = scale_adata
+    a.X.data = np.nan_to_num(a.X.data)  # sklearn refuses NaN before a later block shows the lie
     a.X = a.X.asformat(fmt)
     path = tmp_path / "lie.h5ad"
     a.write_h5ad(path)

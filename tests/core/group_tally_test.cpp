@@ -297,20 +297,28 @@ TEST(GroupTally, MalformedInputsThrow) {
     EXPECT_THROW(quend::merge(Stat::detected, 3, {csr_partial(Stat::mean, 0, 5).view()}), std::invalid_argument);
 }
 
-// Sum, variance, nonzero and value counts of kDense against a plain
-// rendering, from one pass (NaN skipped, counted per pair).
-TEST(GroupTally, MomentsAndCounts) {
-    const std::vector<Stat> stats = {Stat::sum, Stat::var, Stat::count_nonzero, Stat::count};
+// Every statistic of kDense from one pass over the union of their parts
+// (one asked twice, two narrowed to float32), against a plain rendering, for
+// float32 dense rows and both compressed forms. NaN skipped, counted per pair.
+TEST(GroupTally, OnePassGivesEachStatistic) {
+    const std::vector<Stat> stats = {Stat::var,   Stat::sum,      Stat::count_nonzero, Stat::var,
+                                     Stat::count, Stat::detected, Stat::mean};
+    const std::vector<double> var = {kNaN, 2.0, kNaN, 0.5, 0.0, 3.125};
     const std::vector<std::vector<double>> want = {
-        {0.0, 4.0, 0.0, 3.0, 0.0, -1.5}, {kNaN, 2.0, kNaN, 0.5, 0.0, 3.125}, {0, 2, 0, 2, 0, 2}, {1, 2, 1, 2, 2, 2}};
-    for (bool by_rows : {true, false}) {
-        const Sparse s = compress(by_rows);
+        var, {0.0, 4.0, 0.0, 3.0, 0.0, -1.5}, {0, 2, 0, 2, 0, 2}, var, {1, 2, 1, 2, 2, 2}, kFraction, kMean};
+    const std::vector<float> floats(kDense.begin(), kDense.end());
+    const Sparse csr = compress(true), csc = compress(false);
+    for (const BlockView& b :
+         {dense_view(floats, 5, 3, 3, 1), compressed_view(csr, true), compressed_view(csc, false)}) {
         quend::TallyTable t(quend::PartSet(stats), 2, 3);
-        quend::add_block(t.tally(), compressed_view(s, by_rows), kCodes.data(), all_cols());
-        auto done = t.finish(stats, kSizes.data(), false);
+        quend::add_block(t.tally(), b, kCodes.data(), all_cols());
+        auto done = t.finish(stats, kSizes.data(), true);
         for (std::size_t k = 0; k < stats.size(); ++k) {
-            auto* v = static_cast<double*>(done[k].release());
-            expect_same(std::vector<double>(v, v + 6), want[k]);
+            const bool f32 = done[k].float32();
+            EXPECT_EQ(f32, quend::recipe_info(stats[k]).narrows);
+            void* v = done[k].release();
+            for (std::size_t o = 0; o < 6; ++o)
+                expect_same({f32 ? static_cast<float*>(v)[o] : static_cast<double*>(v)[o]}, {want[k][o]});
             std::free(v);
         }
     }
@@ -346,24 +354,18 @@ TEST(GroupTally, CompressedLayoutCheck) {
 }
 
 TEST(CheckBlock, ArrayLengthsBeforeContents) {
-    const std::vector<std::int32_t> ix = {0, 2, 1};
-    const std::vector<std::int32_t> ip = {0, 2, 2, 3};
+    const std::vector<std::int32_t> ix = {0, 2, 1}, ip = {0, 2, 2, 3};
     const std::vector<float> data = {1, 2, 3};
     quend::BlockView b;
     b.form = quend::BlockView::csr;
     b.dtype = quend::Dtype::f32;
-    b.n_rows = b.n_cols = 3;
-    b.data = data.data();
-    b.indices = ix.data();
-    b.indptr = ip.data();
-    b.n_data = b.n_indices = 3;
+    b.n_rows = b.n_cols = b.n_data = b.n_indices = 3;
     b.n_indptr = 4;
+    b.data = data.data(), b.indices = ix.data(), b.indptr = ip.data();
     bool canonical = false;
     EXPECT_EQ(quend::check_block(b, canonical), "");
     quend::BlockView short_indices = b, short_ptr = b, narrow = b;
-    short_indices.n_indices = 2;
-    short_ptr.n_indptr = 3;
-    narrow.n_cols = 2;  // index 2 lies past the columns
+    short_indices.n_indices = 2, short_ptr.n_indptr = 3, narrow.n_cols = 2;  // narrow: index 2 lies past the columns
     for (const auto& bad : {short_indices, short_ptr, narrow}) EXPECT_NE(quend::check_block(bad, canonical), "");
 }
 

@@ -104,18 +104,21 @@ def many_groups(n_cells=3000, n_genes=40, n_groups=2000, seed=5):
 
 
 def job_for(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, changes=()):
+    n_chunks = len(row_starts) - 1
     job = {
-        "stat": stat,
+        "stats": [stat],
         "width": n_genes,
         "all": True,
         "narrow": False,
         "codes": np.asarray(codes, dtype=np.int64),
+        "laid_out": np.arange(n_groups, dtype=np.int64),
         "slot": np.arange(n_genes, dtype=np.int64),
         "row_starts": np.asarray(row_starts, dtype=np.int64),
         "col_starts": np.array([0, n_genes], dtype=np.int64),
+        "task_starts": np.arange(n_chunks + 1, dtype=np.int64),
         "starts": np.append(starts, n_groups).astype(np.int64),
         "sizes": np.bincount(codes, minlength=n_groups).astype(np.int64),
-        "dense": np.full(len(row_starts) - 1, dense, dtype=np.uint8),
+        "dense": np.full(n_chunks, dense, dtype=np.int64),
     }
     job.update(changes)
     return job
@@ -125,7 +128,7 @@ def job_for(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, cha
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @pytest.mark.parametrize("stat", ["detected", "mean"])
 @pytest.mark.parametrize("dense", [False, True])
-def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
+def test_chunk_pieces_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
     from orvalen import _dask
 
     x, codes = many_groups()
@@ -134,14 +137,19 @@ def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
     row_starts = list(range(0, x.shape[0], 1000)) + [x.shape[0]]
     job = job_for(codes, n_groups, n_genes, stat, starts, row_starts, dense)
     chunks = list(zip(row_starts[:-1], row_starts[1:]))
-    parts = [_dask.tally_chunk(x[r0:r1], job, i, 0) for i, (r0, r1) in enumerate(chunks)]
+    parts = [_dask.tally_chunk([x[r0:r1]], job, i, 0) for i, (r0, r1) in enumerate(chunks)]
     if not dense:
         for (r0, r1), pieces in zip(chunks, parts):
-            held = sum(a.nbytes for p in pieces if p is not None for a in p.values())
-            # A few arrays per stored value and per group, never groups x genes.
-            assert held <= 40 * x[r0:r1].nnz + 16 * n_groups < n_groups * n_genes * 8 / 4
-    merged = [_dask.tally_merge([p[k] for p in parts], job) for k in range(len(starts))]
-    table = np.concatenate([_dask.tally_finish([m], job, k) for k, m in enumerate(merged)])
+            assert {p["form"] for p in pieces if p is not None} == {"rows"}
+            held = sum(a.nbytes for p in pieces if p is not None for a in p.values() if isinstance(a, np.ndarray))
+            # A few bytes per stored value and per cell, never groups x genes.
+            assert held <= 12 * x[r0:r1].nnz + 16 * (r1 - r0) < n_groups * n_genes * 8 / 4
+    # Each block's chain: pieces folded in two steps, the second finishing.
+    table = []
+    for k in range(len(starts)):
+        slab = _dask.tally_fold(None, [p[k] for p in parts[:1]], job, k, False)
+        table.append(_dask.tally_fold(slab, [p[k] for p in parts[1:]], job, k, True)[0])
+    table = np.concatenate(table)
     dense_x = x.toarray()
     for g in (0, 699, 700, 1999):
         rows = dense_x[codes == g]
@@ -156,11 +164,13 @@ def test_chunk_partials_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
     [
         {"width": 3},
         {"slot": np.full(40, 10**9, dtype=np.int64)},
-        {"stat": "median"},
+        {"stats": ["median"]},
         {"stats": ["mean", "median"]},
         {"stats": 5},
         {"starts": np.array([0, 5000], dtype=np.int64)},
         {"row_starts": np.array([0, 10**6, 3000], dtype=np.int64)},
+        {"task_starts": np.array([0, 5], dtype=np.int64)},
+        {"laid_out": np.full(2000, 10**6, dtype=np.int64)},
         {"codes": np.zeros(5, dtype=np.int64)},
         {"codes": np.full(3000, 10**9, dtype=np.int64)},
     ],
@@ -171,14 +181,29 @@ def test_task_job_is_checked_before_use(changes):
     x, codes = many_groups()
     job = job_for(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000], changes=changes)
     with pytest.raises(ValueError):
-        _dask.tally_chunk(x[:1000], job, 0, 0)
-    good = job_for(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 1000, 3000])
-    piece = _dask.tally_chunk(x[:1000], good, 0, 0)[0]
-    piece["cols"] = piece["cols"].copy()
-    piece["cols"][0] = 10**6
-    for bad in ({**piece, "sum": piece["sum"][:-1]}, piece):
-        with pytest.raises(ValueError, match="malformed partial tally"):
-            _dask.tally_finish([bad], good, 0)
+        _dask.tally_chunk([x[:1000]], job, 0, 0)
+
+
+# A piece that disagrees with its form or block is refused: either form.
+@pytest.mark.parametrize(
+    "dense,change",
+    [
+        (False, lambda p: {**p, "form": "pairs"}),
+        (False, lambda p: {**p, "codes": p["codes"][:-1]}),
+        (False, lambda p: {**p, "codes": np.full_like(p["codes"], 10**6)}),
+        (True, lambda p: {**p, "sum": p["sum"][:-1]}),
+        (True, lambda p: {**p, "cols": np.full_like(p["cols"], 10**6)}),
+    ],
+)
+def test_malformed_piece_is_refused(dense, change):
+    from orvalen import _dask
+
+    x, codes = many_groups(n_groups=20)
+    job = job_for(codes, 20, x.shape[1], "mean", np.array([0]), [0, 1000, 3000], dense)
+    piece = _dask.tally_chunk([x[:1000]], job, 0, 0)[0]
+    assert piece["form"] == ("dense" if dense else "rows")
+    with pytest.raises(ValueError, match="malformed"):
+        _dask.tally_fold(None, [change(piece)], job, 0, True)
 
 
 # Another thread rewriting what a task indexes with, while the task runs
@@ -190,9 +215,9 @@ def test_task_arrays_rewritten_by_another_thread():
 
     x, codes = many_groups()
     job = job_for(codes, 2000, x.shape[1], "mean", np.array([0]), [0, 3000])
-    piece = _dask.tally_chunk(x, job, 0, 0)[0]
-    want = _dask.tally_finish([piece], job, 0)
-    raced = [job["codes"], job["slot"], piece["groups"], piece["ptr"], piece["cols"]]
+    piece = _dask.tally_chunk([x], job, 0, 0)[0]
+    want = _dask.tally_fold(None, [piece], job, 0, True)[0]
+    raced = [job["codes"], job["slot"], piece["codes"], piece["indptr"], piece["indices"]]
     kept = [a.copy() for a in raced]
     stop = threading.Event()
 
@@ -207,9 +232,8 @@ def test_task_arrays_rewritten_by_another_thread():
     try:
         for _ in range(100):
             for task in (
-                lambda: _dask.tally_chunk(x, job, 0, 0),
-                lambda: _dask.tally_merge([piece, piece], job),
-                lambda: np.testing.assert_array_equal(_dask.tally_finish([piece], job, 0), want),
+                lambda: _dask.tally_chunk([x], job, 0, 0),
+                lambda: np.testing.assert_array_equal(_dask.tally_fold(None, [piece], job, 0, True)[0], want),
             ):
                 try:
                     task()
@@ -220,8 +244,8 @@ def test_task_arrays_rewritten_by_another_thread():
         thread.join()
 
 
-# Few groups (dense partials), many shuffled (compressed, merged) and many
-# sorted (each chunk's own groups finished alone).
+# Few groups (dense pieces), many shuffled (rows, folded by many chunks) and
+# many sorted (each chunk's own groups finished alone).
 @pytest.mark.parametrize("order,n_groups", [("shuffled", 5), ("shuffled", 600), ("sorted", 600)])
 def test_each_plan_agrees_with_memory(order, n_groups):
     import anndata as ad
@@ -242,9 +266,9 @@ def test_each_plan_agrees_with_memory(order, n_groups):
             pd.testing.assert_frame_equal(fn(lazy), fn(a), check_exact=False, rtol=1e-12)
 
 
-# A cluster reporting little memory: many blocks, each with a merge tree over
-# many row and column chunks.
-def test_merge_trees_over_many_chunks_agree_with_memory(dask_client, monkeypatch):
+# A cluster reporting little memory: many blocks, each a chain of several
+# folds over many row and column chunks.
+def test_fold_chains_over_many_chunks_agree_with_memory(dask_client, monkeypatch):
     import anndata as ad
     import pandas as pd
 
@@ -255,8 +279,6 @@ def test_merge_trees_over_many_chunks_agree_with_memory(dask_client, monkeypatch
     lazy.X = da.from_array(x, chunks=(300, (15, 15, 10)), asarray=False)
     monkeypatch.setattr(dask_client, "scheduler_info", lambda *a, **k: {"workers": {"w": {"memory_limit": 1 << 18}}})
     got = tolvar.get_gene_expression(lazy, group_col="sample")
-    kinds = dask_client.run_on_scheduler(lambda dask_scheduler: list(dask_scheduler.task_prefixes))
-    assert "tally_merge" in kinds
     pd.testing.assert_frame_equal(got, tolvar.get_gene_expression(a, group_col="sample"), check_exact=False, rtol=1e-12)
 
 

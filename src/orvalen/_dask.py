@@ -18,16 +18,12 @@ def _engine():
     return deg
 
 
-def tally_chunk(chunk, job, i, j):
-    return _engine()._tally_chunk(chunk, job, i, j)
+def tally_chunk(chunks, job, t, j):
+    return _engine()._tally_chunk(chunks, job, t, j)
 
 
-def tally_merge(pieces, job):
-    return _engine()._tally_merge(pieces, job)
-
-
-def tally_finish(pieces, job, k):
-    return _engine()._tally_finish(pieces, job, k)
+def tally_fold(slab, pieces, job, k, last):
+    return _engine()._tally_fold(slab, pieces, job, k, last)
 
 
 def project_rows(block, model):

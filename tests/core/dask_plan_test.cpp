@@ -36,24 +36,23 @@ struct Layout {
 
 }  // namespace
 
-TEST(DaskPlan, FewGroupsGoDenseManyGoCompressed) {
+TEST(DaskPlan, FewGroupsGoDenseManyGoAsRows) {
     const Layout few(10, 5000, 100, false), many(10, 5000, 20000, false);
     const auto a = quend::plan_dask(few.in), b = quend::plan_dask(many.in);
     EXPECT_TRUE(std::all_of(a.dense.begin(), a.dense.end(), [](unsigned char d) { return d; }));
     EXPECT_TRUE(std::none_of(b.dense.begin(), b.dense.end(), [](unsigned char d) { return d; }));
-    // Many cells per group, but a table far above cache size: compressed.
+    // Many cells per group, but a table far above cache size: rows.
     const Layout big(4, 50000, 2500, true, 5000);
     const auto c = quend::plan_dask(big.in);
     EXPECT_TRUE(std::none_of(c.dense.begin(), c.dense.end(), [](unsigned char d) { return d; }));
-    // Dense pieces are sized exactly: groups x columns x two intermediates.
-    EXPECT_EQ(a.blocks[0].pieces[0].bytes, 100u * 1000 * 16);
 }
 
-// Cells sorted by group: each chunk's own groups are finished from its
-// piece alone; only the groups cut by chunk bounds hear from two chunks.
-TEST(DaskPlan, SortedChunksFinishWithoutAMerge) {
-    const Layout sorted(8, 1000, 4000, true, 10);
+// Cells sorted by group: each task's own groups are finished from its
+// pieces alone; only the groups cut by task bounds hear from two.
+TEST(DaskPlan, SortedChunksFinishFromTheirOwnPieces) {
+    const Layout sorted(8, 40000, 4000, true, 10);
     const auto plan = quend::plan_dask(sorted.in);
+    ASSERT_EQ(plan.task_starts.size(), 9u);
     std::size_t own = 0;
     for (const auto& b : plan.blocks) {
         if (b.shared) {
@@ -61,11 +60,11 @@ TEST(DaskPlan, SortedChunksFinishWithoutAMerge) {
             continue;
         }
         ++own;
-        ASSERT_EQ(b.pieces.size(), 1u);
-        EXPECT_TRUE(b.merges.empty());
+        ASSERT_EQ(b.steps.size(), 1u);
+        ASSERT_EQ(b.steps[0].size(), 1u);
     }
     EXPECT_GE(own, 8u);
-    // The layout is a permutation that keeps each chunk's groups in order.
+    // The layout is a permutation that keeps each task's groups in order.
     std::vector<std::int64_t> seen(plan.group_at);
     std::sort(seen.begin(), seen.end());
     for (std::size_t g = 0; g < seen.size(); ++g) EXPECT_EQ(seen[g], static_cast<std::int64_t>(g));
@@ -76,38 +75,47 @@ TEST(DaskPlan, SortedChunksFinishWithoutAMerge) {
     }
 }
 
-// Whatever the layout, no merge and no finish takes more than the budget,
-// unless it merges two pieces that are each within it; bounds come from
-// every chunk (an empty first chunk included).
-TEST(DaskPlan, ByteBoundsHold) {
+// Every piece of a block is folded once, in a chain of few steps; a block
+// without cells (an empty first chunk, groups without cells) still has
+// one step that finishes it.
+TEST(DaskPlan, ChainsFoldEachPieceOnce) {
     for (bool sorted : {true, false}) {
-        Layout l(12, 4000, 30000, sorted, 500);
-        std::fill(l.codes.begin(), l.codes.begin() + 4000, -1);  // the first chunk holds no labelled cell
-        l.in.merge_bytes = 8u << 20;
+        Layout l(12, 40000, 30000, sorted, 500);
+        l.in.tallied = {200, 0, 300};
+        std::fill(l.codes.begin(), l.codes.begin() + 40000, -1);
+        l.codes.back() = -1;
         const auto plan = quend::plan_dask(l.in);
+        std::size_t pieces = 0;
         for (const auto& b : plan.blocks) {
-            std::vector<std::size_t> bytes;
-            for (const auto& p : b.pieces) bytes.push_back(p.bytes);
-            for (const auto& level : b.merges) {
-                std::vector<std::size_t> next;
-                for (const auto& [a, e] : level) {
-                    std::size_t sum = 0;
-                    for (std::size_t q = a; q < e; ++q) sum += bytes[q];
-                    if (e - a > 2) {
-                        EXPECT_LE(sum, l.in.merge_bytes);
-                    }
-                    next.push_back(sum);
+            ASSERT_FALSE(b.steps.empty());
+            EXPECT_LE(b.steps.size(), 8u);
+            std::vector<std::pair<std::size_t, std::size_t>> seen;
+            for (const auto& step : b.steps)
+                for (const auto& p : step) {
+                    EXPECT_NE(p.j, 1u);  // no tallied column there
+                    EXPECT_NE(p.t, 0u);  // no labelled cell there
+                    seen.emplace_back(p.t, p.j);
                 }
-                bytes = next;
-            }
-            if (bytes.size() > 1) {
-                EXPECT_LE(std::accumulate(bytes.begin(), bytes.end(), std::size_t{0}), l.in.merge_bytes);
-            }
+            std::sort(seen.begin(), seen.end());
+            EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end()) == seen.end());
+            pieces += seen.size();
         }
+        EXPECT_GE(pieces, 11u * 2);
     }
-    // Merges start once pieces outgrow the budget, and pair at least two.
-    const auto levels = quend::plan_merges({5, 5, 5, 5, 5}, 10, 100);
-    ASSERT_FALSE(levels.empty());
-    EXPECT_EQ(levels[0].front(), (std::pair<std::size_t, std::size_t>{0, 2}));
-    EXPECT_TRUE(quend::plan_merges({5, 5}, 10, 100).empty());
+}
+
+// Tiny row chunks are read several at a time, never past the values bound;
+// chains split as evenly as they can.
+TEST(DaskPlan, TinyChunksAreJoined) {
+    const std::vector<std::size_t> rows(100, 1000);
+    const auto joined = quend::join_row_chunks(rows, 50, 32768, 1u << 30);
+    EXPECT_EQ(joined.size(), 5u);  // 33, 33, 33 and 1 chunks
+    EXPECT_EQ(joined[1], 33);
+    EXPECT_EQ(joined.back(), 100);
+    const auto wide = quend::join_row_chunks(rows, 20000, 32768, 64u << 20);
+    EXPECT_EQ(wide[1], 3);  // 3,000 x 20,000 values fit, 4,000 do not
+    EXPECT_EQ(quend::join_row_chunks({50000, 50000}, 10, 32768, 1u << 30), (std::vector<std::int64_t>{0, 1, 2}));
+    EXPECT_EQ(quend::chain_steps(10, 4), (std::vector<std::size_t>{0, 2, 5, 7, 10}));
+    EXPECT_EQ(quend::chain_steps(2, 8), (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(quend::chain_steps(0, 8), (std::vector<std::size_t>{0}));
 }

@@ -136,7 +136,7 @@ Partial csr_partial(Stat stat, std::size_t r0, std::size_t r1, bool dense = fals
     const std::vector<double> data(s.data.begin() + p0, s.data.begin() + ptr.back() + p0);
     const std::vector<std::int64_t> indices(s.indices.begin() + p0, s.indices.begin() + ptr.back() + p0);
     return quend::partial_of(stat, 3, compressed_view(data, indices, ptr, true, r1 - r0, 3), kCodes.data() + r0, 2,
-                             all_cols(), dense);
+                             all_cols(), {dense});
 }
 }  // namespace
 
@@ -159,7 +159,8 @@ TEST_P(EachStat, EveryLayoutGivesTheSameTable) {
         quend::add_block(t.t(), compressed_view(s, by_rows), kCodes.data(), all_cols());
         expect_same(t.finished(kSizes), want(stat));
         // Rows in reverse (negative strides) and stored duplicates summed.
-        const Partial p = quend::partial_of(stat, 3, compressed_view(s, by_rows), kCodes.data(), 2, all_cols(), false);
+        const Partial p =
+            quend::partial_of(stat, 3, compressed_view(s, by_rows), kCodes.data(), 2, all_cols(), {false});
         Table from_partial(stat, 2, 3);
         quend::add_partial(from_partial.t(), p.view(), 0);
         expect_same(from_partial.finished(kSizes), want(stat));
@@ -193,7 +194,7 @@ TEST_P(EachStat, PartialsMergeToTheWhole) {
         const Partial a = csr_partial(stat, 0, 2, dense), b = csr_partial(stat, 2, 4), c = csr_partial(stat, 4, 5);
         std::vector<double> dense_rows(kDense.begin() + 12, kDense.end());
         const Partial c_dense =
-            quend::partial_of(stat, 3, dense_view(dense_rows, 1, 3, 3, 1), kCodes.data() + 4, 2, all_cols(), dense);
+            quend::partial_of(stat, 3, dense_view(dense_rows, 1, 3, 3, 1), kCodes.data() + 4, 2, all_cols(), {dense});
         const Partial ab = quend::merge(stat, 3, {a.view(), b.view()});
         const Partial bc = quend::merge(stat, 3, {b.view(), c_dense.view()});
         const Partial left = quend::merge(stat, 3, {ab.view(), c.view()});
@@ -229,7 +230,7 @@ TEST(GroupTally, PartialIsBoundedByStoredValues) {
     const quend::ColumnPlan plan = quend::plan_columns(ColumnSelection{width, {}});
     const BlockView b = compressed_view(data, indices, indptr, true, 2, width);
     const Partial p =
-        quend::partial_of(Stat::mean, width, b, codes.data(), n_groups, quend::block_columns(plan, 0, width), false);
+        quend::partial_of(Stat::mean, width, b, codes.data(), n_groups, quend::block_columns(plan, 0, width), {false});
     EXPECT_EQ(p.groups, (std::vector<std::int64_t>{3, 999}));
     EXPECT_EQ(p.ptr, (std::vector<std::int64_t>{0, 1, 3}));
     EXPECT_EQ(p.cols, (std::vector<std::int32_t>{7, 7, 499}));
@@ -237,7 +238,7 @@ TEST(GroupTally, PartialIsBoundedByStoredValues) {
     // A few groups over few columns are read into a table of the present groups: same pairs.
     const std::vector<std::int64_t> both_low = {4, 3};
     const Partial q =
-        quend::partial_of(Stat::mean, width, b, both_low.data(), 5, quend::block_columns(plan, 0, width), false);
+        quend::partial_of(Stat::mean, width, b, both_low.data(), 5, quend::block_columns(plan, 0, width), {false});
     EXPECT_EQ(q.groups, (std::vector<std::int64_t>{3, 4}));
     EXPECT_EQ(q.cols, (std::vector<std::int32_t>{7, 7, 499}));
     expect_same(q.part[0], {3.0, 1.0, 2.0});

@@ -64,7 +64,7 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
             for (std::size_t r0 = 0; r0 < n_rows;) {
                 const std::size_t r1 = std::min(n_rows, r0 + 1 + rng() % 15);
                 parts.push_back(
-                    quend::partial_of(stat, width, view(r0, r1), codes.data() + r0, n_groups, cols, rng() % 2 == 0));
+                    quend::partial_of(stat, width, view(r0, r1), codes.data() + r0, n_groups, cols, {rng() % 2 == 0}));
                 r0 = r1;
             }
             // Merge a random grouping of neighbours, then add into two slices.

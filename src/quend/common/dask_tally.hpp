@@ -3,17 +3,16 @@
 // chunking along cells and genes), computed on the active scheduler (a
 // user's distributed.Client included), as core/dask_plan.hpp lays it out.
 //
-// Each chunk task returns its partial (dense rows or compressed pairs, the
-// recipe's named intermediates) already cut into the plan's blocks of
-// groups. Each block is reduced on its own: its pieces merged in a tree
-// bounded by bytes where the plan asks, then added into that block's slice
-// of the result and finished (narrowed to float32) there. The caller puts
-// each finished slice into the one result as it arrives; X and its chunks
-// never travel to it.
+// Each chunk task reads a few row chunks and returns its pieces, already
+// cut into the plan's blocks of groups. Each block is a slab of the result
+// filled by a chain of folds as the pieces arrive, and finished (narrowed
+// to float32) by the chain's last step. The caller puts each finished
+// slice into the one result as it arrives; X and its chunks never travel
+// to it.
 //
-// Every task takes one picklable job description (a dict: the statistics by name,
-// the width, the cells' group codes, column slots, chunk and block bounds)
-// and checks it before any kernel walks it. The task bodies are the private
+// Every task takes one picklable job description (a dict: the statistics by
+// name, the width, the cells' group codes and their layout, column slots,
+// chunk, task and block bounds) and checks it before any kernel walks it. The task bodies are the private
 // functions below, bound in each module that reads X and reached on workers
 // through orvalen._dask (compiled functions do not pickle).
 #include "common/nb.hpp"
@@ -41,15 +40,14 @@ std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, cons
                                     const std::vector<Stat>& stats, const std::vector<std::int64_t>& sizes, bool narrow,
                                     const std::string& label);
 
-// Chunk (i, j) of X: a tuple of one piece per block of groups, None where
-// the chunk has no cell of that block. A piece is a dict of numpy arrays:
-// "groups", "ptr" and "cols" (compressed pieces), one array per intermediate.
-nb::object tally_chunk(nb::handle chunk, nb::handle job, std::size_t i, std::size_t j);
-// Sum of pieces (None entries skipped): one piece, or None.
-nb::object tally_merge(nb::handle pieces, nb::handle job);
-// Block k of the result from its pieces, finished: a tuple of one table per
-// statistic ("stats" in the job), or the table of "stat".
-nb::object tally_finish(nb::handle pieces, nb::handle job, std::size_t k);
+// Task t's row chunks of column chunk j (a list, in row order): a tuple of
+// one piece per block of groups (common/tally_piece.hpp), None where the
+// task has no cell of that block.
+nb::object tally_chunk(nb::handle chunks, nb::handle job, std::size_t t, std::size_t j);
+// One step of block k's fold chain: the pieces (None entries skipped) added
+// into `slab` (None: a new one), which is returned; the last step returns
+// the block's finished tables instead, a tuple of one per statistic.
+nb::object tally_fold(nb::handle slab, nb::handle pieces, nb::handle job, std::size_t k, bool last);
 
 // The task bodies above, bound as private functions of a module.
 void def_dask_tasks(nb::module_& m);

@@ -135,13 +135,6 @@ void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, 
     in_kernel([&] { quend::add_block(into, b.view, codes, cols); });
 }
 
-Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const std::int64_t* codes,
-                   std::size_t n_groups, const BlockColumns& cols, bool dense) {
-    Partial out;
-    in_kernel([&] { out = quend::partial_of(parts, width, b.view, codes, n_groups, cols, dense); });
-    return out;
-}
-
 nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t width) {
     const std::size_t shape[2] = {n_groups, width};
     const bool narrow = t.float32();

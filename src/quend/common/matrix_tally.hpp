@@ -38,8 +38,6 @@ void require_sound(const HeldBlock& b);
 
 // The kernels of core/group_tally.hpp on a held block.
 void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, const BlockColumns& cols);
-Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const std::int64_t* codes,
-                   std::size_t n_groups, const BlockColumns& cols, bool dense);
 
 // A finished table handed over to numpy without a copy, groups x width
 // (float32 where it was narrowed).

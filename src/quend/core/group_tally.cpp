@@ -429,8 +429,14 @@ Partial partial_rows(PartSet parts, std::size_t width, const T* data, const Slic
 // ascending and non-negative, offsets within the pairs, columns within the
 // width.
 void check_view(const PartialView& v, std::size_t width) {
-    if (v.width != width)
+    if (v.col_map) {
+        if (!v.dense) fail("malformed partial tally: mapped columns of compressed pairs");
+        for (std::size_t k = 0; k < v.width; ++k)
+            if (v.col_map[k] < 0 || static_cast<std::size_t>(v.col_map[k]) >= width)
+                fail("malformed partial tally: column out of range");
+    } else if (v.width != width) {
         fail("malformed partial tally: width " + std::to_string(v.width) + ", expected " + std::to_string(width));
+    }
     for (std::size_t g = 0; g < v.n_present; ++g) {
         if (v.groups[g] < 0 || (g > 0 && v.groups[g] <= v.groups[g - 1]))
             fail("malformed partial tally: groups must ascend");
@@ -516,11 +522,7 @@ TallyTable::~TallyTable() {
     for (double* p : t_.part) std::free(p);
 }
 
-namespace {
-
-// Forward in place: float32 value o lands in bytes [4o, 4o + 4), which
-// belong to float64 values already read. The buffer then shrinks.
-double* narrow_in_place(double* values, std::size_t n) {
+void narrow_forward(double* values, std::size_t n) {
     auto* bytes = reinterpret_cast<unsigned char*>(values);
     for (std::size_t o = 0; o < n; ++o) {
         double d;
@@ -528,6 +530,13 @@ double* narrow_in_place(double* values, std::size_t n) {
         const float f = static_cast<float>(d);
         std::memcpy(bytes + 4 * o, &f, 4);
     }
+}
+
+namespace {
+
+// Narrowed forward in place, then the buffer shrinks.
+double* narrow_in_place(double* values, std::size_t n) {
+    narrow_forward(values, n);
     if (void* shrunk = std::realloc(values, n * sizeof(float))) return static_cast<double*>(shrunk);
     return values;
 }
@@ -638,7 +647,8 @@ PartialView Partial::view() const {
 }
 
 Partial partial_of(PartSet parts, std::size_t width, const BlockView& b, const std::int64_t* codes,
-                   std::size_t n_groups, const BlockColumns& cols, bool dense) {
+                   std::size_t n_groups, const BlockColumns& cols, PartialOptions opt) {
+    const bool dense = opt.dense;
     return with_rule(parts, [&](auto r) {
         using R = decltype(r);
         return with_dtype(b.dtype, b.data, [&](auto data) -> Partial {
@@ -757,9 +767,12 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
                 const double* from = part.part[q] + p * part.width;
                 double* to = into.part[q] + base;
                 bool any = false;
-                for (std::size_t k = 0; k < into.width; ++k) any |= from[k] != 0.0;
+                for (std::size_t k = 0; k < part.width; ++k) any |= from[k] != 0.0;
                 if (!any) continue;
-                for (std::size_t k = 0; k < into.width; ++k) to[k] += from[k];
+                if (part.col_map)
+                    for (std::size_t k = 0; k < part.width; ++k) to[part.col_map[k]] += from[k];
+                else
+                    for (std::size_t k = 0; k < part.width; ++k) to[k] += from[k];
                 into.touched[q] = true;
             }
             continue;
@@ -772,6 +785,115 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
             }
         });
     }
+}
+
+BlockView RowBlock::view() const {
+    BlockView v;
+    v.form = BlockView::csr;
+    v.dtype = dtype;
+    v.n_rows = n_rows();
+    v.n_cols = n_cols;
+    v.data = data.data();
+    v.indices = indices.data();
+    v.indptr = indptr.data();
+    v.n_data = indices.size();
+    v.n_indices = indices.size();
+    v.n_indptr = indptr.size();
+    return v;
+}
+
+namespace {
+
+// Room for `most[k]` more values in out[k], allocated once (a vector that
+// grows by doubling copies and first-touches its pages twice).
+template <typename T>
+void make_room(std::vector<RowBlock>& out, const std::vector<std::size_t>& most) {
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        if (most[k] == 0) continue;
+        RowBlock& r = out[k];
+        if (r.indices.size() + most[k] > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+            fail("too many stored values for one piece of a chunk");
+        r.indices.reserve(r.indices.size() + most[k]);
+        r.data.reserve((r.indices.size() + most[k]) * sizeof(Stored<T>));
+    }
+}
+
+// Appends one row to `r` (room made): `fill(put)` calls put(column, value)
+// for each value, zeros left out here.
+template <typename T, typename Fill>
+void append_row(RowBlock& r, std::int64_t code, Fill&& fill) {
+    fill([&](std::size_t j, T v) {
+        if (v == T{}) return;
+        const Stored<T> stored = static_cast<Stored<T>>(v);
+        r.indices.push_back(static_cast<std::int32_t>(j));
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&stored);
+        r.data.insert(r.data.end(), bytes, bytes + sizeof(stored));
+    });
+    r.indptr.push_back(static_cast<std::int32_t>(r.indices.size()));
+    r.codes.push_back(code);
+}
+
+template <typename T>
+void split_typed(const BlockView& b, const T* data, const std::int64_t* to, const std::int64_t* codes,
+                 std::vector<RowBlock>& out) {
+    for (std::size_t i = 0; i < b.n_rows; ++i)
+        if (to[i] >= 0 && static_cast<std::size_t>(to[i]) >= out.size()) fail("row piece out of range");
+    for (RowBlock& r : out) {
+        r.dtype = b.dtype;
+        r.n_cols = b.n_cols;
+    }
+    std::vector<std::size_t> most(out.size(), 0);
+    if (b.form == BlockView::dense) {
+        for (std::size_t i = 0; i < b.n_rows; ++i)
+            if (to[i] >= 0) most[static_cast<std::size_t>(to[i])] += b.n_cols;
+        make_room<T>(out, most);
+        for (std::size_t i = 0; i < b.n_rows; ++i) {
+            if (to[i] < 0) continue;
+            const T* row = data + static_cast<std::ptrdiff_t>(i) * b.row_stride;
+            append_row<T>(out[static_cast<std::size_t>(to[i])], codes[i], [&](auto&& put) {
+                for (std::size_t j = 0; j < b.n_cols; ++j) put(j, row[static_cast<std::ptrdiff_t>(j) * b.col_stride]);
+            });
+        }
+        return;
+    }
+    with_slices(b, data, [&](const auto& s, const T* values) {
+        const auto rows = [&](const auto& sl, const T* vals) {
+            for (std::size_t i = 0; i < sl.n_major; ++i) {
+                if (to[i] < 0) continue;
+                const auto [lo, hi] = sl.range(i);
+                most[static_cast<std::size_t>(to[i])] += hi - lo;
+            }
+            make_room<T>(out, most);
+            for (std::size_t i = 0; i < sl.n_major; ++i) {
+                if (to[i] < 0) continue;
+                RowBlock& r = out[static_cast<std::size_t>(to[i])];
+                const auto [lo, hi] = sl.range(i);
+                // Read again: a range that grew since it was counted would
+                // outgrow the room, which push_back survives.
+                append_row<T>(r, codes[i], [&](auto&& put) {
+                    for (std::size_t q = lo; q < hi; ++q) put(sl.index(q), vals[q]);
+                });
+            }
+        };
+        if (b.form == BlockView::csr) return rows(s, values);
+        const Transposed<T> t = to_rows(values, s);
+        rows(Slices<std::int64_t, std::int64_t>{t.indices.data(), t.indptr.data(), b.n_rows, b.n_cols, t.data.size()},
+             as_values<T>(t.data));
+    });
+    for (const RowBlock& r : out)
+        if (r.indices.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+            fail("too many stored values for one piece of a chunk");
+}
+
+}  // namespace
+
+void split_rows(const BlockView& b, const std::int64_t* to, const std::int64_t* codes, std::vector<RowBlock>& out) {
+    if (b.n_cols > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        fail("too many columns for a piece of a chunk");
+    with_dtype(b.dtype, b.data, [&](auto data) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
+        split_typed<T>(b, data, to, codes, out);
+    });
 }
 
 namespace {

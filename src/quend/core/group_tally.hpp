@@ -126,6 +126,9 @@ struct PartialView {
     PartSet parts;
     bool dense = false;
     std::size_t width = 0, n_present = 0;
+    // Dense only: the result column of each of its `width` columns, so that
+    // a chunk's partial spans its own columns; null when they are the same.
+    const std::int64_t* col_map = nullptr;
     const std::int64_t* groups = nullptr;
     const std::int64_t* ptr = nullptr;  // compressed: n_present + 1 offsets, ptr[0] may be > 0
     const std::int32_t* cols = nullptr;
@@ -143,10 +146,31 @@ struct Partial {
     PartialView view() const;
 };
 
-// The partial of a block (CSC is read as rows on a copy). `dense` asks for
-// dense rows; compressed partials leave out pairs whose tally stays zero.
+struct PartialOptions {
+    bool dense = false;  // dense rows of the present groups rather than compressed pairs
+};
+
+// The partial of a block (CSC is read as rows on a copy). Compressed
+// partials leave out pairs whose tally stays zero.
 Partial partial_of(PartSet parts, std::size_t width, const BlockView& b, const std::int64_t* codes,
-                   std::size_t n_groups, const BlockColumns& cols, bool dense);
+                   std::size_t n_groups, const BlockColumns& cols, PartialOptions opt = {});
+
+// Rows of a block in compressed-row form, values in the block's element
+// type and zeros left out (no part counts a zero): what a chunk sends for
+// groups with too few cells each for a table of them to pay.
+struct RowBlock {
+    Dtype dtype = Dtype::f64;
+    std::size_t n_cols = 0;
+    std::vector<unsigned char> data;  // the values, one element of `dtype` each
+    std::vector<std::int32_t> indices, indptr{0};
+    std::vector<std::int64_t> codes;  // the group of each row
+    std::size_t n_rows() const { return codes.size(); }
+    BlockView view() const;
+};
+
+// Appends each row i of `b` with `to[i]` >= 0 to out[to[i]], its group
+// `codes[i]` beside it. Stored duplicates are summed; CSC is read as rows.
+void split_rows(const BlockView& b, const std::int64_t* to, const std::int64_t* codes, std::vector<RowBlock>& out);
 
 // Sum of partials of the same parts and width: dense when all are.
 // Checks each input before reading it.
@@ -159,8 +183,12 @@ std::vector<std::size_t> cut_points(const PartialView& p, const std::vector<std:
 PartialView slice(const PartialView& p, std::size_t a, std::size_t e);
 
 // Adds a partial's groups [g0, g0 + into.n_groups) into `into`, checking the
-// partial first; groups outside that range throw.
+// partial first; groups or mapped columns outside the table throw.
 void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0);
+
+// Float64 values rounded to float32 in place: value o lands in bytes
+// [4o, 4o + 4), which belong to values already read.
+void narrow_forward(double* values, std::size_t n);
 
 // The recipe's finish of each pair into `out` (n_groups x width), which may
 // be one of the tally's tables: each pair is read before it is written.

@@ -51,14 +51,16 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
         b.col_stride = 1;
         return b;
     };
-    auto finished = [&](quend::TallyTable& t) {
-        t.finish(sizes.data(), false);
-        return std::vector<double>(t.tally().part[0], t.tally().part[0] + n_groups * width);
+    auto finished = [&](quend::TallyTable& t, Stat stat) {
+        auto* v = static_cast<double*>(t.finish({{stat}, false}, sizes.data())[0].release());
+        std::vector<double> out(v, v + n_groups * width);
+        std::free(v);
+        return out;
     };
     for (Stat stat : {Stat::detected, Stat::mean, Stat::sum, Stat::var, Stat::count_nonzero, Stat::count}) {
         quend::TallyTable whole(stat, n_groups, width);
         quend::add_block(whole.tally(), view(0, n_rows), codes.data(), cols);
-        const std::vector<double> want = finished(whole);
+        const std::vector<double> want = finished(whole, stat);
         for (int trial = 0; trial < 20; ++trial) {
             std::vector<quend::Partial> parts;
             for (std::size_t r0 = 0; r0 < n_rows;) {
@@ -77,7 +79,7 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
             quend::TallyTable t(stat, n_groups, width);
             const auto cut = quend::cut_points(all.view(), {0});
             quend::add_partial(t.tally(), quend::slice(all.view(), cut[0], cut[1]), 0);
-            const std::vector<double> got = finished(t);
+            const std::vector<double> got = finished(t, stat);
             for (std::size_t o = 0; o < want.size(); ++o) {
                 if (std::isnan(want[o]))
                     EXPECT_TRUE(std::isnan(got[o]));

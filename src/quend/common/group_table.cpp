@@ -29,7 +29,8 @@ std::string labelled(const TableRequest& req, const char* kind) { return std::st
 std::vector<nb::object> dask_group_tables(nb::handle X, const LabelCodes& groups, const ColumnSelection& sel,
                                           const TableRequest& req) {
     const auto [n_rows, n_cols] = dask_shape(X);
-    in_kernel([&] { check_matrix_shape(cells_of(groups), sel, n_rows, n_cols); });
+    const CellCodes cells = cells_of(groups);
+    in_kernel([&] { check_matrix_shape(cells, sel, n_rows, n_cols); });
     if (req.stats.empty()) return {};
     const ColumnPlan plan = plan_columns(sel);
     const TallyRequest pass{req.stats, req.narrow && holds_float32(X.attr("dtype"))};
@@ -61,12 +62,13 @@ std::vector<nb::object> group_tables(nb::handle X, const LabelCodes& groups, con
     }
     std::unique_ptr<TallyDriver> pass;
     const TallyRequest treq{req.stats, req.narrow && float32};
-    in_kernel([&] { pass = std::make_unique<TallyDriver>(treq, cells_of(groups), sel, n_rows, n_cols); });
+    const CellCodes cells = cells_of(groups);
+    in_kernel([&] {
+        pass = std::make_unique<TallyDriver>(treq, cells, sel, n_rows, n_cols);
+        if (kind == MatrixKind::in_memory && !req.stats.empty()) pass->add(block.view, {});
+    });
     if (req.stats.empty()) return {};
-    if (kind == MatrixKind::in_memory)
-        add(*pass, block, {});
-    else
-        stream_backed(X, kind, *pass, labelled(req, "backed"));
+    if (kind != MatrixKind::in_memory) stream_backed(X, kind, *pass, labelled(req, "backed"));
     block = HeldBlock{};
     std::vector<FinishedTable> done;
     in_kernel([&] { done = pass->finish(); });

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/arrays.hpp"
+#include "common/backed_tally.hpp"
 #include "common/errors.hpp"
 #include "common/matrix_tally.hpp"
 #include "common/progress.hpp"
@@ -17,15 +18,11 @@
 #include "common/tally_piece.hpp"
 #include "core/dask_plan.hpp"
 #include "core/dask_task.hpp"
+#include "core/tally_budget.hpp"
 
 namespace quend::glue {
 
 namespace {
-
-// A result slice a fold chain owns, and the inputs a task may hold, when
-// no cluster tells its workers' memory.
-constexpr std::size_t kSliceBytes = 128u << 20;
-constexpr std::size_t kMergeBytes = 1u << 30;
 
 [[noreturn]] void bad_job(const std::string& what) { raise(PyExc_ValueError, "malformed tally task: " + what); }
 
@@ -114,9 +111,9 @@ std::vector<std::int64_t> bounds_of(const std::vector<std::size_t>& sizes) {
     return out;
 }
 
-// A quarter of the smallest worker's memory limit, when a cluster tells it.
-std::size_t merge_bytes(const nb::object& client) {
-    if (client.is_none()) return kMergeBytes;
+// The smallest worker's memory limit, 0 when no cluster tells it.
+std::size_t worker_memory(const nb::object& client) {
+    if (client.is_none()) return 0;
     double limit = 0;
     nb::dict workers = nb::cast<nb::dict>(client.attr("scheduler_info")()["workers"]);
     for (auto [addr, info] : workers) {
@@ -124,13 +121,13 @@ std::size_t merge_bytes(const nb::object& client) {
         double v = 0;
         if (!m.is_none() && nb::try_cast(m, v) && v > 0 && (limit == 0 || v < limit)) limit = v;
     }
-    return limit > 0 ? static_cast<std::size_t>(limit / 4) : kMergeBytes;
+    return static_cast<std::size_t>(limit);
 }
 
 // What the plan knows before anything runs: X's chunks, the tallied
 // columns of each column chunk, the groups.
 DaskPlanInput plan_input(const std::vector<std::size_t>& rows, const std::vector<std::size_t>& widths,
-                         const LabelCodes& groups, const ColumnPlan& cplan, PartSet parts, std::size_t merge) {
+                         const LabelCodes& groups, const ColumnPlan& cplan, PartSet parts, const TallyBudget& budget) {
     DaskPlanInput in;
     in.rows = rows;
     const std::vector<std::int64_t> col_starts = bounds_of(widths);
@@ -143,8 +140,8 @@ DaskPlanInput plan_input(const std::vector<std::size_t>& rows, const std::vector
     in.n_groups = groups.n_labels();
     in.width = cplan.width();
     in.parts = parts;
-    in.merge_bytes = merge;
-    in.slice_bytes = std::min(kSliceBytes, merge / 4);
+    in.merge_bytes = budget.merge_bytes;
+    in.slice_bytes = budget.slice_bytes;
     return in;
 }
 
@@ -299,7 +296,7 @@ std::vector<nb::object> empty_tables(const std::vector<Stat>& stats, const std::
                                      std::size_t n_groups, std::size_t width, bool narrow) {
     TallyTable t(PartSet(stats), n_groups, width);
     std::vector<nb::object> out;
-    for (FinishedTable& f : t.finish(stats, sizes.data(), narrow))
+    for (FinishedTable& f : t.finish({stats, narrow}, sizes.data()))
         out.push_back(adopt_table(std::move(f), n_groups, width));
     return out;
 }
@@ -405,14 +402,17 @@ nb::object tally_fold(nb::handle slab, nb::handle pieces, nb::handle job_obj, st
 }
 
 std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, const ColumnPlan& cplan,
-                                    const std::vector<Stat>& stats, const std::vector<std::int64_t>& sizes, bool narrow,
-                                    const std::string& label) {
+                                    const TallyRequest& req, const std::string& label) {
+    const std::vector<Stat>& stats = req.stats;
+    const bool narrow = req.narrow;
+    const std::vector<std::int64_t> sizes = group_sizes(groups);
     nb::tuple chunks = nb::cast<nb::tuple>(X.attr("chunks"));
     const std::vector<std::size_t> rows = chunk_sizes(chunks[0]), widths = chunk_sizes(chunks[1]);
     const std::size_t G = groups.n_labels(), width = cplan.width();
     if (G * width == 0 || rows.empty() || widths.empty()) return empty_tables(stats, sizes, G, width, narrow);
     nb::object client = active_client();
-    const DaskPlanInput in = plan_input(rows, widths, groups, cplan, PartSet(stats), merge_bytes(client));
+    const DaskPlanInput in =
+        plan_input(rows, widths, groups, cplan, PartSet(stats), tally_budget(block_bytes(), worker_memory(client)));
     DaskPlan plan;
     in_kernel([&] { plan = plan_dask(in); });
     const DaskJob job = job_of(plan, in, cplan, widths, stats, sizes, narrow);

@@ -34,11 +34,10 @@ nb::object active_client();
 // (rows, columns) of a Dask X from its chunks; ValueError for unknown sizes.
 std::pair<std::size_t, std::size_t> dask_shape(nb::handle X);
 
-// One finished groups x tallied columns table per statistic, from one pass
-// (float32 when `narrow` and the recipe narrows).
+// One finished groups x tallied columns table per requested statistic,
+// from one pass (X's shape checked by the caller).
 std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, const ColumnPlan& plan,
-                                    const std::vector<Stat>& stats, const std::vector<std::int64_t>& sizes, bool narrow,
-                                    const std::string& label);
+                                    const TallyRequest& req, const std::string& label);
 
 // Task t's row chunks of column chunk j (a list, in row order): a tuple of
 // one piece per block of groups (common/tally_piece.hpp), None where the

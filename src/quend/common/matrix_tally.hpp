@@ -15,6 +15,7 @@
 #include "common/thread_exit.hpp"
 #include "common/label_codes.hpp"
 #include "core/group_tally.hpp"
+#include "core/tally_driver.hpp"
 
 namespace quend::glue {
 
@@ -36,13 +37,15 @@ HeldBlock compressed_block(nb::object data, nb::object indices, nb::object indpt
 // are sound, for a block handed to a library rather than to the kernels.
 void require_sound(const HeldBlock& b);
 
-// The kernels of core/group_tally.hpp on a held block.
-void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, const BlockColumns& cols);
+// A held block added where it sits, with the GIL released.
+void add(TallyDriver& pass, const HeldBlock& b, BlockAt at);
 
 // A finished table handed over to numpy without a copy, groups x width
 // (float32 where it was narrowed).
 nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t width);
 
+// The cells' groups as core reads them.
+CellCodes cells_of(const LabelCodes& groups);
 // Cells per group (unlabelled cells left out).
 std::vector<std::int64_t> group_sizes(const LabelCodes& groups);
 

@@ -250,7 +250,7 @@ def dask_layouts(client, path, chunk, with_scanpy):
                     cold[what], res = timed(fn)
                     checks[what] = check_groups(path, res, codes, what)
                     del res
-                    times[what], _ = timed(fn)
+                    times[what] = timed(fn)[0]
                 except Exception as e:  # a failed call is a result to print, not the end of the run
                     cold.setdefault(what, float("nan"))
                     times[what], checks[what] = float("nan"), f"FAIL: {type(e).__name__}: {e}"[:300]

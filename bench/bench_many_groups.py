@@ -182,7 +182,7 @@ def run_dask(path):
         nnz_pass(x)
         t_pass = min(timed(lambda: nnz_pass(x))[0] for _ in range(3))
         print(f"  non-zero-counting pass {t_pass:6.2f} s", flush=True)
-        backed = backed_times(path)
+        backed_totals = backed_times(path)
         for col in COLUMNS:
             g = int(col[1:].split("_")[0])
             cold, warm, w_peak, c_peak = {}, {}, 0, 0
@@ -193,7 +193,7 @@ def run_dask(path):
                 cold[what], res = timed(fn)
                 same = check_same(res, OUT / f"ref_{path.stem}_{col}_{what}.pkl")
                 del res
-                warm[what], _ = timed(fn)
+                warm[what] = timed(fn)[0]
                 c_peak = max(c_peak, rss_status()["VmHWM"] - start)
                 w_peak = max(w_peak, max(client.run(worker_peak).values()))
             total, t_fill = sum(warm.values()), fill_time(g)
@@ -203,7 +203,7 @@ def run_dask(path):
                 f"  {col:16s} detection {cold['detection']:6.2f} s cold {warm['detection']:6.2f} s warm,"
                 f" mean {cold['mean']:6.2f} s cold {warm['mean']:6.2f} s warm, both warm {total:6.2f} s ="
                 f" {total / t_pass:4.1f}x pass (fill {t_fill:4.2f} s; bar {limit:6.2f} s: {verdict(total <= limit)})"
-                f"{against_backed(total, backed.get(col))}  worker peak {w_peak / GIB:4.2f} GiB"
+                f"{against_backed(total, backed_totals.get(col))}  worker peak {w_peak / GIB:4.2f} GiB"
                 f" ({verdict(w_peak <= 2 * GIB)})  client peak +{c_peak / GIB:4.2f} GiB (bar {c_limit / GIB:4.2f}:"
                 f" {verdict(c_peak <= c_limit)})  restarts: {'yes: FAIL' if restarted else 'none: PASS'}  {same}",
                 flush=True,

@@ -119,6 +119,7 @@ def job_for(codes, n_groups, n_genes, stat, starts, row_starts, dense=False, cha
         "starts": np.append(starts, n_groups).astype(np.int64),
         "sizes": np.bincount(codes, minlength=n_groups).astype(np.int64),
         "dense": np.full(n_chunks, dense, dtype=np.int64),
+        "owner": np.full(len(starts), -1, dtype=np.int64),
     }
     job.update(changes)
     return job
@@ -171,6 +172,7 @@ def test_chunk_pieces_are_sized_by_the_chunk_and_blocks_add_up(stat, dense):
         {"row_starts": np.array([0, 10**6, 3000], dtype=np.int64)},
         {"task_starts": np.array([0, 5], dtype=np.int64)},
         {"laid_out": np.full(2000, 10**6, dtype=np.int64)},
+        {"owner": np.array([7], dtype=np.int64)},
         {"codes": np.zeros(5, dtype=np.int64)},
         {"codes": np.full(3000, 10**9, dtype=np.int64)},
     ],
@@ -245,22 +247,26 @@ def test_task_arrays_rewritten_by_another_thread():
 
 
 # Few groups (dense pieces), many shuffled (rows, folded by many chunks) and
-# many sorted (each chunk's own groups finished alone).
-@pytest.mark.parametrize("order,n_groups", [("shuffled", 5), ("shuffled", 600), ("sorted", 600)])
-def test_each_plan_agrees_with_memory(order, n_groups):
+# many sorted (each chunk's own groups folded over its column chunks, or
+# finished by the chunk task itself when X has one column chunk).
+@pytest.mark.parametrize(
+    "order,n_groups,gene_chunk", [("shuffled", 5, 15), ("shuffled", 600, 15), ("sorted", 600, 15), ("sorted", 600, 40)]
+)
+def test_each_plan_agrees_with_memory(order, n_groups, gene_chunk):
     import anndata as ad
     import dask
     import pandas as pd
 
     from orvalen import deg
 
-    x, codes = many_groups(n_groups=n_groups)
+    # Enough cells for tasks of several row chunks each, and several tasks.
+    x, codes = many_groups(n_cells=70_000, n_groups=n_groups)
     order_rows = np.argsort(codes, kind="stable") if order == "sorted" else np.arange(len(codes))
     x, codes = x[order_rows], codes[order_rows]
     obs = pd.DataFrame({"sample": [f"s{c:04d}" for c in codes], "condition": np.where(codes % 2, "a", "b")})
     a = ad.AnnData(x, obs=obs.set_index(obs.index.astype(str)))
     lazy = a.copy()
-    lazy.X = da.from_array(x, chunks=(700, 15), asarray=False)
+    lazy.X = da.from_array(x, chunks=(10_000, gene_chunk), asarray=False)
     with dask.config.set(scheduler="threads"):
         for fn in (tolvar.get_gene_expression, lambda b: deg.get_gene_expression_mean(b, ["1", "0", "1"], nz_pct=0)):
             pd.testing.assert_frame_equal(fn(lazy), fn(a), check_exact=False, rtol=1e-12)
@@ -272,13 +278,15 @@ def test_fold_chains_over_many_chunks_agree_with_memory(dask_client, monkeypatch
     import anndata as ad
     import pandas as pd
 
-    x, codes = many_groups(n_groups=600)
+    x, codes = many_groups(n_cells=70_000, n_groups=600)
     obs = pd.DataFrame({"sample": [f"s{c:04d}" for c in codes]})
     a = ad.AnnData(x, obs=obs.set_index(obs.index.astype(str)))
     lazy = a.copy()
-    lazy.X = da.from_array(x, chunks=(300, (15, 15, 10)), asarray=False)
+    lazy.X = da.from_array(x, chunks=(5_000, (15, 15, 10)), asarray=False)
     monkeypatch.setattr(dask_client, "scheduler_info", lambda *a, **k: {"workers": {"w": {"memory_limit": 1 << 18}}})
     got = tolvar.get_gene_expression(lazy, group_col="sample")
+    kinds = dask_client.run_on_scheduler(lambda dask_scheduler: list(dask_scheduler.task_prefixes))
+    assert "tally_fold" in kinds
     pd.testing.assert_frame_equal(got, tolvar.get_gene_expression(a, group_col="sample"), check_exact=False, rtol=1e-12)
 
 

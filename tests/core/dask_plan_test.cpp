@@ -64,6 +64,11 @@ TEST(DaskPlan, SortedChunksFinishFromTheirOwnPieces) {
         ASSERT_EQ(b.steps[0].size(), 1u);
     }
     EXPECT_GE(own, 8u);
+    // Each laid-out group's cells are counted by the plan.
+    std::vector<std::int64_t> cells(4000, 0);
+    for (std::int64_t c : sorted.codes) ++cells[static_cast<std::size_t>(c)];
+    for (std::size_t p = 0; p < plan.group_at.size(); ++p)
+        EXPECT_EQ(plan.sizes[p], cells[static_cast<std::size_t>(plan.group_at[p])]);
     // The layout is a permutation that keeps each task's groups in order.
     std::vector<std::int64_t> seen(plan.group_at);
     std::sort(seen.begin(), seen.end());

@@ -60,6 +60,7 @@ DaskJob job_for(const Data& d, std::size_t n_groups, std::size_t per_block, bool
     job.starts.push_back(static_cast<std::int64_t>(n_groups));
     job.sizes.assign(n_groups, 1);
     job.dense.assign(2, dense ? 1 : 0);
+    job.owner.assign(job.n_blocks(), -1);
     job.check();
     return job;
 }

@@ -31,7 +31,7 @@ using JobArray = std::vector<std::int64_t> DaskJob::*;
 constexpr std::pair<const char*, JobArray> kJobArrays[] = {
     {"laid_out", &DaskJob::laid_out},     {"slot", &DaskJob::slot},     {"row_starts", &DaskJob::row_starts},
     {"col_starts", &DaskJob::col_starts}, {"starts", &DaskJob::starts}, {"task_starts", &DaskJob::task_starts},
-    {"sizes", &DaskJob::sizes},           {"dense", &DaskJob::dense},
+    {"sizes", &DaskJob::sizes},           {"dense", &DaskJob::dense},   {"owner", &DaskJob::owner},
 };
 
 // The job as one picklable dict; `codes` is the cells' group codes array.
@@ -148,8 +148,7 @@ DaskPlanInput plan_input(const std::vector<std::size_t>& rows, const std::vector
 // The job of a plan: groups stay numbered as the caller's codes, the
 // layout travels as a map, so the client never rewrites a code per cell.
 DaskJob job_of(const DaskPlan& plan, const DaskPlanInput& in, const ColumnPlan& cplan,
-               const std::vector<std::size_t>& widths, const std::vector<Stat>& stats,
-               const std::vector<std::int64_t>& sizes, bool narrow) {
+               const std::vector<std::size_t>& widths, const std::vector<Stat>& stats, bool narrow) {
     DaskJob job;
     job.stats = stats;
     job.parts = in.parts;
@@ -164,9 +163,11 @@ DaskJob job_of(const DaskPlan& plan, const DaskPlanInput& in, const ColumnPlan& 
     job.task_starts = plan.task_starts;
     job.starts = plan.starts;
     job.starts.push_back(static_cast<std::int64_t>(in.n_groups));
-    job.sizes.resize(in.n_groups);
-    for (std::size_t p = 0; p < in.n_groups; ++p) job.sizes[p] = sizes[static_cast<std::size_t>(plan.group_at[p])];
+    job.sizes = plan.sizes;
     job.dense.assign(plan.dense.begin(), plan.dense.end());
+    for (const DaskBlock& b : plan.blocks)
+        job.owner.push_back(b.direct() ? static_cast<std::int64_t>(b.steps[0][0].t * widths.size() + b.steps[0][0].j)
+                                       : -1);
     return job;
 }
 
@@ -247,6 +248,7 @@ nb::tuple piece_task(nb::dict& layer, const TallyKeys& t, const DaskPiece& p, st
 
 // Block k's fold chain written into `layer`. Returns its last step's key.
 nb::tuple write_chain(nb::dict& layer, const TallyKeys& t, const DaskBlock& b, std::size_t k) {
+    if (b.direct()) return piece_task(layer, t, b.steps[0][0], k);
     nb::object slab = nb::none();
     for (std::size_t s = 0; s < b.steps.size(); ++s) {
         nb::list pieces;
@@ -364,7 +366,9 @@ nb::object tally_chunk(nb::handle chunks, nb::handle job_obj, std::size_t t, std
     std::vector<Piece> pieces;
     in_kernel([&] { pieces = chunk_pieces(job, t, j, views); });
     nb::list out;
-    for (Piece& p : pieces) out.append(encode_piece(std::move(p)));
+    for (std::size_t k = 0; k < pieces.size(); ++k)
+        out.append(
+            encode_piece(std::move(pieces[k]), static_cast<std::size_t>(job.starts[k + 1] - job.starts[k]), job.width));
     return nb::tuple(out);
 }
 
@@ -405,17 +409,17 @@ std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, cons
                                     const TallyRequest& req, const std::string& label) {
     const std::vector<Stat>& stats = req.stats;
     const bool narrow = req.narrow;
-    const std::vector<std::int64_t> sizes = group_sizes(groups);
     nb::tuple chunks = nb::cast<nb::tuple>(X.attr("chunks"));
     const std::vector<std::size_t> rows = chunk_sizes(chunks[0]), widths = chunk_sizes(chunks[1]);
     const std::size_t G = groups.n_labels(), width = cplan.width();
-    if (G * width == 0 || rows.empty() || widths.empty()) return empty_tables(stats, sizes, G, width, narrow);
+    if (G * width == 0 || rows.empty() || widths.empty())
+        return empty_tables(stats, group_sizes(groups), G, width, narrow);
     nb::object client = active_client();
     const DaskPlanInput in =
         plan_input(rows, widths, groups, cplan, PartSet(stats), tally_budget(block_bytes(), worker_memory(client)));
     DaskPlan plan;
     in_kernel([&] { plan = plan_dask(in); });
-    const DaskJob job = job_of(plan, in, cplan, widths, stats, sizes, narrow);
+    const DaskJob job = job_of(plan, in, cplan, widths, stats, narrow);
     // One graph key, sent once to each worker that needs it.
     nb::object delayed_job =
         nb::module_::import_("dask").attr("delayed")(job_dict(job, groups.codes), nb::arg("traverse") = false);

@@ -82,8 +82,13 @@ void read_rows(const nb::dict& d, HeldPiece& h) {
 
 }  // namespace
 
-nb::object encode_piece(Piece&& p) {
+nb::object encode_piece(Piece&& p, std::size_t n_groups, std::size_t width) {
     if (p.form == PieceForm::none) return nb::none();
+    if (p.form == PieceForm::finished) {
+        nb::list tables;
+        for (FinishedTable& t : p.done) tables.append(adopt_table(std::move(t), n_groups, width));
+        return nb::tuple(tables);
+    }
     nb::dict d;
     if (p.form == PieceForm::dense) {
         d["form"] = "dense";

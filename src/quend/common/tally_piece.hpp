@@ -25,7 +25,9 @@ namespace quend::glue {
 namespace nb = nanobind;
 
 // The piece as a dict, None for an absent one; its buffers are handed over.
-nb::object encode_piece(Piece&& p);
+// A finished block (n_groups x width) goes as its tables, a tuple of one
+// per statistic, as a fold chain's last step returns them.
+nb::object encode_piece(Piece&& p, std::size_t n_groups, std::size_t width);
 
 struct HeldPiece {
     std::vector<std::int64_t> groups, cols, codes;

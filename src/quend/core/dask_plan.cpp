@@ -24,9 +24,9 @@ constexpr std::size_t kChainSteps = 8;
 
 constexpr std::int64_t kNone = -1;
 
-// The first and last task holding each group.
+// The first and last task holding each group, and its cells.
 struct Holders {
-    std::vector<std::int64_t> first, last;
+    std::vector<std::int64_t> first, last, cells;
     int cls(std::int64_t g) const { return first[g] == kNone ? 2 : first[g] == last[g] ? 0 : 1; }
 };
 
@@ -39,7 +39,8 @@ std::vector<std::size_t> task_cells(const DaskPlanInput& in, const std::vector<s
 }
 
 Holders holders(const DaskPlanInput& in, const std::vector<std::size_t>& cells) {
-    Holders h{std::vector<std::int64_t>(in.n_groups, kNone), std::vector<std::int64_t>(in.n_groups, kNone)};
+    Holders h{std::vector<std::int64_t>(in.n_groups, kNone), std::vector<std::int64_t>(in.n_groups, kNone),
+              std::vector<std::int64_t>(in.n_groups, 0)};
     std::size_t r = 0;
     for (std::size_t t = 0; t < cells.size(); ++t) {
         for (const std::size_t end = r + cells[t]; r < end; ++r) {
@@ -48,6 +49,7 @@ Holders holders(const DaskPlanInput& in, const std::vector<std::size_t>& cells) 
             if (static_cast<std::size_t>(g) >= in.n_groups) throw std::invalid_argument("group code out of range");
             if (h.first[g] == kNone) h.first[g] = static_cast<std::int64_t>(t);
             h.last[g] = static_cast<std::int64_t>(t);
+            ++h.cells[g];
         }
     }
     return h;
@@ -66,7 +68,11 @@ void lay_out(DaskPlan& plan, const DaskPlanInput& in, const Holders& h) {
     std::sort(plan.group_at.begin(), plan.group_at.end(),
               [&](std::int64_t a, std::int64_t b) { return key(a) < key(b); });
     plan.laid_out.assign(G, 0);
-    for (std::size_t p = 0; p < G; ++p) plan.laid_out[plan.group_at[p]] = static_cast<std::int64_t>(p);
+    plan.sizes.resize(G);
+    for (std::size_t p = 0; p < G; ++p) {
+        plan.laid_out[plan.group_at[p]] = static_cast<std::int64_t>(p);
+        plan.sizes[p] = h.cells[plan.group_at[p]];
+    }
 
     const std::size_t per_block = std::max<std::size_t>(1, in.slice_bytes / std::max<std::size_t>(1, in.width * 8));
     for (std::size_t p = 0; p < G;) {

@@ -49,12 +49,16 @@ struct DaskBlock {
     // The fold chain: the pieces each step adds, in order. A block without
     // cells has one step with no piece.
     std::vector<std::vector<DaskPiece>> steps;
+    // A block of one piece is finished by the chunk task that makes it, in
+    // place of a piece: no copy, no fold.
+    bool direct() const { return steps.size() == 1 && steps[0].size() == 1; }
 };
 
 struct DaskPlan {
     std::vector<std::int64_t> task_starts;  // first row chunk of each task, then the number of row chunks
     std::vector<std::int64_t> laid_out;     // per group: its position in the layout
     std::vector<std::int64_t> group_at;     // per position: the group
+    std::vector<std::int64_t> sizes;        // per position: the group's cells
     std::vector<std::int64_t> starts;       // first position of each block
     std::vector<unsigned char> dense;       // per task: dense pieces
     std::vector<DaskBlock> blocks;

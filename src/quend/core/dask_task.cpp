@@ -41,6 +41,34 @@ TaskRows task_rows(const DaskJob& job, std::size_t r0, std::size_t r1) {
     return out;
 }
 
+// The blocks this chunk task owns, finished from its rows; their rows are
+// then left out of the other pieces. A row of a block another task owns
+// means the codes are not those the plan was made from.
+void owned_blocks(const DaskJob& job, std::size_t t, std::size_t j, const std::vector<BlockView>& chunks,
+                  TaskRows& rows, std::vector<Piece>& out) {
+    const auto me = static_cast<std::int64_t>(t * (job.col_starts.size() - 1) + j);
+    std::vector<std::int64_t> local(rows.codes.size());
+    for (std::size_t k = 0; k < job.n_blocks(); ++k) {
+        if (job.owner[k] != me) continue;
+        const std::int64_t g0 = job.starts[k];
+        for (std::size_t r = 0; r < local.size(); ++r)
+            local[r] = rows.block[r] == static_cast<std::int64_t>(k) ? rows.codes[r] - g0 : -1;
+        TallyTable slab(job.parts, static_cast<std::size_t>(job.starts[k + 1] - g0), job.width);
+        std::size_t r = 0;
+        for (const BlockView& b : chunks) {
+            add_block(slab.tally(), b, local.data() + r, job.columns(j));
+            r += b.n_rows;
+        }
+        out[k].form = PieceForm::finished;
+        out[k].done = slab.finish({job.stats, job.narrow}, job.sizes.data() + g0);
+    }
+    for (std::size_t r = 0; r < rows.block.size(); ++r) {
+        if (rows.block[r] < 0 || job.owner[static_cast<std::size_t>(rows.block[r])] < 0) continue;
+        if (job.owner[static_cast<std::size_t>(rows.block[r])] != me) bad_job("cells of a block another task owns");
+        rows.block[r] = rows.codes[r] = -1;
+    }
+}
+
 // Dense pieces: one table of the task's present groups over the chunk's
 // tallied columns, filled by the block kernel, then cut by block.
 void dense_pieces(const DaskJob& job, std::size_t j, const std::vector<BlockView>& chunks, const TaskRows& rows,
@@ -125,6 +153,10 @@ void DaskJob::check() const {
     for (std::int64_t p : laid_out)
         if (p < 0 || static_cast<std::size_t>(p) >= n_groups) bad_job("layout place out of range");
     if (dense.size() != n_tasks()) bad_job("one dense flag per task");
+    if (owner.size() != n_blocks()) bad_job("one owner per block");
+    for (std::int64_t o : owner)
+        if (o < -1 || o >= static_cast<std::int64_t>(n_tasks() * (col_starts.size() - 1)))
+            bad_job("block owner out of range");
     if (all && slot.size() != width) bad_job("every column is tallied, yet the width differs");
     for (std::int64_t s : slot)
         if (s < -1 || s >= static_cast<std::int64_t>(width)) bad_job("column slot out of range");
@@ -149,9 +181,10 @@ std::vector<Piece> chunk_pieces(const DaskJob& job, std::size_t t, std::size_t j
             throw std::invalid_argument("chunk (" + std::to_string(i) + ", " + std::to_string(j) + ") of X has shape " +
                                         shape(b.n_rows, b.n_cols) + " but X.chunks declares " + shape(rows, width));
     }
-    const TaskRows rows =
+    TaskRows rows =
         task_rows(job, static_cast<std::size_t>(job.row_starts[i0]), static_cast<std::size_t>(job.row_starts[i1]));
     std::vector<Piece> out(job.n_blocks());
+    owned_blocks(job, t, j, chunks, rows, out);
     if (job.dense[t])
         dense_pieces(job, j, chunks, rows, out);
     else

@@ -33,6 +33,9 @@ struct DaskJob {
     std::vector<std::int64_t> starts;       // block bounds, in laid-out groups
     std::vector<std::int64_t> sizes;        // cells of each laid-out group
     std::vector<std::int64_t> dense;        // per task: dense pieces (0 or 1)
+    // per block: the chunk task (t * column chunks + j) that finishes it
+    // alone, or -1 when its pieces are folded
+    std::vector<std::int64_t> owner;
 
     // Throws unless the arrays agree with each other.
     void check() const;
@@ -41,7 +44,7 @@ struct DaskJob {
     BlockColumns columns(std::size_t j) const;
 };
 
-enum class PieceForm { none, dense, rows };
+enum class PieceForm { none, dense, rows, finished };
 
 struct Piece {
     PieceForm form = PieceForm::none;
@@ -49,10 +52,12 @@ struct Piece {
     std::vector<std::int64_t> col_map;  // dense: the result column of each partial column
     RowBlock rows;                      // rows: codes laid out
     std::size_t j = 0;                  // rows: the column chunk
+    std::vector<FinishedTable> done;    // finished: the block's tables, one per statistic
 };
 
 // Task t's pieces of column chunk j, one per block (form none where the
-// task holds no cell of it), from its row chunks in order. A chunk of
+// task holds no cell of it; finished for the blocks it owns), from its row
+// chunks in order. A chunk of
 // another shape than the job declares throws, naming it.
 std::vector<Piece> chunk_pieces(const DaskJob& job, std::size_t t, std::size_t j, const std::vector<BlockView>& chunks);
 

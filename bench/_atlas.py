@@ -248,8 +248,11 @@ def dask_layouts(client, path, chunk, with_scanpy):
                 reset_peak()
                 try:
                     cold[what], res = timed(fn)
+                    c_peak = max(c_peak, rss_status()["VmHWM"] - start)
                     checks[what] = check_groups(path, res, codes, what)
                     del res
+                    reset_peak()  # the check's own reads are not the call's
+                    start = rss_status()["VmRSS"]
                     times[what] = timed(fn)[0]
                 except Exception as e:  # a failed call is a result to print, not the end of the run
                     cold.setdefault(what, float("nan"))

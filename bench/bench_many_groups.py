@@ -191,8 +191,11 @@ def run_dask(path):
                 start = rss_status()["VmRSS"]
                 reset_peak()
                 cold[what], res = timed(fn)
+                c_peak = max(c_peak, rss_status()["VmHWM"] - start)
                 same = check_same(res, OUT / f"ref_{path.stem}_{col}_{what}.pkl")
                 del res
+                reset_peak()  # the check's own copies are not the call's
+                start = rss_status()["VmRSS"]
                 warm[what] = timed(fn)[0]
                 c_peak = max(c_peak, rss_status()["VmHWM"] - start)
                 w_peak = max(w_peak, max(client.run(worker_peak).values()))

@@ -284,8 +284,88 @@ struct RunningRow {
     }
 };
 
+// The groups present in `codes`, ascending, and each group's place among
+// them (-1: absent).
+struct Present {
+    std::vector<std::int64_t> groups, local;
+    Present(const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups) : local(n_groups, -1) {
+        for (std::size_t i = 0; i < n_rows; ++i) {
+            const std::int64_t g = codes[i];
+            if (g < 0) continue;
+            if (static_cast<std::size_t>(g) >= n_groups) fail("group code out of range");
+            if (local[static_cast<std::size_t>(g)] < 0) {
+                local[static_cast<std::size_t>(g)] = 0;
+                groups.push_back(g);
+            }
+        }
+        std::sort(groups.begin(), groups.end());
+        for (std::size_t p = 0; p < groups.size(); ++p)
+            local[static_cast<std::size_t>(groups[p])] = static_cast<std::int64_t>(p);
+    }
+    std::size_t at(std::int64_t code) const { return static_cast<std::size_t>(local[static_cast<std::size_t>(code)]); }
+};
+
+// The present groups' tables, filled in storage order like the result.
+template <typename Visit>
+void fill_tables(std::vector<double> (&table)[kMaxParts], PartSet parts, std::size_t width, std::size_t n_rows,
+                 const std::int64_t* codes, const Present& present, Visit&& visit) {
+    double* ptrs[kMaxParts] = {};
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        table[p].assign(present.groups.size() * width, 0.0);
+        ptrs[p] = table[p].data();
+    }
+    const Kinds kinds(parts, ptrs);
+    for (std::size_t i = 0; i < n_rows; ++i) {
+        if (codes[i] < 0) continue;
+        TableRow sink{kinds.p, present.at(codes[i]) * width};
+        visit(i, sink);
+    }
+}
+
+// The tables' pairs that are not all zero, group by group.
+void pairs_of_tables(Partial& out, const std::vector<double> (&table)[kMaxParts], const Present& present,
+                     std::size_t max_pairs) {
+    const std::size_t n_parts = out.parts.size(), width = out.width, n = present.groups.size();
+    reserve(out, n_parts, std::min(max_pairs, n * width), n);
+    for (std::size_t g = 0; g < n; ++g) {
+        const std::size_t base = g * width;
+        for (std::size_t k = 0; k < width; ++k) {
+            bool any = false;
+            for (std::size_t p = 0; p < n_parts; ++p) any |= table[p][base + k] != 0.0;
+            if (!any) continue;
+            out.cols.push_back(static_cast<std::int32_t>(k));
+            for (std::size_t p = 0; p < n_parts; ++p) out.part[p].push_back(table[p][base + k]);
+        }
+        if (out.cols.size() == static_cast<std::size_t>(out.ptr.back())) continue;
+        out.groups.push_back(present.groups[g]);
+        out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
+    }
+}
+
+// Group after group, each one's row of tallies kept hot.
+template <typename Visit>
+void grouped_pairs(Partial& out, std::size_t n_rows, const std::int64_t* codes, const Present& present,
+                   std::size_t max_pairs, Visit&& visit) {
+    const std::size_t n = present.groups.size();
+    reserve(out, out.parts.size(), max_pairs, n);
+    std::vector<std::size_t> start(n + 1, 0);
+    for (std::size_t i = 0; i < n_rows; ++i)
+        if (codes[i] >= 0) ++start[present.at(codes[i]) + 1];
+    for (std::size_t p = 0; p < n; ++p) start[p + 1] += start[p];
+    std::vector<std::size_t> rows(start[n]), next(start.begin(), start.end() - 1);
+    for (std::size_t i = 0; i < n_rows; ++i)
+        if (codes[i] >= 0) rows[next[present.at(codes[i])]++] = i;
+    GroupRow acc(out.parts, out.width);
+    RunningRow sink{acc};
+    for (std::size_t p = 0; p < n; ++p) {
+        for (std::size_t r = start[p]; r < start[p + 1]; ++r) visit(rows[r], sink);
+        acc.emit(present.groups[p], out);
+    }
+}
+
 // `visit(row, sink)` calls sink.add<R, Plain>(tallied column, value) for each
-// value of a row; rows hold at most `max_pairs` values in all.
+// value of a row; rows hold at most `max_pairs` values in all. Few present
+// groups for the width go through their dense tables.
 template <typename R, typename Visit>
 Partial build_partial(PartSet parts, std::size_t width, std::size_t n_rows, const std::int64_t* codes,
                       std::size_t n_groups, std::size_t max_pairs, bool dense, Visit&& visit) {
@@ -295,76 +375,19 @@ Partial build_partial(PartSet parts, std::size_t width, std::size_t n_rows, cons
     out.parts = parts;
     out.width = width;
     out.dense = dense;
-    const std::size_t n_parts = parts.size();
-    // Present groups, ascending, and each one's place among them.
-    std::vector<std::int64_t> local(n_groups, -1), present;
-    for (std::size_t i = 0; i < n_rows; ++i) {
-        const std::int64_t g = codes[i];
-        if (g < 0) continue;
-        if (static_cast<std::size_t>(g) >= n_groups) fail("group code out of range");
-        if (local[static_cast<std::size_t>(g)] < 0) {
-            local[static_cast<std::size_t>(g)] = 0;
-            present.push_back(g);
-        }
-    }
-    std::sort(present.begin(), present.end());
-    for (std::size_t p = 0; p < present.size(); ++p)
-        local[static_cast<std::size_t>(present[p])] = static_cast<std::int64_t>(p);
-
-    if (dense || present.size() * width <= 2 * max_pairs) {
-        // The present groups' tables, filled in storage order like the result.
-        std::vector<double> table[kMaxParts];
-        double* ptrs[kMaxParts] = {};
-        for (std::size_t p = 0; p < n_parts; ++p) {
-            table[p].assign(present.size() * width, 0.0);
-            ptrs[p] = table[p].data();
-        }
-        const Kinds kinds(parts, ptrs);
-        for (std::size_t i = 0; i < n_rows; ++i) {
-            if (codes[i] < 0) continue;
-            TableRow sink{kinds.p, static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) * width};
-            visit(i, sink);
-        }
-        if (dense) {
-            out.groups = std::move(present);
-            for (std::size_t p = 0; p < n_parts; ++p) out.part[p] = std::move(table[p]);
-            return out;
-        }
-        reserve(out, n_parts, std::min(max_pairs, present.size() * width), present.size());
-        for (std::size_t g = 0; g < present.size(); ++g) {
-            const std::size_t base = g * width;
-            for (std::size_t k = 0; k < width; ++k) {
-                bool any = false;
-                for (std::size_t p = 0; p < n_parts; ++p) any |= table[p][base + k] != 0.0;
-                if (!any) continue;
-                out.cols.push_back(static_cast<std::int32_t>(k));
-                for (std::size_t p = 0; p < n_parts; ++p) out.part[p].push_back(table[p][base + k]);
-            }
-            if (out.cols.size() == static_cast<std::size_t>(out.ptr.back())) continue;
-            out.groups.push_back(present[g]);
-            out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
-        }
+    Present present(codes, n_rows, n_groups);
+    if (!dense && present.groups.size() * width > 2 * max_pairs) {
+        grouped_pairs(out, n_rows, codes, present, max_pairs, visit);
         return out;
     }
-
-    // Otherwise group after group, each one's row of tallies kept hot.
-    reserve(out, n_parts, max_pairs, present.size());
-    std::vector<std::size_t> start(present.size() + 1, 0);
-    for (std::size_t i = 0; i < n_rows; ++i)
-        if (codes[i] >= 0) ++start[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])]) + 1];
-    for (std::size_t p = 0; p < present.size(); ++p) start[p + 1] += start[p];
-    std::vector<std::size_t> rows(start[present.size()]);
-    {
-        std::vector<std::size_t> next(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < n_rows; ++i)
-            if (codes[i] >= 0) rows[next[static_cast<std::size_t>(local[static_cast<std::size_t>(codes[i])])]++] = i;
+    std::vector<double> table[kMaxParts];
+    fill_tables(table, parts, width, n_rows, codes, present, visit);
+    if (!dense) {
+        pairs_of_tables(out, table, present, max_pairs);
+        return out;
     }
-    GroupRow acc(parts, width);
-    RunningRow sink{acc};
-    for (std::size_t p = 0; p < present.size(); ++p) {
-        for (std::size_t r = start[p]; r < start[p + 1]; ++r) visit(rows[r], sink);
-        acc.emit(present[p], out);
-    }
+    out.groups = std::move(present.groups);
+    for (std::size_t p = 0; p < parts.size(); ++p) out.part[p] = std::move(table[p]);
     return out;
 }
 

@@ -19,7 +19,9 @@ constexpr std::size_t kDenseTableBytes = 16u << 20;
 constexpr std::size_t kTaskCells = 32768;
 constexpr std::size_t kTaskValues = std::size_t{64} << 20;
 // Steps of one fold chain: each waits for its pieces, so fewer steps hold
-// more pieces in flight, more steps cost more tasks.
+// more pieces in flight, more steps cost more tasks (32 steps held 4 % less
+// on the 10M-cell atlas shuffled, but took a third longer on 1M x 5k at
+// 50,000 shuffled groups).
 constexpr std::size_t kChainSteps = 8;
 
 constexpr std::int64_t kNone = -1;

@@ -10,10 +10,41 @@
 #include "common/matrix_tally.hpp"
 #include "common/progress.hpp"
 #include "common/pyglue.hpp"
+#include "core/add_in_flight.hpp"
 
 namespace quend::glue {
 
 namespace {
+
+// The block whose add runs on a second thread and the one read meanwhile.
+// A block is released only once its add has ended: the members are
+// destroyed in reverse order, so `run_` waits before `held_` goes.
+class BlocksInFlight {
+public:
+    BlocksInFlight(DenseTally& into, const std::int64_t* codes) : into_(into), codes_(codes) {}
+    // Hands `b` (rows from `row0`, CSC: every row) to the second thread once
+    // the add before has ended; that add's error raises here.
+    void add(HeldBlock b, std::size_t row0, BlockColumns cols) {
+        // The slot of the block before the last, whose add has ended.
+        held_[next_] = std::move(b);
+        const BlockView view = held_[next_].view;
+        next_ ^= 1;
+        DenseTally& into = into_;
+        const std::int64_t* codes = codes_ + row0;
+        in_kernel([&] { run_.start([&into, view, codes, cols] { quend::add_block(into, view, codes, cols); }); });
+    }
+    // Waits for the last add; its error raises here.
+    void finish() {
+        in_kernel([&] { run_.wait(); });
+    }
+
+private:
+    DenseTally& into_;
+    const std::int64_t* codes_;
+    HeldBlock held_[2];
+    int next_ = 0;
+    AddInFlight run_;
+};
 
 void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnPlan& plan, DenseTally& into,
                   const std::string& label) {
@@ -22,14 +53,16 @@ void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, co
     const std::size_t step = std::max<std::size_t>(1, block_bytes() / std::max<std::size_t>(1, row_bytes));
     const BlockColumns cols = block_columns(plan, 0, n_cols);
     ProgressBar bar(label, groups.n, "cells");
+    BlocksInFlight blocks(into, groups.data);
     for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
         const std::size_t r1 = std::min(groups.n, r0 + step);
-        const HeldBlock b = read_block(X[py_slice(r0, r1)]);
+        HeldBlock b = read_block(X[py_slice(r0, r1)]);
         check_rows(b.view.n_rows, r1 - r0);
         check_cols(b.view.n_cols, n_cols);
-        add_block(into, b, groups.data + r0, cols);
+        blocks.add(std::move(b), r0, cols);
         bar.advance(r1 - r0);
     }
+    blocks.finish();
 }
 
 // Compressed slices cut so that each block's stored values fill about one
@@ -39,15 +72,17 @@ void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_row
     CompressedFile file(X, n_rows, n_cols);
     // Counted in what a slice is: cells for CSR, genes for CSC.
     ProgressBar bar(label, file.n_major(), file.by_rows() ? "cells" : "genes");
+    BlocksInFlight blocks(into, groups.data);
     for (std::size_t s = 0, e = 0; s < file.n_major(); s = e) {
         e = file.block_end(s);
-        const HeldBlock b = file.read(s, e);
+        HeldBlock b = file.read(s, e);
         if (file.by_rows())
-            add_block(into, b, groups.data + s, block_columns(plan, 0, n_cols));
+            blocks.add(std::move(b), s, block_columns(plan, 0, n_cols));
         else
-            add_block(into, b, groups.data, block_columns(plan, s, e - s));
+            blocks.add(std::move(b), 0, block_columns(plan, s, e - s));
         bar.advance(e - s);
     }
+    blocks.finish();
 }
 
 }  // namespace
@@ -57,13 +92,16 @@ BlockReader::BlockReader(nb::object ds) : ds_(std::move(ds)), direct_(nb::hasatt
 nb::object BlockReader::read(std::size_t p0, std::size_t p1) {
     if (!direct_) return ds_[py_slice(p0, p1)];
     const std::size_t n = p1 - p0;
-    if (n > cap_ || !buf_.is_valid()) {
-        cap_ = std::max(n, cap_);
-        buf_ = numpy().attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
+    next_ ^= 1;
+    nb::object& buf = buf_[next_];
+    std::size_t& cap = cap_[next_];
+    if (n > cap || !buf.is_valid()) {
+        cap = std::max(n, cap);
+        buf = numpy().attr("empty")(cap, nb::arg("dtype") = ds_.attr("dtype"));
     }
     if (n > 0)
-        ds_.attr("read_direct")(buf_, nb::arg("source_sel") = py_slice(p0, p1), nb::arg("dest_sel") = py_slice(0, n));
-    return buf_[py_slice(0, n)];
+        ds_.attr("read_direct")(buf, nb::arg("source_sel") = py_slice(p0, p1), nb::arg("dest_sel") = py_slice(0, n));
+    return buf[py_slice(0, n)];
 }
 
 namespace {

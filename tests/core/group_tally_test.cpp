@@ -102,13 +102,16 @@ BlockView compressed_view(const Sparse& s, bool by_rows) {
 
 // A zeroed result table and its finished values.
 struct Table {
+    Stat stat;
     quend::TallyTable table;
-    Table(Stat stat, std::size_t n_groups, std::size_t width) : table(stat, n_groups, width) {}
+    Table(Stat s, std::size_t n_groups, std::size_t width) : stat(s), table(s, n_groups, width) {}
     quend::DenseTally& t() { return table.tally(); }
     std::vector<double> finished(const std::vector<std::int64_t>& sizes) {
         const std::size_t n = t().n_groups * t().width;
-        table.finish(sizes.data(), false);
-        std::vector<double> out(t().part[0], t().part[0] + n);
+        auto done = table.finish({{stat}, false}, sizes.data());
+        auto* v = static_cast<double*>(done[0].release());
+        std::vector<double> out(v, v + n);
+        std::free(v);
         return out;
     }
 };
@@ -313,7 +316,7 @@ TEST(GroupTally, OnePassGivesEachStatistic) {
          {dense_view(floats, 5, 3, 3, 1), compressed_view(csr, true), compressed_view(csc, false)}) {
         quend::TallyTable t(quend::PartSet(stats), 2, 3);
         quend::add_block(t.tally(), b, kCodes.data(), all_cols());
-        auto done = t.finish(stats, kSizes.data(), true);
+        auto done = t.finish({stats, true}, kSizes.data());
         for (std::size_t k = 0; k < stats.size(); ++k) {
             const bool f32 = done[k].float32();
             EXPECT_EQ(f32, quend::recipe_info(stats[k]).narrows);
@@ -339,7 +342,7 @@ TEST(GroupTally, EachSliceTakesItsOwnRule) {
                                compressed_view(csc_data, csc_ix, csc_ip, false, 3, 3)}) {
         quend::TallyTable t(quend::PartSet(stats), 2, 3);
         quend::add_block(t.tally(), b, codes.data(), all_cols());
-        auto done = t.finish(stats, sizes.data(), false);
+        auto done = t.finish({stats, false}, sizes.data());
         for (std::size_t k = 0; k < stats.size(); ++k) {
             auto* v = static_cast<double*>(done[k].release());
             expect_same(std::vector<double>(v, v + 6), want[k]);
@@ -373,8 +376,7 @@ TEST(GroupTally, BadIndexOfALeftOutSliceThrows) {
 TEST(GroupTally, NarrowsInPlace) {
     quend::TallyTable t(Stat::mean, 2, 3);
     quend::add_block(t.tally(), dense_view(kDense, 5, 3, 3, 1), kCodes.data(), all_cols());
-    t.finish(kSizes.data(), true);
-    auto* values = static_cast<float*>(t.release());
+    auto* values = static_cast<float*>(t.finish({{Stat::mean}, true}, kSizes.data())[0].release());
     for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(values[k], static_cast<float>(kMean[k])) << k;
     std::free(values);
 }

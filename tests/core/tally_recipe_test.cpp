@@ -51,14 +51,16 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
         b.col_stride = 1;
         return b;
     };
-    auto finished = [&](quend::TallyTable& t) {
-        t.finish(sizes.data(), false);
-        return std::vector<double>(t.tally().part[0], t.tally().part[0] + n_groups * width);
+    auto finished = [&](quend::TallyTable& t, Stat stat) {
+        auto* v = static_cast<double*>(t.finish({{stat}, false}, sizes.data())[0].release());
+        std::vector<double> out(v, v + n_groups * width);
+        std::free(v);
+        return out;
     };
-    for (Stat stat : {Stat::detected, Stat::mean, Stat::sum, Stat::var, Stat::count_nonzero, Stat::count}) {
+    for (Stat stat : quend::kStats) {
         quend::TallyTable whole(stat, n_groups, width);
         quend::add_block(whole.tally(), view(0, n_rows), codes.data(), cols);
-        const std::vector<double> want = finished(whole);
+        const std::vector<double> want = finished(whole, stat);
         for (int trial = 0; trial < 20; ++trial) {
             std::vector<quend::Partial> parts;
             for (std::size_t r0 = 0; r0 < n_rows;) {
@@ -77,7 +79,7 @@ TEST(TallyRecipe, AnyCutAddsUpToTheWhole) {
             quend::TallyTable t(stat, n_groups, width);
             const auto cut = quend::cut_points(all.view(), {0});
             quend::add_partial(t.tally(), quend::slice(all.view(), cut[0], cut[1]), 0);
-            const std::vector<double> got = finished(t);
+            const std::vector<double> got = finished(t, stat);
             for (std::size_t o = 0; o < want.size(); ++o) {
                 if (std::isnan(want[o]))
                     EXPECT_TRUE(std::isnan(got[o]));
@@ -105,4 +107,42 @@ TEST(TallyRecipe, VarRoundingOfSumsOfSquaresReadsAsConstant) {
     }
     EXPECT_EQ(var[0], 0.0);
     EXPECT_NEAR(var[1], 0.25 * 1e-10 * 5000 / 4999, 1e-3 * 0.25e-10);
+}
+
+// A sparse block leaves unstored cells out, so every part's rule must leave
+// its intermediates unchanged on adding zero: stored zeros and dense zeros
+// tally as unstored cells do.
+TEST(TallyRecipe, AddingZeroChangesNoPart) {
+    const std::vector<double> zeros(6, 0.0);
+    const std::vector<std::int64_t> codes = {0, 1, 0}, indptr = {0, 1, 1, 2}, none = {0, 0, 0, 0}, indices = {1, 0};
+    const quend::ColumnPlan plan = quend::plan_columns({2, {}});
+    const auto cols = quend::block_columns(plan, 0, 2);
+    auto csr = [&](const std::vector<std::int64_t>& ptr, std::size_t n_data) {
+        quend::BlockView b;
+        b.form = quend::BlockView::csr;
+        b.n_rows = 3;
+        b.n_cols = 2;
+        b.data = zeros.data();
+        b.wide_index = true;
+        b.indices = indices.data();
+        b.indptr = ptr.data();
+        b.n_data = b.n_indices = n_data;
+        b.n_indptr = 4;
+        return b;
+    };
+    quend::BlockView dense;
+    dense.n_rows = 3;
+    dense.n_cols = 2;
+    dense.data = zeros.data();
+    dense.row_stride = 2;
+    dense.col_stride = 1;
+    for (Stat stat : quend::kStats)
+        for (const quend::BlockView& b : {dense, csr(indptr, 2), csr(none, 0)}) {
+            quend::TallyTable t(stat, 2, 2);
+            quend::add_block(t.tally(), b, codes.data(), cols);
+            for (std::size_t p = 0; p < t.tally().parts.size(); ++p)
+                for (std::size_t o = 0; o < 4; ++o)
+                    EXPECT_EQ(t.tally().part[p][o], 0.0)
+                        << quend::recipe_info(stat).name << " " << t.tally().parts.name(p);
+        }
 }

@@ -11,6 +11,7 @@
 #include "common/progress.hpp"
 #include "common/pyglue.hpp"
 #include "core/add_in_flight.hpp"
+#include "core/tally_budget.hpp"
 
 namespace quend::glue {
 
@@ -21,17 +22,16 @@ namespace {
 // destroyed in reverse order, so `run_` waits before `held_` goes.
 class BlocksInFlight {
 public:
-    BlocksInFlight(DenseTally& into, const std::int64_t* codes) : into_(into), codes_(codes) {}
-    // Hands `b` (rows from `row0`, CSC: every row) to the second thread once
-    // the add before has ended; that add's error raises here.
-    void add(HeldBlock b, std::size_t row0, BlockColumns cols) {
+    explicit BlocksInFlight(TallyDriver& pass) : pass_(pass) {}
+    // Hands `b` to the second thread once the add before has ended; that
+    // add's error raises here.
+    void add(HeldBlock b, BlockAt at) {
         // The slot of the block before the last, whose add has ended.
         held_[next_] = std::move(b);
         const BlockView view = held_[next_].view;
         next_ ^= 1;
-        DenseTally& into = into_;
-        const std::int64_t* codes = codes_ + row0;
-        in_kernel([&] { run_.start([&into, view, codes, cols] { quend::add_block(into, view, codes, cols); }); });
+        TallyDriver& pass = pass_;
+        in_kernel([&] { run_.start([&pass, view, at] { pass.add(view, at); }); });
     }
     // Waits for the last add; its error raises here.
     void finish() {
@@ -39,27 +39,24 @@ public:
     }
 
 private:
-    DenseTally& into_;
-    const std::int64_t* codes_;
+    TallyDriver& pass_;
     HeldBlock held_[2];
     int next_ = 0;
     AddInFlight run_;
 };
 
-void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, const ColumnPlan& plan, DenseTally& into,
-                  const std::string& label) {
+void stream_dense(nb::handle X, std::size_t n_rows, std::size_t n_cols, TallyDriver& pass, const std::string& label) {
     const std::size_t item = nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
     const std::size_t row_bytes = n_cols * item;
     const std::size_t step = std::max<std::size_t>(1, block_bytes() / std::max<std::size_t>(1, row_bytes));
-    const BlockColumns cols = block_columns(plan, 0, n_cols);
-    ProgressBar bar(label, groups.n, "cells");
-    BlocksInFlight blocks(into, groups.data);
-    for (std::size_t r0 = 0; r0 < groups.n; r0 += step) {
-        const std::size_t r1 = std::min(groups.n, r0 + step);
+    ProgressBar bar(label, n_rows, "cells");
+    BlocksInFlight blocks(pass);
+    for (std::size_t r0 = 0; r0 < n_rows; r0 += step) {
+        const std::size_t r1 = std::min(n_rows, r0 + step);
         HeldBlock b = read_block(X[py_slice(r0, r1)]);
         check_rows(b.view.n_rows, r1 - r0);
         check_cols(b.view.n_cols, n_cols);
-        blocks.add(std::move(b), r0, cols);
+        blocks.add(std::move(b), {r0, 0});
         bar.advance(r1 - r0);
     }
     blocks.finish();
@@ -67,19 +64,16 @@ void stream_dense(nb::handle X, const LabelCodes& groups, std::size_t n_cols, co
 
 // Compressed slices cut so that each block's stored values fill about one
 // block budget.
-void stream_compressed(nb::handle X, const LabelCodes& groups, std::size_t n_rows, std::size_t n_cols,
-                       const ColumnPlan& plan, DenseTally& into, const std::string& label) {
+void stream_compressed(nb::handle X, std::size_t n_rows, std::size_t n_cols, TallyDriver& pass,
+                       const std::string& label) {
     CompressedFile file(X, n_rows, n_cols);
     // Counted in what a slice is: cells for CSR, genes for CSC.
     ProgressBar bar(label, file.n_major(), file.by_rows() ? "cells" : "genes");
-    BlocksInFlight blocks(into, groups.data);
+    BlocksInFlight blocks(pass);
     for (std::size_t s = 0, e = 0; s < file.n_major(); s = e) {
         e = file.block_end(s);
         HeldBlock b = file.read(s, e);
-        if (file.by_rows())
-            blocks.add(std::move(b), s, block_columns(plan, 0, n_cols));
-        else
-            blocks.add(std::move(b), 0, block_columns(plan, s, e - s));
+        blocks.add(std::move(b), file.by_rows() ? BlockAt{s, 0} : BlockAt{0, s});
         bar.advance(e - s);
     }
     blocks.finish();
@@ -182,7 +176,7 @@ std::size_t block_bytes() {
     if (!nb::try_cast(v, n) || n < 1)
         raise(PyExc_ValueError,
               "orvalen.settings.block_bytes must be a positive number of bytes, not " + glue::repr(v));
-    return static_cast<std::size_t>(n);
+    return tally_budget(static_cast<std::size_t>(n)).block_bytes;
 }
 
 std::pair<std::size_t, std::size_t> backed_shape(nb::handle X) {
@@ -191,13 +185,12 @@ std::pair<std::size_t, std::size_t> backed_shape(nb::handle X) {
     return {nb::cast<std::size_t>(shape[0]), nb::cast<std::size_t>(shape[1])};
 }
 
-void stream_backed(nb::handle X, MatrixKind kind, const LabelCodes& groups, const ColumnPlan& plan, DenseTally& into,
-                   const std::string& label) {
+void stream_backed(nb::handle X, MatrixKind kind, TallyDriver& pass, const std::string& label) {
     const auto [n_rows, n_cols] = backed_shape(X);
     if (kind == MatrixKind::backed_sparse)
-        stream_compressed(X, groups, n_rows, n_cols, plan, into, label);
+        stream_compressed(X, n_rows, n_cols, pass, label);
     else
-        stream_dense(X, groups, n_cols, plan, into, label);
+        stream_dense(X, n_rows, n_cols, pass, label);
 }
 
 }  // namespace quend::glue

@@ -68,11 +68,11 @@ private:
 // (rows, columns) of a backed X; ValueError unless two-dimensional.
 std::pair<std::size_t, std::size_t> backed_shape(nb::handle X);
 
-// Adds every block of X into `into`, with a progress bar labelled `label`.
-void stream_backed(nb::handle X, MatrixKind kind, const LabelCodes& groups, const ColumnPlan& plan, DenseTally& into,
-                   const std::string& label);
+// Adds every block of X to the pass, with a progress bar labelled `label`.
+void stream_backed(nb::handle X, MatrixKind kind, TallyDriver& pass, const std::string& label);
 
-// orvalen.settings.block_bytes (validated when set).
+// orvalen.settings.block_bytes (validated when set): the one budget every
+// tally size is derived from (core/tally_budget.hpp).
 std::size_t block_bytes();
 
 }  // namespace quend::glue

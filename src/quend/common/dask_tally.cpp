@@ -9,21 +9,18 @@
 #include <vector>
 
 #include "common/arrays.hpp"
+#include "common/backed_tally.hpp"
 #include "common/errors.hpp"
 #include "common/matrix_tally.hpp"
 #include "common/progress.hpp"
 #include "common/pyglue.hpp"
 #include "common/thread_exit.hpp"
 #include "core/dask_plan.hpp"
+#include "core/tally_budget.hpp"
 
 namespace quend::glue {
 
 namespace {
-
-// A result slice a block reduce owns, and the inputs a merge may hold, when
-// no cluster tells its workers' memory.
-constexpr std::size_t kSliceBytes = 128u << 20;
-constexpr std::size_t kMergeBytes = 1u << 30;
 
 [[noreturn]] void bad_job(const std::string& what) { raise(PyExc_ValueError, "malformed tally task: " + what); }
 
@@ -217,9 +214,9 @@ std::vector<std::int64_t> bounds_of(const std::vector<std::size_t>& sizes) {
     return out;
 }
 
-// A quarter of the smallest worker's memory limit, when a cluster tells it.
-std::size_t merge_bytes(const nb::object& client) {
-    if (client.is_none()) return kMergeBytes;
+// The smallest worker's memory limit, 0 when no cluster tells it.
+std::size_t worker_memory(const nb::object& client) {
+    if (client.is_none()) return 0;
     double limit = 0;
     nb::dict workers = nb::cast<nb::dict>(client.attr("scheduler_info")()["workers"]);
     for (auto [addr, info] : workers) {
@@ -227,7 +224,7 @@ std::size_t merge_bytes(const nb::object& client) {
         double v = 0;
         if (!m.is_none() && nb::try_cast(m, v) && v > 0 && (limit == 0 || v < limit)) limit = v;
     }
-    return limit > 0 ? static_cast<std::size_t>(limit / 4) : kMergeBytes;
+    return static_cast<std::size_t>(limit);
 }
 
 // Where block k's finished rows go in the result: a slice when its groups
@@ -432,7 +429,7 @@ nb::object tally_finish(nb::handle pieces, nb::handle job_obj, std::size_t k) {
     std::vector<FinishedTable> done;
     in_kernel([&] {
         for (const HeldPiece& h : held) add_partial(table.tally(), h.view, g0);
-        done = table.finish(s.stats, s.sizes.data() + g0, s.narrow);
+        done = table.finish({s.stats, s.narrow}, s.sizes.data() + g0);
     });
     // Narrowed here, so that half as much travels back.
     nb::list out;
@@ -442,16 +439,17 @@ nb::object tally_finish(nb::handle pieces, nb::handle job_obj, std::size_t k) {
 }
 
 std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, const ColumnPlan& cplan,
-                                    const std::vector<Stat>& stats, const std::vector<std::int64_t>& sizes, bool narrow,
-                                    const std::string& label) {
+                                    const TallyRequest& req, const std::string& label) {
+    const std::vector<Stat>& stats = req.stats;
+    const bool narrow = req.narrow;
+    const std::vector<std::int64_t> sizes = group_sizes(groups);
     nb::tuple chunks = nb::cast<nb::tuple>(X.attr("chunks"));
     const std::vector<std::size_t> rows = chunk_sizes(chunks[0]), widths = chunk_sizes(chunks[1]);
     const std::size_t G = groups.n_labels(), width = cplan.width();
     if (G * width == 0 || rows.empty() || widths.empty()) {
         TallyTable t(PartSet(stats), G, width);
         std::vector<nb::object> out;
-        for (FinishedTable& f : t.finish(stats, sizes.data(), narrow))
-            out.push_back(adopt_table(std::move(f), G, width));
+        for (FinishedTable& f : t.finish(req, sizes.data())) out.push_back(adopt_table(std::move(f), G, width));
         return out;
     }
     nb::object client = active_client();
@@ -467,8 +465,9 @@ std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, cons
     in.n_groups = G;
     in.width = width;
     in.parts = PartSet(stats);
-    in.merge_bytes = merge_bytes(client);
-    in.slice_bytes = std::min(kSliceBytes, in.merge_bytes / 4);
+    const TallyBudget budget = tally_budget(block_bytes(), worker_memory(client));
+    in.merge_bytes = budget.merge_bytes;
+    in.slice_bytes = budget.slice_bytes;
     DaskPlan plan;
     in_kernel([&] { plan = plan_dask(in); });
     // The job description: groups in the plan's layout.

@@ -35,11 +35,10 @@ nb::object active_client();
 // (rows, columns) of a Dask X from its chunks; ValueError for unknown sizes.
 std::pair<std::size_t, std::size_t> dask_shape(nb::handle X);
 
-// One finished groups x tallied columns table per statistic, from one pass
-// (float32 when `narrow` and the recipe narrows).
+// One finished groups x tallied columns table per requested statistic,
+// from one pass (X's shape checked by the caller).
 std::vector<nb::object> dask_tables(nb::handle X, const LabelCodes& groups, const ColumnPlan& plan,
-                                    const std::vector<Stat>& stats, const std::vector<std::int64_t>& sizes, bool narrow,
-                                    const std::string& label);
+                                    const TallyRequest& req, const std::string& label);
 
 // Chunk (i, j) of X: a tuple of one piece per block of groups, None where
 // the chunk has no cell of that block. A piece is a dict of numpy arrays:

@@ -131,8 +131,8 @@ HeldBlock read_block(nb::handle X_in) {
     return b;
 }
 
-void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, const BlockColumns& cols) {
-    in_kernel([&] { quend::add_block(into, b.view, codes, cols); });
+void add(TallyDriver& pass, const HeldBlock& b, BlockAt at) {
+    in_kernel([&] { pass.add(b.view, at); });
 }
 
 Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const std::int64_t* codes,
@@ -151,6 +151,8 @@ nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t widt
     if (narrow) return nb::ndarray<nb::numpy, float, nb::ndim<2>>(static_cast<float*>(values), 2, shape, owner).cast();
     return nb::ndarray<nb::numpy, double, nb::ndim<2>>(static_cast<double*>(values), 2, shape, owner).cast();
 }
+
+CellCodes cells_of(const LabelCodes& groups) { return {groups.data, groups.n, groups.n_labels()}; }
 
 std::vector<std::int64_t> group_sizes(const LabelCodes& groups) {
     return code_counts(groups.data, groups.n, groups.n_labels());

@@ -15,6 +15,7 @@
 #include "common/thread_exit.hpp"
 #include "common/label_codes.hpp"
 #include "core/group_tally.hpp"
+#include "core/tally_driver.hpp"
 
 namespace quend::glue {
 
@@ -36,8 +37,9 @@ HeldBlock compressed_block(nb::object data, nb::object indices, nb::object indpt
 // are sound, for a block handed to a library rather than to the kernels.
 void require_sound(const HeldBlock& b);
 
-// The kernels of core/group_tally.hpp on a held block.
-void add_block(DenseTally& into, const HeldBlock& b, const std::int64_t* codes, const BlockColumns& cols);
+// A held block added where it sits, with the GIL released.
+void add(TallyDriver& pass, const HeldBlock& b, BlockAt at);
+// The partial of a held block (core/group_tally.hpp), with the GIL released.
 Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const std::int64_t* codes,
                    std::size_t n_groups, const BlockColumns& cols, bool dense);
 
@@ -45,6 +47,8 @@ Partial partial_of(const HeldBlock& b, PartSet parts, std::size_t width, const s
 // (float32 where it was narrowed).
 nb::object adopt_table(FinishedTable&& t, std::size_t n_groups, std::size_t width);
 
+// The cells' groups as core reads them.
+CellCodes cells_of(const LabelCodes& groups);
 // Cells per group (unlabelled cells left out).
 std::vector<std::int64_t> group_sizes(const LabelCodes& groups);
 

@@ -677,12 +677,6 @@ TallyTable::TallyTable(PartSet parts, std::size_t n_groups, std::size_t width) {
     }
 }
 
-TallyTable::TallyTable(Stat stat, std::size_t n_groups, std::size_t width)
-    : TallyTable(PartSet(stat), n_groups, width) {
-    stat_ = stat;
-    one_stat_ = true;
-}
-
 TallyTable::~TallyTable() {
     for (double* p : t_.part) std::free(p);
 }
@@ -705,19 +699,8 @@ double* narrow_in_place(double* values, std::size_t n) {
 
 }  // namespace
 
-void TallyTable::finish(const std::int64_t* group_size, bool narrow) {
-    if (!one_stat_) throw std::logic_error("a table of several statistics finishes each by name");
-    if (!t_.part[0]) return;
-    quend::finish(t_, stat_, group_size, t_.part[0]);
-    for (std::size_t p = 1; p < kMaxParts; ++p) {
-        std::free(t_.part[p]);
-        t_.part[p] = nullptr;
-    }
-    if (narrow) t_.part[0] = narrow_in_place(t_.part[0], t_.n_groups * t_.width);
-}
-
-std::vector<FinishedTable> TallyTable::finish(const std::vector<Stat>& stats, const std::int64_t* group_size,
-                                              bool narrow) {
+std::vector<FinishedTable> TallyTable::finish(const TallyRequest& req, const std::int64_t* group_size) {
+    const std::vector<Stat>& stats = req.stats;
     for (Stat s : stats)
         if ((PartSet(s).mask & ~t_.parts.mask) != 0)
             throw std::invalid_argument(std::string("the tally lacks the parts of '") + recipe_info(s).name + "'");
@@ -725,7 +708,7 @@ std::vector<FinishedTable> TallyTable::finish(const std::vector<Stat>& stats, co
     std::vector<FinishedTable> out;
     out.reserve(stats.size());
     for (std::size_t i = 0; i < stats.size(); ++i) {
-        const bool f32 = narrow && recipe_info(stats[i]).narrows;
+        const bool f32 = req.narrow && recipe_info(stats[i]).narrows;
         if (n == 0) {
             out.emplace_back(nullptr, f32);
             continue;
@@ -757,12 +740,6 @@ std::vector<FinishedTable> TallyTable::finish(const std::vector<Stat>& stats, co
         out.emplace_back(into, f32);
     }
     for (double*& p : t_.part) std::free(p), p = nullptr;
-    return out;
-}
-
-void* TallyTable::release() {
-    void* out = t_.part[0];
-    t_.part[0] = nullptr;
     return out;
 }
 

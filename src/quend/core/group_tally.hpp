@@ -85,32 +85,29 @@ private:
     bool float32_;
 };
 
+// What one pass is asked for: one finished table per statistic, in this
+// order, from a tally of the union of their parts.
+struct TallyRequest {
+    std::vector<Stat> stats;
+    bool narrow = false;  // the values are float32: tables narrow (rounded once) where the recipe does
+};
+
 // A zeroed tally that owns its tables, finished in place where it can.
 class TallyTable {
 public:
     TallyTable(PartSet parts, std::size_t n_groups, std::size_t width);
-    TallyTable(Stat stat, std::size_t n_groups, std::size_t width);  // the parts of one statistic
     ~TallyTable();
     TallyTable(const TallyTable&) = delete;
     TallyTable& operator=(const TallyTable&) = delete;
     DenseTally& tally() { return t_; }
-    // One finished table per statistic, in order; float32 (rounded once)
-    // where `narrow` and the recipe narrows. A statistic is finished in place
-    // into a part no later statistic reads (the buffer then shrunk to its
-    // float32 values), else into a new buffer; every table is then gone.
-    std::vector<FinishedTable> finish(const std::vector<Stat>& stats, const std::int64_t* group_size, bool narrow);
-    // The statistic the table was made for (std::logic_error for a table
-    // made for a set of parts), into the first table (the others are freed);
-    // narrowed as above.
-    void finish(const std::int64_t* group_size, bool narrow);
-    // That table's values, handed over: release with std::free. Null when
-    // the table is empty.
-    void* release();
+    // One finished table per requested statistic. A statistic is finished in
+    // place into a part no later statistic reads (the buffer then shrunk to
+    // its float32 values when narrowed), else into a new buffer; every table
+    // is then gone.
+    std::vector<FinishedTable> finish(const TallyRequest& req, const std::int64_t* group_size);
 
 private:
     DenseTally t_;
-    Stat stat_ = Stat::detected;
-    bool one_stat_ = false;
 };
 
 // Adds a block of rows `codes` (CSC blocks: `codes` of all rows) into

@@ -121,6 +121,14 @@ enum class Stat {
 #undef QUEND_STAT_ENUM
 };
 
+// Every statistic, in declaration order: the kernel tests walk this list,
+// so a new recipe is tested with the others.
+inline constexpr Stat kStats[] = {
+#define QUEND_STAT_ITEM(id, R) Stat::id,
+    QUEND_STATS(QUEND_STAT_ITEM)
+#undef QUEND_STAT_ITEM
+};
+
 // f(Recipe{}) for the statistic's recipe.
 template <typename F>
 decltype(auto) with_recipe(Stat s, F&& f) {

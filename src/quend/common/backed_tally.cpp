@@ -81,21 +81,78 @@ void stream_compressed(nb::handle X, std::size_t n_rows, std::size_t n_cols, Tal
 
 }  // namespace
 
-BlockReader::BlockReader(nb::object ds) : ds_(std::move(ds)), direct_(nb::hasattr(ds_, "read_direct")) {}
+namespace {
+
+// Values per chunk of a one-dimensional h5py dataset stored in chunks that
+// are all written and unfiltered, else 0.
+std::size_t whole_chunks(const nb::object& ds) {
+    nb::object chunks = nb::getattr(ds, "chunks", nb::none());
+    nb::object id = nb::getattr(ds, "id", nb::none());
+    if (chunks.is_none() || nb::len(chunks) != 1 || !nb::hasattr(id, "read_direct_chunk") ||
+        !nb::hasattr(id, "get_num_chunks"))
+        return 0;
+    const auto c = nb::cast<std::size_t>(chunks[0]);
+    const auto n = nb::cast<std::size_t>(nb::cast<nb::tuple>(ds.attr("shape"))[0]);
+    if (c == 0 || nb::cast<int>(id.attr("get_create_plist")().attr("get_nfilters")()) != 0 ||
+        nb::cast<std::size_t>(id.attr("get_num_chunks")()) != (n + c - 1) / c)
+        return 0;
+    return c;
+}
+
+}  // namespace
+
+BlockReader::BlockReader(nb::object ds) : ds_(std::move(ds)), direct_(nb::hasattr(ds_, "read_direct")) {
+    if (!direct_) return;
+    chunk_ = whole_chunks(ds_);
+    if (chunk_ == 0) return;
+    length_ = nb::cast<std::size_t>(nb::cast<nb::tuple>(ds_.attr("shape"))[0]);
+    item_ = nb::cast<std::size_t>(ds_.attr("dtype").attr("itemsize"));
+}
+
+void BlockReader::reserve(Buffer& b, std::size_t n) {
+    if (n <= b.cap && b.values.is_valid()) return;
+    b.cap = std::max(n, b.cap);
+    b.values = numpy().attr("empty")(b.cap, nb::arg("dtype") = ds_.attr("dtype"));
+    b.bytes = b.values.attr("view")(numpy().attr("uint8"));
+}
+
+void BlockReader::read_chunks(Buffer& b, const Buffer& before, std::size_t p0, std::size_t p1) {
+    // Room for the chunk holding p0 from its start, and a last chunk
+    // reaching up to one chunk past p1.
+    reserve(b, p1 - p0 + 2 * chunk_);
+    std::size_t at = p0 / chunk_ * chunk_;
+    b.start = b.end = at;
+    if (before.values.is_valid() && before.start <= p0 && p0 < before.end) {
+        const std::size_t kept = std::min(before.end, p1) - p0, from = p0 - before.start;
+        b.values.attr("__setitem__")(py_slice(0, kept), before.values[py_slice(from, from + kept)]);
+        b.start = p0;
+        b.end = p0 + kept;
+        at = before.end;
+    }
+    nb::object read_chunk = ds_.attr("id").attr("read_direct_chunk");
+    for (; at < p1; at += chunk_) {
+        const std::size_t off = (at - b.start) * item_;
+        read_chunk(nb::make_tuple(at), nb::arg("out") = b.bytes[py_slice(off, off + chunk_ * item_)]);
+        b.end = std::min(at + chunk_, length_);
+    }
+}
 
 nb::object BlockReader::read(std::size_t p0, std::size_t p1) {
     if (!direct_) return ds_[py_slice(p0, p1)];
-    const std::size_t n = p1 - p0;
     next_ ^= 1;
-    nb::object& buf = buf_[next_];
-    std::size_t& cap = cap_[next_];
-    if (n > cap || !buf.is_valid()) {
-        cap = std::max(n, cap);
-        buf = numpy().attr("empty")(cap, nb::arg("dtype") = ds_.attr("dtype"));
+    Buffer& b = buf_[next_];
+    const std::size_t n = p1 - p0;
+    if (chunk_ > 0 && n > 0) {
+        read_chunks(b, buf_[next_ ^ 1], p0, p1);
+        return b.values[py_slice(p0 - b.start, p1 - b.start)];
     }
+    reserve(b, n);
+    b.start = p0;
+    b.end = p0;  // nothing kept for the next read
     if (n > 0)
-        ds_.attr("read_direct")(buf, nb::arg("source_sel") = py_slice(p0, p1), nb::arg("dest_sel") = py_slice(0, n));
-    return buf[py_slice(0, n)];
+        ds_.attr("read_direct")(b.values, nb::arg("source_sel") = py_slice(p0, p1),
+                                nb::arg("dest_sel") = py_slice(0, n));
+    return b.values[py_slice(0, n)];
 }
 
 namespace {

@@ -24,6 +24,9 @@ namespace nb = nanobind;
 // One stored array of a file read block after block into two numpy
 // buffers taken in turn (one is read while a kernel runs on the block in
 // the other): fresh pages for every block cost more here than the read.
+// An h5py dataset stored in whole, unfiltered chunks is read a chunk at a
+// time straight into the buffer (h5py's read_direct goes through a second
+// copy); the rest of a block's last chunk is kept for the next block.
 class BlockReader {
 public:
     explicit BlockReader(nb::object ds);
@@ -31,10 +34,17 @@ public:
     nb::object read(std::size_t p0, std::size_t p1);
 
 private:
+    // A buffer and the values [start, end) of the dataset it holds.
+    struct Buffer {
+        nb::object values, bytes;
+        std::size_t cap = 0, start = 0, end = 0;
+    };
+    void reserve(Buffer& b, std::size_t n);
+    void read_chunks(Buffer& b, const Buffer& before, std::size_t p0, std::size_t p1);
     nb::object ds_;
     bool direct_;
-    nb::object buf_[2];
-    std::size_t cap_[2] = {0, 0};
+    std::size_t chunk_ = 0, length_ = 0, item_ = 0;  // chunk_: values per chunk, 0 when not read by chunks
+    Buffer buf_[2];
     int next_ = 0;
 };
 

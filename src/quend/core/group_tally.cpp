@@ -188,6 +188,12 @@ void dense_pass(DenseTally& t, const BlockView& b, const T* data, const std::int
     }
 }
 
+// Out of line, so that the check where each index is read stays small
+// enough to inline into the pass.
+[[noreturn]] __attribute__((noinline, cold)) void bad_index(long long v, std::size_t n_minor) {
+    fail("malformed sparse X: index " + std::to_string(v) + " out of range [0, " + std::to_string(n_minor) + ")");
+}
+
 // Whether the plain rule asks a block to hold no NaN: `positive` alone
 // never counts one.
 bool looks_at_nan(PartSet s) { return s.mask != 1u << static_cast<unsigned>(Part::positive); }
@@ -253,9 +259,7 @@ private:
     }
     std::size_t index(std::size_t q) const {
         const I v = load_once(indices_ + q);
-        if (wide(v) >= n_minor_)
-            fail("malformed sparse X: index " + std::to_string(static_cast<long long>(v)) + " out of range [0, " +
-                 std::to_string(n_minor_) + ")");
+        if (wide(v) >= n_minor_) bad_index(static_cast<long long>(v), n_minor_);
         return static_cast<std::size_t>(v);
     }
     template <bool Plain, typename Sink>

@@ -33,6 +33,26 @@ def test_backed_equals_in_memory(tmp_path, scale_adata, expression_results, same
     assert deg.get_gene_expression_mean(backed, nz_pct=False).dtypes.iloc[1] == np.float32
 
 
+# Stored in many small chunks (h5py reads them straight into the buffer; the
+# rest of a block's last chunk is kept for the next block), or compressed.
+@pytest.mark.parametrize("fmt", ["csr", "csc"])
+@pytest.mark.parametrize("block_bytes, chunks", [(64, (5, 13)), (2000, (5, 13)), (64, "gzip")])
+def test_backed_chunked_file_equals_in_memory(
+    tmp_path, scale_adata, expression_results, same_results, monkeypatch, fmt, block_bytes, chunks
+):
+    a = scale_adata
+    a.X = sp.csr_matrix(a.X) if fmt == "csr" else sp.csc_matrix(a.X)
+    path = tmp_path / "chunked.h5ad"
+    a.write_h5ad(path)
+    with h5py.File(path, "r+") as f:
+        for name, c in zip(("data", "indices"), (7, 7) if chunks == "gzip" else chunks):
+            values = f["X"][name][:]
+            del f["X"][name]
+            f["X"].create_dataset(name, data=values, chunks=(c,), compression="gzip" if chunks == "gzip" else None)
+    monkeypatch.setattr(orvalen.settings, "block_bytes", block_bytes)
+    same_results(expression_results(ad.read_h5ad(path, backed="r")), expression_results(a))
+
+
 @pytest.mark.parametrize("fmt", ["csr", "csc"])
 def test_pca_subsample_backed_same_draw(tmp_path, small_blocks, fmt):
     rng = np.random.default_rng(3)

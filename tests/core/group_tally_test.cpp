@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -285,7 +286,7 @@ TEST(GroupTally, IntegerElementsAndEmptyGroups) {
     expect_same(tu.finished(sizes), {207.0 / 4, kNaN});
 }
 
-// Malformed blocks and partials are refused before anything is written.
+// Malformed blocks and partials are refused.
 TEST(GroupTally, MalformedInputsThrow) {
     const std::vector<double> data = {1.0, 2.0};
     const std::vector<std::int32_t> far = {0, 1 << 30}, ptr = {0, 1, 2};
@@ -324,6 +325,50 @@ TEST(GroupTally, OnePassGivesEachStatistic) {
             for (std::size_t o = 0; o < 6; ++o)
                 expect_same({f32 ? static_cast<float*>(v)[o] : static_cast<double*>(v)[o]}, {want[k][o]});
             std::free(v);
+        }
+    }
+}
+
+// Each slice is read on its own: a sorted one holding NaN, one stored out of
+// order with duplicates that sum to a stored zero, a plain one; CSR and CSC.
+TEST(GroupTally, EachSliceTakesItsOwnRule) {
+    const std::vector<Stat> stats = {Stat::mean, Stat::detected, Stat::count_nonzero, Stat::count};
+    const std::vector<std::vector<double>> want = {
+        {1, 0, 0, 0, 3, 0}, {1, 0, 0, 0, 1, 0}, {2, 0, 0, 0, 1, 0}, {2, 2, 1, 1, 1, 1}};
+    const std::vector<std::int64_t> codes = {0, 0, 1}, sizes = {2, 1};
+    const std::vector<double> csr_data = {1.0, kNaN, 2.0, 1.0, -2.0, 3.0}, csc_data = {1.0, 1.0, 3.0, 2.0, kNaN, -2.0};
+    const std::vector<std::int32_t> csr_ix = {0, 2, 2, 0, 2, 1}, csr_ip = {0, 2, 5, 6};
+    const std::vector<std::int32_t> csc_ix = {0, 1, 2, 1, 0, 1}, csc_ip = {0, 2, 3, 6};
+    for (const BlockView& b : {compressed_view(csr_data, csr_ix, csr_ip, true, 3, 3),
+                               compressed_view(csc_data, csc_ix, csc_ip, false, 3, 3)}) {
+        quend::TallyTable t(quend::PartSet(stats), 2, 3);
+        quend::add_block(t.tally(), b, codes.data(), all_cols());
+        auto done = t.finish({stats, false}, sizes.data());
+        for (std::size_t k = 0; k < stats.size(); ++k) {
+            auto* v = static_cast<double*>(done[k].release());
+            expect_same(std::vector<double>(v, v + 6), want[k]);
+            std::free(v);
+        }
+    }
+}
+
+// An index out of range is reported in a slice the pass leaves out too: an
+// unlabelled cell, a gene outside the selection.
+TEST(GroupTally, BadIndexOfALeftOutSliceThrows) {
+    const std::vector<double> data = {1.0, 2.0};
+    const std::vector<std::int32_t> ix = {7, 0}, ip = {0, 1, 2};
+    const std::vector<std::int64_t> codes = {-1, 0}, all_rows = {0, 0};
+    const quend::ColumnPlan second = quend::plan_columns(ColumnSelection{2, {1}});
+    for (bool by_rows : {true, false}) {
+        Table t(Stat::detected, 1, by_rows ? 2 : 1);
+        const auto cols = by_rows ? quend::block_columns(quend::plan_columns(ColumnSelection{2, {}}), 0, 2)
+                                  : quend::block_columns(second, 0, 2);
+        try {
+            quend::add_block(t.t(), compressed_view(data, ix, ip, by_rows, 2, 2),
+                             by_rows ? codes.data() : all_rows.data(), cols);
+            ADD_FAILURE() << "no error";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("index 7 out of range [0, 2)"), std::string::npos) << e.what();
         }
     }
 }

@@ -10,25 +10,56 @@
 #include "common/matrix_tally.hpp"
 #include "common/progress.hpp"
 #include "common/pyglue.hpp"
+#include "core/add_in_flight.hpp"
 #include "core/tally_budget.hpp"
 
 namespace quend::glue {
 
 namespace {
 
+// The block whose add runs on a second thread and the one read meanwhile.
+// A block is released only once its add has ended: the members are
+// destroyed in reverse order, so `run_` waits before `held_` goes.
+class BlocksInFlight {
+public:
+    explicit BlocksInFlight(TallyDriver& pass) : pass_(pass) {}
+    // Hands `b` to the second thread once the add before has ended; that
+    // add's error raises here.
+    void add(HeldBlock b, BlockAt at) {
+        // The slot of the block before the last, whose add has ended.
+        held_[next_] = std::move(b);
+        const BlockView view = held_[next_].view;
+        next_ ^= 1;
+        TallyDriver& pass = pass_;
+        in_kernel([&] { run_.start([&pass, view, at] { pass.add(view, at); }); });
+    }
+    // Waits for the last add; its error raises here.
+    void finish() {
+        in_kernel([&] { run_.wait(); });
+    }
+
+private:
+    TallyDriver& pass_;
+    HeldBlock held_[2];
+    int next_ = 0;
+    AddInFlight run_;
+};
+
 void stream_dense(nb::handle X, std::size_t n_rows, std::size_t n_cols, TallyDriver& pass, const std::string& label) {
     const std::size_t item = nb::cast<std::size_t>(X.attr("dtype").attr("itemsize"));
     const std::size_t row_bytes = n_cols * item;
     const std::size_t step = std::max<std::size_t>(1, block_bytes() / std::max<std::size_t>(1, row_bytes));
     ProgressBar bar(label, n_rows, "cells");
+    BlocksInFlight blocks(pass);
     for (std::size_t r0 = 0; r0 < n_rows; r0 += step) {
         const std::size_t r1 = std::min(n_rows, r0 + step);
-        const HeldBlock b = read_block(X[py_slice(r0, r1)]);
+        HeldBlock b = read_block(X[py_slice(r0, r1)]);
         check_rows(b.view.n_rows, r1 - r0);
         check_cols(b.view.n_cols, n_cols);
-        add(pass, b, {r0, 0});
+        blocks.add(std::move(b), {r0, 0});
         bar.advance(r1 - r0);
     }
+    blocks.finish();
 }
 
 // Compressed slices cut so that each block's stored values fill about one
@@ -38,28 +69,90 @@ void stream_compressed(nb::handle X, std::size_t n_rows, std::size_t n_cols, Tal
     CompressedFile file(X, n_rows, n_cols);
     // Counted in what a slice is: cells for CSR, genes for CSC.
     ProgressBar bar(label, file.n_major(), file.by_rows() ? "cells" : "genes");
+    BlocksInFlight blocks(pass);
     for (std::size_t s = 0, e = 0; s < file.n_major(); s = e) {
         e = file.block_end(s);
-        const HeldBlock b = file.read(s, e);
-        add(pass, b, file.by_rows() ? BlockAt{s, 0} : BlockAt{0, s});
+        HeldBlock b = file.read(s, e);
+        blocks.add(std::move(b), file.by_rows() ? BlockAt{s, 0} : BlockAt{0, s});
         bar.advance(e - s);
     }
+    blocks.finish();
 }
 
 }  // namespace
 
-BlockReader::BlockReader(nb::object ds) : ds_(std::move(ds)), direct_(nb::hasattr(ds_, "read_direct")) {}
+namespace {
+
+// Values per chunk of a one-dimensional h5py dataset stored in chunks that
+// are all written and unfiltered, else 0.
+std::size_t whole_chunks(const nb::object& ds) {
+    nb::object chunks = nb::getattr(ds, "chunks", nb::none());
+    nb::object id = nb::getattr(ds, "id", nb::none());
+    if (chunks.is_none() || nb::len(chunks) != 1 || !nb::hasattr(id, "read_direct_chunk") ||
+        !nb::hasattr(id, "get_num_chunks"))
+        return 0;
+    const auto c = nb::cast<std::size_t>(chunks[0]);
+    const auto n = nb::cast<std::size_t>(nb::cast<nb::tuple>(ds.attr("shape"))[0]);
+    if (c == 0 || nb::cast<int>(id.attr("get_create_plist")().attr("get_nfilters")()) != 0 ||
+        nb::cast<std::size_t>(id.attr("get_num_chunks")()) != (n + c - 1) / c)
+        return 0;
+    return c;
+}
+
+}  // namespace
+
+BlockReader::BlockReader(nb::object ds) : ds_(std::move(ds)), direct_(nb::hasattr(ds_, "read_direct")) {
+    if (!direct_) return;
+    chunk_ = whole_chunks(ds_);
+    if (chunk_ == 0) return;
+    length_ = nb::cast<std::size_t>(nb::cast<nb::tuple>(ds_.attr("shape"))[0]);
+    item_ = nb::cast<std::size_t>(ds_.attr("dtype").attr("itemsize"));
+}
+
+void BlockReader::reserve(Buffer& b, std::size_t n) {
+    if (n <= b.cap && b.values.is_valid()) return;
+    b.cap = std::max(n, b.cap);
+    b.values = numpy().attr("empty")(b.cap, nb::arg("dtype") = ds_.attr("dtype"));
+    b.bytes = b.values.attr("view")(numpy().attr("uint8"));
+}
+
+void BlockReader::read_chunks(Buffer& b, const Buffer& before, std::size_t p0, std::size_t p1) {
+    // Room for the chunk holding p0 from its start, and a last chunk
+    // reaching up to one chunk past p1.
+    reserve(b, p1 - p0 + 2 * chunk_);
+    std::size_t at = p0 / chunk_ * chunk_;
+    b.start = b.end = at;
+    if (before.values.is_valid() && before.start <= p0 && p0 < before.end) {
+        const std::size_t kept = std::min(before.end, p1) - p0, from = p0 - before.start;
+        b.values.attr("__setitem__")(py_slice(0, kept), before.values[py_slice(from, from + kept)]);
+        b.start = p0;
+        b.end = p0 + kept;
+        at = before.end;
+    }
+    nb::object read_chunk = ds_.attr("id").attr("read_direct_chunk");
+    for (; at < p1; at += chunk_) {
+        const std::size_t off = (at - b.start) * item_;
+        read_chunk(nb::make_tuple(at), nb::arg("out") = b.bytes[py_slice(off, off + chunk_ * item_)]);
+        b.end = std::min(at + chunk_, length_);
+    }
+}
 
 nb::object BlockReader::read(std::size_t p0, std::size_t p1) {
     if (!direct_) return ds_[py_slice(p0, p1)];
+    next_ ^= 1;
+    Buffer& b = buf_[next_];
     const std::size_t n = p1 - p0;
-    if (n > cap_ || !buf_.is_valid()) {
-        cap_ = std::max(n, cap_);
-        buf_ = numpy().attr("empty")(cap_, nb::arg("dtype") = ds_.attr("dtype"));
+    if (chunk_ > 0 && n > 0) {
+        read_chunks(b, buf_[next_ ^ 1], p0, p1);
+        return b.values[py_slice(p0 - b.start, p1 - b.start)];
     }
+    reserve(b, n);
+    b.start = p0;
+    b.end = p0;  // nothing kept for the next read
     if (n > 0)
-        ds_.attr("read_direct")(buf_, nb::arg("source_sel") = py_slice(p0, p1), nb::arg("dest_sel") = py_slice(0, n));
-    return buf_[py_slice(0, n)];
+        ds_.attr("read_direct")(b.values, nb::arg("source_sel") = py_slice(p0, p1),
+                                nb::arg("dest_sel") = py_slice(0, n));
+    return b.values[py_slice(0, n)];
 }
 
 namespace {

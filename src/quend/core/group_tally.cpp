@@ -27,6 +27,30 @@ inline T load_once(const T* p) {
 
 [[noreturn]] void fail(const std::string& what) { throw std::invalid_argument(what); }
 
+// The array lengths of a compressed block; "" when they agree.
+std::string check_lengths(const BlockView& b) {
+    const std::size_t n_major = b.form == BlockView::csr ? b.n_rows : b.n_cols;
+    if (b.n_indptr != n_major + 1)
+        return "indptr has " + std::to_string(b.n_indptr) + " entries, expected " + std::to_string(n_major + 1);
+    if (b.n_indices < b.n_data) return "fewer indices than stored values";
+    return {};
+}
+
+// Pointers that start at 0, never decrease and end at `nnz`; "" when so.
+template <typename P>
+std::string check_pointers(const P* indptr, std::size_t n_major, std::size_t nnz) {
+    if (indptr[0] != 0) return "indptr does not start at 0";
+    if (static_cast<std::uint64_t>(indptr[n_major]) != nnz)
+        return "indptr ends at " + std::to_string(static_cast<long long>(indptr[n_major])) + " but there are " +
+               std::to_string(nnz) + " stored values";
+    for (std::size_t s = 0; s < n_major; ++s) {
+        const P lo = indptr[s], hi = indptr[s + 1];
+        if (hi < lo) return "indptr decreases at position " + std::to_string(s + 1);
+        if (static_cast<std::uint64_t>(hi) > nnz) return "indptr goes past the stored values";
+    }
+    return {};
+}
+
 // Storage for copied values: std::vector<bool> holds no array of bool.
 template <typename T>
 using Stored = std::conditional_t<std::is_same_v<T, bool>, unsigned char, T>;
@@ -164,46 +188,197 @@ void dense_pass(DenseTally& t, const BlockView& b, const T* data, const std::int
     }
 }
 
-template <typename R, bool Plain, bool Identity, typename T, typename I, typename P>
-void rows_pass(DenseTally& t, const T* data, const Slices<I, P>& slices, const std::int64_t* codes,
-               const std::int64_t* slot) {
-    const Slices<I, P> s = slices;  // held in registers: the table's stores cannot touch a local
-    const Kinds kinds(t.parts, t.part);
-    double* const* part = kinds.p;
-    for (std::size_t i = 0; i < s.n_major; ++i) {
-        if (codes[i] < 0) continue;
-        const std::size_t base = static_cast<std::size_t>(codes[i]) * t.width;
-        const auto [lo, hi] = s.range(i);
-        for (std::size_t q = lo; q < hi; ++q) {
-            std::int64_t k = static_cast<std::int64_t>(s.index(q));
-            if constexpr (!Identity) {
-                k = slot[k];
-                if (k < 0) continue;
-            }
-            R::template add<Plain>(part, base + static_cast<std::size_t>(k), data[q]);
+// Out of line, so that the check where each index is read stays small
+// enough to inline into the pass.
+[[noreturn]] __attribute__((noinline, cold)) void bad_index(long long v, std::size_t n_minor) {
+    fail("malformed sparse X: index " + std::to_string(v) + " out of range [0, " + std::to_string(n_minor) + ")");
+}
+
+// Whether the plain rule asks a block to hold no NaN: `positive` alone
+// never counts one.
+bool looks_at_nan(PartSet s) { return s.mask != 1u << static_cast<unsigned>(Part::positive); }
+
+// A compressed block read for adding, in one pass: the pointers are
+// checked up front (one per slice), each stored index where it is used.
+// Before a slice is added, one vectorised look at it tells whether its
+// indices strictly increase (else it is added from a sorted copy with its
+// duplicates summed, in the element type, as scipy sums them) and, where
+// the parts look at NaN, whether it holds one (else the plain rule).
+// A separate check pass over the whole block would read every index twice.
+template <typename T, typename I>
+class SlicePass {
+public:
+    SlicePass(const BlockView& b, const T* data, PartSet parts)
+        : data_(data),
+          indices_(static_cast<const I*>(b.indices)),
+          indptr_(static_cast<const I*>(b.indptr)),
+          n_major_(b.form == BlockView::csr ? b.n_rows : b.n_cols),
+          n_minor_(b.form == BlockView::csr ? b.n_cols : b.n_rows),
+          nnz_(b.n_data),
+          nan_matters_(std::is_floating_point_v<T> && looks_at_nan(parts)) {
+        std::string err = check_lengths(b);
+        if (err.empty()) err = check_pointers(indptr_, n_major_, b.n_data);
+        if (!err.empty()) fail("malformed sparse X: " + err);
+    }
+    std::size_t n_major() const { return n_major_; }
+    // Whether a slice was added with the rule that counts NaN.
+    bool counted_nan() const { return counted_nan_; }
+
+    // sink.add<Plain>(minor index, value) for each stored value of slice s.
+    template <typename Sink>
+    void add(std::size_t s, Sink& sink) {
+        const auto [lo, hi] = range(s);
+        const I* ix = indices_;
+        unsigned increasing = 1, nan = 0;
+        for (std::size_t q = lo + 1; q < hi; ++q) increasing &= ix[q] > ix[q - 1];
+        if constexpr (std::is_floating_point_v<T>)
+            if (nan_matters_)
+                for (std::size_t q = lo; q < hi; ++q) nan |= data_[q] != data_[q];
+        if (!increasing) return add_sorted(lo, hi, sink);
+        if (nan) {
+            counted_nan_ = true;
+            return add_values<false>(lo, hi, sink);
         }
+        add_values<true>(lo, hi, sink);
+    }
+    // A slice the pass leaves out, its indices checked all the same.
+    void skip(std::size_t s) {
+        const auto [lo, hi] = range(s);
+        unsigned in_range = 1;
+        for (std::size_t q = lo; q < hi; ++q) in_range &= wide(indices_[q]) < n_minor_;
+        if (!in_range)
+            for (std::size_t q = lo; q < hi; ++q) index(q);
+    }
+
+private:
+    static std::uint64_t wide(I v) { return static_cast<std::uint64_t>(static_cast<std::int64_t>(v)); }
+    std::pair<std::size_t, std::size_t> range(std::size_t s) const {
+        const I lo = load_once(indptr_ + s), hi = load_once(indptr_ + s + 1);
+        if (lo < 0 || hi < lo || static_cast<std::uint64_t>(hi) > nnz_) fail(kChanged);
+        return {static_cast<std::size_t>(lo), static_cast<std::size_t>(hi)};
+    }
+    std::size_t index(std::size_t q) const {
+        const I v = load_once(indices_ + q);
+        if (wide(v) >= n_minor_) bad_index(static_cast<long long>(v), n_minor_);
+        return static_cast<std::size_t>(v);
+    }
+    template <bool Plain, typename Sink>
+    void add_values(std::size_t lo, std::size_t hi, Sink& sink) const {
+        const T* d = data_;
+        const I* ix = indices_;
+        std::size_t q = lo;
+        // The table cells a few values ahead are asked for early: the cells
+        // of one cell's row lie far apart, each a cache miss.
+        constexpr std::size_t kAhead = 16;
+        for (; q + kAhead < hi; ++q) {
+            sink.prefetch(static_cast<std::size_t>(ix[q + kAhead]));
+            sink.template add<Plain>(index(q), d[q]);
+        }
+        for (; q < hi; ++q) sink.template add<Plain>(index(q), d[q]);
+    }
+    template <typename Sink>
+    void add_sorted(std::size_t lo, std::size_t hi, Sink& sink) {
+        sorted_.clear();
+        for (std::size_t q = lo; q < hi; ++q) sorted_.emplace_back(index(q), data_[q]);
+        std::stable_sort(sorted_.begin(), sorted_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::size_t n = 0;
+        for (std::size_t q = 0; q < sorted_.size(); ++q) {
+            if (n > 0 && sorted_[q].first == sorted_[n - 1].first) {
+                T& sum = sorted_[n - 1].second;
+                if constexpr (std::is_same_v<T, bool>)
+                    sum = sum | sorted_[q].second;
+                else
+                    sum = static_cast<T>(sum + sorted_[q].second);
+            } else {
+                sorted_[n++] = sorted_[q];
+            }
+        }
+        counted_nan_ = true;
+        for (std::size_t q = 0; q < n; ++q) sink.template add<false>(sorted_[q].first, sorted_[q].second);
+    }
+
+    const T* data_;
+    const I* indices_;
+    const I* indptr_;
+    std::size_t n_major_, n_minor_, nnz_;
+    bool nan_matters_, counted_nan_ = false;
+    std::vector<std::pair<std::size_t, T>> sorted_;
+};
+
+// Sinks of a compressed pass: the table row of one cell (CSR), or the
+// table column of one gene (CSC).
+template <typename R, bool Identity>
+struct CellRow {
+    double* const* part;
+    const std::int64_t* slot;
+    std::size_t base;
+    std::uintptr_t hot;  // the table every value writes, 0 for none
+    // A hint only, never a read: `j` has not been checked.
+    void prefetch(std::size_t j) const {
+        if constexpr (Identity) __builtin_prefetch(reinterpret_cast<const void*>(hot + (base + j) * sizeof(double)));
+    }
+    template <bool Plain, typename T>
+    void add(std::size_t j, T v) const {
+        std::int64_t k = static_cast<std::int64_t>(j);
+        if constexpr (!Identity) {
+            k = slot[j];
+            if (k < 0) return;
+        }
+        R::template add<Plain>(part, base + static_cast<std::size_t>(k), v);
+    }
+};
+template <typename R>
+struct GeneColumn {
+    double* const* part;
+    const std::int64_t* codes;
+    std::size_t width, k;
+    void prefetch(std::size_t) const {}
+    template <bool Plain, typename T>
+    void add(std::size_t i, T v) const {
+        const std::int64_t g = codes[i];
+        if (g >= 0) R::template add<Plain>(part, static_cast<std::size_t>(g) * width + k, v);
+    }
+};
+
+template <typename R, bool Identity, typename T, typename I>
+void rows_pass(DenseTally& t, SlicePass<T, I>& pass, const std::int64_t* codes, const std::int64_t* slot) {
+    const Kinds kinds(t.parts, t.part);
+    const std::uintptr_t hot = reinterpret_cast<std::uintptr_t>(t.part[0]);
+    for (std::size_t i = 0; i < pass.n_major(); ++i) {
+        if (codes[i] < 0) {
+            pass.skip(i);
+            continue;
+        }
+        CellRow<R, Identity> row{kinds.p, slot, static_cast<std::size_t>(codes[i]) * t.width, hot};
+        pass.add(i, row);
     }
 }
 
-template <typename R, bool Plain, typename T, typename I, typename P>
-void compressed_pass(DenseTally& t, const BlockView& b, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
+template <typename R, typename T, typename I>
+void compressed_pass(DenseTally& t, const BlockView& b, const T* data, const std::int64_t* codes,
                      const BlockColumns& c) {
+    SlicePass<T, I> pass(b, data, t.parts);
     if (b.form == BlockView::csr) {
         if (c.identity)
-            rows_pass<R, Plain, true>(t, data, s, codes, c.slot);
+            rows_pass<R, true>(t, pass, codes, c.slot);
         else
-            rows_pass<R, Plain, false>(t, data, s, codes, c.slot);
-        return;
-    }
-    const Kinds kinds(t.parts, t.part);
-    double* const* part = kinds.p;
-    for (const auto& [j, k] : tallied(c)) {
-        const auto [lo, hi] = s.range(j);
-        for (std::size_t q = lo; q < hi; ++q) {
-            const std::int64_t g = codes[s.index(q)];
-            if (g >= 0) R::template add<Plain>(part, static_cast<std::size_t>(g) * t.width + k, data[q]);
+            rows_pass<R, false>(t, pass, codes, c.slot);
+    } else {
+        const Kinds kinds(t.parts, t.part);
+        for (std::size_t j = 0; j < pass.n_major(); ++j) {
+            const std::int64_t k = c.identity ? static_cast<std::int64_t>(j) : c.slot[j];
+            if (k < 0) {
+                pass.skip(j);
+                continue;
+            }
+            GeneColumn<R> col{kinds.p, codes, t.width, static_cast<std::size_t>(k)};
+            pass.add(j, col);
         }
     }
+    // A pass that met no NaN leaves the NaN counts untouched.
+    for (std::size_t p = 0; p < t.parts.size(); ++p)
+        if (pass.counted_nan() || t.parts.at(p) != Part::nan_count) t.touched[p] = true;
 }
 
 // One group's running intermediates over all columns, emitted as pairs,
@@ -610,22 +785,18 @@ void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, 
         using R = decltype(r);
         with_dtype(b.dtype, b.data, [&](auto data) {
             using T = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
-            bool plain = false;
-            if (b.form == BlockView::dense) {
-                plain = plain_dense<T>(b, data, into.parts);
-                if (plain)
-                    dense_pass<R, true>(into, b, data, codes, cols);
+            if (b.form != BlockView::dense) {
+                if (b.wide_index)
+                    compressed_pass<R, T, std::int64_t>(into, b, data, codes, cols);
                 else
-                    dense_pass<R, false>(into, b, data, codes, cols);
-            } else {
-                with_slices(b, data, [&](const auto& s, const T* values) {
-                    plain = plain_values(into.parts, values, s.nnz);
-                    if (plain)
-                        compressed_pass<R, true>(into, b, values, s, codes, cols);
-                    else
-                        compressed_pass<R, false>(into, b, values, s, codes, cols);
-                });
+                    compressed_pass<R, T, std::int32_t>(into, b, data, codes, cols);
+                return;
             }
+            const bool plain = plain_dense<T>(b, data, into.parts);
+            if (plain)
+                dense_pass<R, true>(into, b, data, codes, cols);
+            else
+                dense_pass<R, false>(into, b, data, codes, cols);
             // A plain block counts no NaN.
             for (std::size_t p = 0; p < into.parts.size(); ++p)
                 if (!plain || into.parts.at(p) != Part::nan_count) into.touched[p] = true;
@@ -936,14 +1107,10 @@ template <typename I, typename P>
 std::string check_compressed(const I* indices, const P* indptr, std::size_t n_major, std::size_t n_minor,
                              std::size_t nnz, bool& canonical) {
     canonical = true;
-    if (indptr[0] != 0) return "indptr does not start at 0";
-    if (static_cast<std::uint64_t>(indptr[n_major]) != nnz)
-        return "indptr ends at " + std::to_string(static_cast<long long>(indptr[n_major])) + " but there are " +
-               std::to_string(nnz) + " stored values";
+    std::string err = check_pointers(indptr, n_major, nnz);
+    if (!err.empty()) return err;
     for (std::size_t s = 0; s < n_major; ++s) {
         const P lo = indptr[s], hi = indptr[s + 1];
-        if (hi < lo) return "indptr decreases at position " + std::to_string(s + 1);
-        if (static_cast<std::uint64_t>(hi) > nnz) return "indptr goes past the stored values";
         // Branch-free so that the compiler vectorises it: this check reads
         // every stored index of every block. Negative indices wrap to huge.
         unsigned in_range = 1, increasing = 1;
@@ -993,9 +1160,8 @@ std::string check_block(const BlockView& b, bool& canonical) {
     if (b.form == BlockView::dense) return {};
     const bool by_rows = b.form == BlockView::csr;
     const std::size_t n_major = by_rows ? b.n_rows : b.n_cols, n_minor = by_rows ? b.n_cols : b.n_rows;
-    if (b.n_indptr != n_major + 1)
-        return "indptr has " + std::to_string(b.n_indptr) + " entries, expected " + std::to_string(n_major + 1);
-    if (b.n_indices < b.n_data) return "fewer indices than stored values";
+    std::string err = check_lengths(b);
+    if (!err.empty()) return err;
     if (b.wide_index)
         return check_compressed(static_cast<const std::int64_t*>(b.indices), static_cast<const std::int64_t*>(b.indptr),
                                 n_major, n_minor, b.n_data, canonical);

@@ -113,7 +113,7 @@ private:
 // Adds a block of rows `codes` (CSC blocks: `codes` of all rows) into
 // `into`. `codes[i]` is the group of row i, in [0, n_groups), or negative to
 // leave the row out. Stored duplicates of a compressed block are summed (on
-// a copy of that block).
+// a copy of that slice of the block).
 void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, const BlockColumns& cols);
 
 // Read-only view of a partial: present groups ascending. Dense partials hold

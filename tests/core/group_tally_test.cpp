@@ -131,17 +131,6 @@ void expect_same(const std::vector<double>& got, const std::vector<double>& want
 
 const std::vector<double>& want(Stat s) { return s == Stat::mean ? kMean : kFraction; }
 
-// The partial of rows [r0, r1) of kDense, from its CSR form.
-Partial csr_partial(Stat stat, std::size_t r0, std::size_t r1, bool dense = false) {
-    const Sparse s = compress(true);
-    std::vector<std::int64_t> ptr(s.indptr.begin() + r0, s.indptr.begin() + r1 + 1);
-    const std::int64_t p0 = ptr[0];
-    for (auto& p : ptr) p -= p0;
-    const std::vector<double> data(s.data.begin() + p0, s.data.begin() + ptr.back() + p0);
-    const std::vector<std::int64_t> indices(s.indices.begin() + p0, s.indices.begin() + ptr.back() + p0);
-    return quend::partial_of(stat, 3, compressed_view(data, indices, ptr, true, r1 - r0, 3), kCodes.data() + r0, 2,
-                             all_cols(), {dense});
-}
 }  // namespace
 
 class EachStat : public ::testing::TestWithParam<Stat> {};
@@ -162,12 +151,6 @@ TEST_P(EachStat, EveryLayoutGivesTheSameTable) {
         Table t(stat, 2, 3);
         quend::add_block(t.t(), compressed_view(s, by_rows), kCodes.data(), all_cols());
         expect_same(t.finished(kSizes), want(stat));
-        // Rows in reverse (negative strides) and stored duplicates summed.
-        const Partial p =
-            quend::partial_of(stat, 3, compressed_view(s, by_rows), kCodes.data(), 2, all_cols(), {false});
-        Table from_partial(stat, 2, 3);
-        quend::add_partial(from_partial.t(), p.view(), 0);
-        expect_same(from_partial.finished(kSizes), want(stat));
     }
     const std::vector<double> reversed(kDense.rbegin(), kDense.rend());
     BlockView back = dense_view(reversed, 5, 3, -3, -1);  // kDense read backwards from its end
@@ -190,62 +173,43 @@ TEST_P(EachStat, StoredDuplicatesAreSummed) {
     expect_same(t.finished(sizes), stat == Stat::mean ? std::vector<double>{0.0, 1.0} : std::vector<double>{0.0, 0.5});
 }
 
-// Partials of any cut of the rows, dense or compressed, merged in any
-// grouping, then added into slices of groups, give the table of the whole.
-TEST_P(EachStat, PartialsMergeToTheWhole) {
+// A chunk's partial (its present groups over its own columns) lands at
+// its groups' rows less g0 and at its mapped columns; what lies outside the
+// table is refused.
+TEST_P(EachStat, PartialsLandInTheirSlice) {
     const Stat stat = GetParam();
-    for (bool dense : {false, true}) {
-        const Partial a = csr_partial(stat, 0, 2, dense), b = csr_partial(stat, 2, 4), c = csr_partial(stat, 4, 5);
-        std::vector<double> dense_rows(kDense.begin() + 12, kDense.end());
-        const Partial c_dense =
-            quend::partial_of(stat, 3, dense_view(dense_rows, 1, 3, 3, 1), kCodes.data() + 4, 2, all_cols(), {dense});
-        const Partial ab = quend::merge(stat, 3, {a.view(), b.view()});
-        const Partial bc = quend::merge(stat, 3, {b.view(), c_dense.view()});
-        const Partial left = quend::merge(stat, 3, {ab.view(), c.view()});
-        const Partial right = quend::merge(stat, 3, {bc.view(), a.view()});
-        EXPECT_EQ(left.groups, right.groups);
-        const Partial both_dense = quend::merge(stat, 3, {a.view(), c_dense.view()});
-        EXPECT_EQ(both_dense.dense, dense);
-
-        for (const Partial* whole : {&left, &right}) {
-            // Group 0 and group 1 into slices of their own, as block reduces do.
-            Table g0(stat, 1, 3), g1(stat, 1, 3);
-            const PartialView v = whole->view();
-            const auto cut = quend::cut_points(v, {0, 1});
-            EXPECT_EQ(cut, (std::vector<std::size_t>{0, 1, 2}));
-            quend::add_partial(g0.t(), quend::slice(v, cut[0], cut[1]), 0);
-            quend::add_partial(g1.t(), quend::slice(v, cut[1], cut[2]), 1);
-            std::vector<double> got = g0.finished({2});
-            const std::vector<double> rest = g1.finished({2});
-            got.insert(got.end(), rest.begin(), rest.end());
-            expect_same(got, want(stat));
-            Table narrow(stat, 1, 3);
-            EXPECT_THROW(quend::add_partial(narrow.t(), v, 0), std::invalid_argument);
-        }
+    // kDense tallied with its columns in reverse, mapped back by col_map.
+    const std::vector<std::int64_t> rev = {2, 1, 0};
+    const quend::ColumnPlan plan = quend::plan_columns(ColumnSelection{3, rev});
+    quend::TallyTable chunk(stat, 2, 3);
+    quend::add_block(chunk.tally(), dense_view(kDense, 5, 3, 3, 1), kCodes.data(), quend::block_columns(plan, 0, 3));
+    Partial p;
+    p.parts = chunk.tally().parts;
+    p.width = 3;
+    for (std::size_t q = 0; q < p.parts.size(); ++q) p.part[q].assign(chunk.tally().part[q], chunk.tally().part[q] + 6);
+    for (std::int64_t g0 : {0, 1}) {
+        p.groups = {g0, g0 + 1};
+        PartialView v = p.view();
+        v.col_map = rev.data();
+        // Two slices of one group each, as block folds add them.
+        const auto group = [&](std::size_t a) {
+            PartialView one = v;
+            one.n_present = 1;
+            one.groups = v.groups + a;
+            for (std::size_t q = 0; q < p.parts.size(); ++q) one.part[q] = v.part[q] + a * 3;
+            return one;
+        };
+        Table first(stat, 1, 3), second(stat, 1, 3);
+        quend::add_partial(first.t(), group(0), g0);
+        quend::add_partial(second.t(), group(1), g0 + 1);
+        std::vector<double> got = first.finished({2});
+        const std::vector<double> rest = second.finished({2});
+        got.insert(got.end(), rest.begin(), rest.end());
+        expect_same(got, want(stat));
+        Table one_group(stat, 1, 3), narrow(stat, 2, 2);
+        EXPECT_THROW(quend::add_partial(one_group.t(), v, g0), std::invalid_argument);
+        EXPECT_THROW(quend::add_partial(narrow.t(), v, g0), std::invalid_argument);
     }
-}
-
-// A partial holds only the pairs its rows touch, never groups x genes.
-TEST(GroupTally, PartialIsBoundedByStoredValues) {
-    const std::size_t n_groups = 1000, width = 500;
-    const std::vector<double> data = {1.0, 2.0, 3.0};
-    const std::vector<std::int64_t> indices = {7, 499, 7};
-    const std::vector<std::int64_t> indptr = {0, 2, 3}, codes = {999, 3};
-    const quend::ColumnPlan plan = quend::plan_columns(ColumnSelection{width, {}});
-    const BlockView b = compressed_view(data, indices, indptr, true, 2, width);
-    const Partial p =
-        quend::partial_of(Stat::mean, width, b, codes.data(), n_groups, quend::block_columns(plan, 0, width), {false});
-    EXPECT_EQ(p.groups, (std::vector<std::int64_t>{3, 999}));
-    EXPECT_EQ(p.ptr, (std::vector<std::int64_t>{0, 1, 3}));
-    EXPECT_EQ(p.cols, (std::vector<std::int32_t>{7, 7, 499}));
-    expect_same(p.part[0], {3.0, 1.0, 2.0});
-    // A few groups over few columns are read into a table of the present groups: same pairs.
-    const std::vector<std::int64_t> both_low = {4, 3};
-    const Partial q =
-        quend::partial_of(Stat::mean, width, b, both_low.data(), 5, quend::block_columns(plan, 0, width), {false});
-    EXPECT_EQ(q.groups, (std::vector<std::int64_t>{3, 4}));
-    EXPECT_EQ(q.cols, (std::vector<std::int32_t>{7, 7, 499}));
-    expect_same(q.part[0], {3.0, 1.0, 2.0});
 }
 
 // Selected columns keep their order and repeats; a block of later columns
@@ -296,10 +260,20 @@ TEST(GroupTally, MalformedInputsThrow) {
     EXPECT_THROW(quend::add_block(t.t(), compressed_view(data, far, ptr, true, 2, 2), codes.data(),
                                   quend::block_columns(two, 0, 2)),
                  std::invalid_argument);
-    Partial p = csr_partial(Stat::mean, 0, 5);
-    p.cols[0] = 1 << 30;
-    EXPECT_THROW(quend::merge(Stat::mean, 3, {p.view()}), std::invalid_argument);
-    EXPECT_THROW(quend::merge(Stat::detected, 3, {csr_partial(Stat::mean, 0, 5).view()}), std::invalid_argument);
+    Partial p;
+    p.parts = quend::PartSet(Stat::mean);
+    p.width = 2;
+    p.groups = {0};
+    for (std::size_t q = 0; q < p.parts.size(); ++q) p.part[q].assign(2, 1.0);
+    Table m(Stat::mean, 1, 2);
+    EXPECT_THROW(quend::add_partial(t.t(), p.view(), 0), std::invalid_argument);  // other parts
+    p.groups = {-1};
+    EXPECT_THROW(quend::add_partial(m.t(), p.view(), -1), std::invalid_argument);
+    p.groups = {0};
+    const std::vector<std::int64_t> far_col = {0, 2};
+    PartialView v = p.view();
+    v.col_map = far_col.data();
+    EXPECT_THROW(quend::add_partial(m.t(), v, 0), std::invalid_argument);
 }
 
 // Every statistic of kDense from one pass over the union of their parts

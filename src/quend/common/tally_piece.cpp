@@ -53,7 +53,6 @@ void read_dense(const nb::dict& d, PartSet parts, HeldPiece& h) {
     h.cols = copied<std::int64_t>(d, "cols");
     PartialView& v = h.view.partial;
     v.parts = parts;
-    v.dense = true;
     v.width = h.cols.size();
     v.col_map = h.cols.data();
     v.n_present = h.groups.size();

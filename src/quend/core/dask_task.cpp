@@ -109,7 +109,6 @@ void dense_pieces(const DaskJob& job, std::size_t j, const std::vector<BlockView
         piece.col_map = col_map;
         Partial& p = piece.partial;
         p.parts = job.parts;
-        p.dense = true;
         p.width = w;
         p.groups.assign(present.begin() + a, present.begin() + e);
         for (std::size_t q = 0; q < job.parts.size(); ++q) {

@@ -7,7 +7,6 @@
 #include <iterator>
 #include <limits>
 #include <new>
-#include <numeric>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -381,191 +380,6 @@ void compressed_pass(DenseTally& t, const BlockView& b, const T* data, const std
         if (pass.counted_nan() || t.parts.at(p) != Part::nan_count) t.touched[p] = true;
 }
 
-// One group's running intermediates over all columns, emitted as pairs,
-// then cleared for the next group.
-class GroupRow {
-public:
-    GroupRow(PartSet parts, std::size_t width) : n_parts_(parts.size()), mark_(width, 0) {
-        for (std::size_t p = 0; p < n_parts_; ++p) {
-            row_[p].assign(width, 0.0);
-            ptr_[p] = row_[p].data();
-        }
-        const Kinds k(parts, ptr_);
-        std::copy(k.p, k.p + kMaxParts, kind_);
-    }
-    // Rows of the held parts, and by part kind for the per-value rule;
-    // `touch` records the column.
-    double* const* parts() { return ptr_; }
-    double* const* kinds() { return kind_; }
-    void touch(std::size_t k) {
-        if (!mark_[k]) {
-            mark_[k] = 1;
-            touched_.push_back(static_cast<std::int32_t>(k));
-        }
-    }
-    // Pairs in the order they were first touched (no sum depends on it);
-    // pairs left at zero are dropped.
-    void emit(std::int64_t group, Partial& out) {
-        for (std::int32_t k : touched_) {
-            bool any = false;
-            for (std::size_t p = 0; p < n_parts_; ++p) any |= row_[p][k] != 0.0;
-            if (any) {
-                out.cols.push_back(k);
-                for (std::size_t p = 0; p < n_parts_; ++p) out.part[p].push_back(row_[p][k]);
-            }
-            for (std::size_t p = 0; p < n_parts_; ++p) row_[p][k] = 0.0;
-            mark_[k] = 0;
-        }
-        touched_.clear();
-        if (out.cols.size() == static_cast<std::size_t>(out.ptr.back())) return;
-        out.groups.push_back(group);
-        out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
-    }
-
-private:
-    std::size_t n_parts_;
-    std::vector<double> row_[kMaxParts];
-    double* ptr_[kMaxParts] = {};
-    double* kind_[kMaxParts] = {};
-    std::vector<unsigned char> mark_;
-    std::vector<std::int32_t> touched_;
-};
-
-// Room for `max_pairs` pairs up front: reserved pages cost nothing until
-// written, while growing by doubling would copy (and first touch) twice.
-void reserve(Partial& t, std::size_t n_parts, std::size_t max_pairs, std::size_t max_groups) {
-    t.groups.reserve(max_groups);
-    t.ptr.reserve(max_groups + 1);
-    t.cols.reserve(max_pairs);
-    for (std::size_t p = 0; p < n_parts; ++p) t.part[p].reserve(max_pairs);
-}
-
-// Sinks the recipe's rule writes into: one row of a present-groups table,
-// or a group's running row.
-struct TableRow {
-    double* const* part;
-    std::size_t base;
-    template <typename R, bool Plain, typename T>
-    void add(std::size_t k, T v) {
-        R::template add<Plain>(part, base + k, v);
-    }
-};
-struct RunningRow {
-    GroupRow& row;
-    template <typename R, bool Plain, typename T>
-    void add(std::size_t k, T v) {
-        row.touch(k);
-        R::template add<Plain>(row.kinds(), k, v);
-    }
-};
-
-// The groups present in `codes`, ascending, and each group's place among
-// them (-1: absent).
-struct Present {
-    std::vector<std::int64_t> groups, local;
-    Present(const std::int64_t* codes, std::size_t n_rows, std::size_t n_groups) : local(n_groups, -1) {
-        for (std::size_t i = 0; i < n_rows; ++i) {
-            const std::int64_t g = codes[i];
-            if (g < 0) continue;
-            if (static_cast<std::size_t>(g) >= n_groups) fail("group code out of range");
-            if (local[static_cast<std::size_t>(g)] < 0) {
-                local[static_cast<std::size_t>(g)] = 0;
-                groups.push_back(g);
-            }
-        }
-        std::sort(groups.begin(), groups.end());
-        for (std::size_t p = 0; p < groups.size(); ++p)
-            local[static_cast<std::size_t>(groups[p])] = static_cast<std::int64_t>(p);
-    }
-    std::size_t at(std::int64_t code) const { return static_cast<std::size_t>(local[static_cast<std::size_t>(code)]); }
-};
-
-// The present groups' tables, filled in storage order like the result.
-template <typename Visit>
-void fill_tables(std::vector<double> (&table)[kMaxParts], PartSet parts, std::size_t width, std::size_t n_rows,
-                 const std::int64_t* codes, const Present& present, Visit&& visit) {
-    double* ptrs[kMaxParts] = {};
-    for (std::size_t p = 0; p < parts.size(); ++p) {
-        table[p].assign(present.groups.size() * width, 0.0);
-        ptrs[p] = table[p].data();
-    }
-    const Kinds kinds(parts, ptrs);
-    for (std::size_t i = 0; i < n_rows; ++i) {
-        if (codes[i] < 0) continue;
-        TableRow sink{kinds.p, present.at(codes[i]) * width};
-        visit(i, sink);
-    }
-}
-
-// The tables' pairs that are not all zero, group by group.
-void pairs_of_tables(Partial& out, const std::vector<double> (&table)[kMaxParts], const Present& present,
-                     std::size_t max_pairs) {
-    const std::size_t n_parts = out.parts.size(), width = out.width, n = present.groups.size();
-    reserve(out, n_parts, std::min(max_pairs, n * width), n);
-    for (std::size_t g = 0; g < n; ++g) {
-        const std::size_t base = g * width;
-        for (std::size_t k = 0; k < width; ++k) {
-            bool any = false;
-            for (std::size_t p = 0; p < n_parts; ++p) any |= table[p][base + k] != 0.0;
-            if (!any) continue;
-            out.cols.push_back(static_cast<std::int32_t>(k));
-            for (std::size_t p = 0; p < n_parts; ++p) out.part[p].push_back(table[p][base + k]);
-        }
-        if (out.cols.size() == static_cast<std::size_t>(out.ptr.back())) continue;
-        out.groups.push_back(present.groups[g]);
-        out.ptr.push_back(static_cast<std::int64_t>(out.cols.size()));
-    }
-}
-
-// Group after group, each one's row of tallies kept hot.
-template <typename Visit>
-void grouped_pairs(Partial& out, std::size_t n_rows, const std::int64_t* codes, const Present& present,
-                   std::size_t max_pairs, Visit&& visit) {
-    const std::size_t n = present.groups.size();
-    reserve(out, out.parts.size(), max_pairs, n);
-    std::vector<std::size_t> start(n + 1, 0);
-    for (std::size_t i = 0; i < n_rows; ++i)
-        if (codes[i] >= 0) ++start[present.at(codes[i]) + 1];
-    for (std::size_t p = 0; p < n; ++p) start[p + 1] += start[p];
-    std::vector<std::size_t> rows(start[n]), next(start.begin(), start.end() - 1);
-    for (std::size_t i = 0; i < n_rows; ++i)
-        if (codes[i] >= 0) rows[next[present.at(codes[i])]++] = i;
-    GroupRow acc(out.parts, out.width);
-    RunningRow sink{acc};
-    for (std::size_t p = 0; p < n; ++p) {
-        for (std::size_t r = start[p]; r < start[p + 1]; ++r) visit(rows[r], sink);
-        acc.emit(present.groups[p], out);
-    }
-}
-
-// `visit(row, sink)` calls sink.add<R, Plain>(tallied column, value) for each
-// value of a row; rows hold at most `max_pairs` values in all. Few present
-// groups for the width go through their dense tables.
-template <typename R, typename Visit>
-Partial build_partial(PartSet parts, std::size_t width, std::size_t n_rows, const std::int64_t* codes,
-                      std::size_t n_groups, std::size_t max_pairs, bool dense, Visit&& visit) {
-    if (width > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        fail("too many columns for a partial tally");
-    Partial out;
-    out.parts = parts;
-    out.width = width;
-    out.dense = dense;
-    Present present(codes, n_rows, n_groups);
-    if (!dense && present.groups.size() * width > 2 * max_pairs) {
-        grouped_pairs(out, n_rows, codes, present, max_pairs, visit);
-        return out;
-    }
-    std::vector<double> table[kMaxParts];
-    fill_tables(table, parts, width, n_rows, codes, present, visit);
-    if (!dense) {
-        pairs_of_tables(out, table, present, max_pairs);
-        return out;
-    }
-    out.groups = std::move(present.groups);
-    for (std::size_t p = 0; p < parts.size(); ++p) out.part[p] = std::move(table[p]);
-    return out;
-}
-
 // The rows of a CSC block, as CSR arrays.
 template <typename T>
 struct Transposed {
@@ -598,64 +412,19 @@ Transposed<T> to_rows(const T* data, const Slices<I, P>& s) {
     return t;
 }
 
-template <typename R, bool Plain, typename T, typename I, typename P>
-Partial partial_rows(PartSet parts, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
-                     std::size_t n_groups, const BlockColumns& cols, bool dense) {
-    return build_partial<R>(parts, width, s.n_major, codes, n_groups, s.nnz, dense, [&](std::size_t i, auto& sink) {
-        // Locals, so that the loop keeps them in registers.
-        const Slices<I, P> sl = s;
-        const T* values = data;
-        const std::int64_t* slot = cols.identity ? nullptr : cols.slot;
-        const auto [lo, hi] = sl.range(i);
-        for (std::size_t q = lo; q < hi; ++q) {
-            const std::size_t j = sl.index(q);
-            const std::int64_t k = slot ? slot[j] : static_cast<std::int64_t>(j);
-            if (k >= 0) sink.template add<R, Plain>(static_cast<std::size_t>(k), values[q]);
-        }
-    });
-}
-
-template <typename R, typename T, typename I, typename P>
-Partial partial_rows(PartSet parts, std::size_t width, const T* data, const Slices<I, P>& s, const std::int64_t* codes,
-                     std::size_t n_groups, const BlockColumns& cols, bool dense) {
-    if (plain_values(parts, data, s.nnz))
-        return partial_rows<R, true>(parts, width, data, s, codes, n_groups, cols, dense);
-    return partial_rows<R, false>(parts, width, data, s, codes, n_groups, cols, dense);
-}
-
 // A partial view's arrays checked before a kernel walks them: groups
-// ascending and non-negative, offsets within the pairs, columns within the
-// width.
+// ascending and non-negative, columns within the width.
 void check_view(const PartialView& v, std::size_t width) {
     if (v.col_map) {
-        if (!v.dense) fail("malformed partial tally: mapped columns of compressed pairs");
         for (std::size_t k = 0; k < v.width; ++k)
             if (v.col_map[k] < 0 || static_cast<std::size_t>(v.col_map[k]) >= width)
                 fail("malformed partial tally: column out of range");
     } else if (v.width != width) {
         fail("malformed partial tally: width " + std::to_string(v.width) + ", expected " + std::to_string(width));
     }
-    for (std::size_t g = 0; g < v.n_present; ++g) {
+    for (std::size_t g = 0; g < v.n_present; ++g)
         if (v.groups[g] < 0 || (g > 0 && v.groups[g] <= v.groups[g - 1]))
             fail("malformed partial tally: groups must ascend");
-        if (!v.dense && v.ptr[g + 1] < v.ptr[g]) fail("malformed partial tally: offsets decrease");
-    }
-    if (v.dense) return;
-    for (std::int64_t q = v.ptr[0]; q < v.ptr[v.n_present]; ++q)
-        if (v.cols[q] < 0 || static_cast<std::size_t>(v.cols[q]) >= width)
-            fail("malformed partial tally: column out of range");
-}
-
-// Pairs (column, offset of its values) of group p of a view.
-template <typename F>
-void each_pair(const PartialView& v, std::size_t p, F&& f) {
-    if (v.dense) {
-        for (std::size_t k = 0; k < v.width; ++k) f(k, p * v.width + k);
-        return;
-    }
-    const std::int64_t base = v.ptr[0];
-    for (std::int64_t q = v.ptr[p]; q < v.ptr[p + 1]; ++q)
-        f(static_cast<std::size_t>(v.cols[q]), static_cast<std::size_t>(q - base));
 }
 
 }  // namespace
@@ -807,120 +576,10 @@ void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, 
 PartialView Partial::view() const {
     PartialView v;
     v.parts = parts;
-    v.dense = dense;
     v.width = width;
     v.n_present = groups.size();
     v.groups = groups.data();
-    v.ptr = dense ? nullptr : ptr.data();
-    v.cols = dense ? nullptr : cols.data();
     for (std::size_t p = 0; p < kMaxParts; ++p) v.part[p] = part[p].data();
-    return v;
-}
-
-Partial partial_of(PartSet parts, std::size_t width, const BlockView& b, const std::int64_t* codes,
-                   std::size_t n_groups, const BlockColumns& cols, PartialOptions opt) {
-    const bool dense = opt.dense;
-    return with_rule(parts, [&](auto r) {
-        using R = decltype(r);
-        return with_dtype(b.dtype, b.data, [&](auto data) -> Partial {
-            using T = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
-            if (b.form == BlockView::dense) {
-                const auto pairs = tallied(cols);
-                const auto visit = [&](std::size_t i, auto& sink) {
-                    const T* row = data + static_cast<std::ptrdiff_t>(i) * b.row_stride;
-                    for (const auto& [j, k] : pairs)
-                        sink.template add<R, false>(k, row[static_cast<std::ptrdiff_t>(j) * b.col_stride]);
-                };
-                return build_partial<R>(parts, width, b.n_rows, codes, n_groups, b.n_rows * pairs.size(), dense, visit);
-            }
-            Partial out;
-            with_slices(b, data, [&](const auto& s, const T* values) {
-                if (b.form == BlockView::csr) {
-                    out = partial_rows<R>(parts, width, values, s, codes, n_groups, cols, dense);
-                    return;
-                }
-                // Rows are what a partial groups by; the copy is the size of the block.
-                const Transposed<T> t = to_rows(values, s);
-                const Slices<std::int64_t, std::int64_t> rows{t.indices.data(), t.indptr.data(), b.n_rows, b.n_cols,
-                                                              t.data.size()};
-                out = partial_rows<R>(parts, width, as_values<T>(t.data), rows, codes, n_groups, cols, dense);
-            });
-            return out;
-        });
-    });
-}
-
-Partial merge(PartSet set, std::size_t width, const std::vector<PartialView>& parts) {
-    const std::size_t n_parts = set.size();
-    bool all_dense = true;
-    std::vector<std::int64_t> all;
-    std::size_t max_pairs = 0;
-    for (const PartialView& p : parts) {
-        if (p.parts != set) fail("malformed partial tally: other parts");
-        check_view(p, width);
-        all_dense = all_dense && p.dense;
-        all.insert(all.end(), p.groups, p.groups + p.n_present);
-        max_pairs += p.dense ? p.n_present * width : static_cast<std::size_t>(p.ptr[p.n_present] - p.ptr[0]);
-    }
-    std::sort(all.begin(), all.end());
-    all.erase(std::unique(all.begin(), all.end()), all.end());
-    Partial out;
-    out.parts = set;
-    out.width = width;
-    out.dense = all_dense;
-    std::vector<std::size_t> at(parts.size(), 0);
-    // Calls f(part index, group offset in that part) for each part holding g.
-    const auto holders = [&](std::int64_t g, auto&& f) {
-        for (std::size_t s = 0; s < parts.size(); ++s) {
-            if (at[s] >= parts[s].n_present || parts[s].groups[at[s]] != g) continue;
-            f(parts[s], at[s]);
-            ++at[s];
-        }
-    };
-    if (all_dense) {
-        out.groups = all;
-        for (std::size_t p = 0; p < n_parts; ++p) out.part[p].assign(all.size() * width, 0.0);
-        for (std::size_t r = 0; r < all.size(); ++r)
-            holders(all[r], [&](const PartialView& v, std::size_t g) {
-                for (std::size_t p = 0; p < n_parts; ++p) {
-                    const double* from = v.part[p] + g * width;
-                    double* to = out.part[p].data() + r * width;
-                    for (std::size_t k = 0; k < width; ++k) to[k] += from[k];
-                }
-            });
-        return out;
-    }
-    reserve(out, n_parts, std::min(max_pairs, all.size() * width), all.size());
-    GroupRow acc(set, width);
-    for (std::int64_t g : all) {
-        holders(g, [&](const PartialView& v, std::size_t p) {
-            each_pair(v, p, [&](std::size_t k, std::size_t o) {
-                acc.touch(k);
-                for (std::size_t q = 0; q < n_parts; ++q) acc.parts()[q][k] += v.part[q][o];
-            });
-        });
-        acc.emit(g, out);
-    }
-    return out;
-}
-
-std::vector<std::size_t> cut_points(const PartialView& p, const std::vector<std::int64_t>& starts) {
-    std::vector<std::size_t> out;
-    out.reserve(starts.size() + 1);
-    for (std::int64_t s : starts)
-        out.push_back(static_cast<std::size_t>(std::lower_bound(p.groups, p.groups + p.n_present, s) - p.groups));
-    out.push_back(p.n_present);
-    return out;
-}
-
-PartialView slice(const PartialView& p, std::size_t a, std::size_t e) {
-    PartialView v = p;
-    v.n_present = e - a;
-    v.groups = p.groups + a;
-    const std::size_t off = p.dense ? a * p.width : static_cast<std::size_t>(p.ptr[a] - p.ptr[0]);
-    if (!p.dense) v.ptr = p.ptr + a;
-    for (std::size_t q = 0; q < kMaxParts; ++q)
-        if (p.part[q]) v.part[q] = p.part[q] + off;
     return v;
 }
 
@@ -932,29 +591,19 @@ void add_partial(DenseTally& into, const PartialView& part, std::int64_t g0) {
         const std::int64_t g = part.groups[p] - g0;
         if (g < 0 || static_cast<std::size_t>(g) >= into.n_groups) fail("partial tally group outside the result rows");
         const std::size_t base = static_cast<std::size_t>(g) * into.width;
-        if (part.dense) {
-            // Whole rows: plain vector adds.
-            for (std::size_t q = 0; q < n_parts; ++q) {
-                const double* from = part.part[q] + p * part.width;
-                double* to = into.part[q] + base;
-                bool any = false;
-                for (std::size_t k = 0; k < part.width; ++k) any |= from[k] != 0.0;
-                if (!any) continue;
-                if (part.col_map)
-                    for (std::size_t k = 0; k < part.width; ++k) to[part.col_map[k]] += from[k];
-                else
-                    for (std::size_t k = 0; k < part.width; ++k) to[k] += from[k];
-                into.touched[q] = true;
-            }
-            continue;
+        // Whole rows: plain vector adds.
+        for (std::size_t q = 0; q < n_parts; ++q) {
+            const double* from = part.part[q] + p * part.width;
+            double* to = into.part[q] + base;
+            bool any = false;
+            for (std::size_t k = 0; k < part.width; ++k) any |= from[k] != 0.0;
+            if (!any) continue;
+            if (part.col_map)
+                for (std::size_t k = 0; k < part.width; ++k) to[part.col_map[k]] += from[k];
+            else
+                for (std::size_t k = 0; k < part.width; ++k) to[k] += from[k];
+            into.touched[q] = true;
         }
-        each_pair(part, p, [&](std::size_t k, std::size_t o) {
-            for (std::size_t q = 0; q < n_parts; ++q) {
-                if (part.part[q][o] == 0.0) continue;
-                into.part[q][base + k] += part.part[q][o];
-                into.touched[q] = true;
-            }
-        });
     }
 }
 

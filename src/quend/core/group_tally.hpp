@@ -7,15 +7,12 @@
 // - DenseTally: the groups x columns tables themselves, in zeroed memory
 //   (TallyTable: calloc, so untouched pages cost nothing). Blocks are added
 //   into it in place, then it is finished in place.
-// - Partial: what one chunk adds, for the groups present in it: dense rows
-//   (every column) or compressed pairs holding only the (group, column)
-//   pairs the chunk touches, so its size is bounded by the chunk's stored
-//   values whatever the group count. Partials add up (`merge`; counts
-//   exactly), are cut by group ranges without a copy (the groups ascend),
-//   and land in a slice of the result (`add_partial`).
-// Each block enters through one call (`add_block`, `partial_of`), which
-// checks it, dispatches on its form and types and reads it without calling
-// out. A stored index is read once where it is used and checked there, so a
+// - Partial: what one chunk adds, as dense rows of the groups present in
+//   it over the chunk's columns; it lands in a slice of the result
+//   (`add_partial`).
+// Each block enters through one call (`add_block`), which checks it,
+// dispatches on its form and types and reads it without calling out. A
+// stored index is read once where it is used and checked there, so a
 // buffer changed while a kernel runs can give wrong numbers or an error,
 // never a write outside the result. Errors are std::invalid_argument.
 // Group sizes are counted once, from the codes, by the caller.
@@ -116,41 +113,25 @@ private:
 // a copy of that slice of the block).
 void add_block(DenseTally& into, const BlockView& b, const std::int64_t* codes, const BlockColumns& cols);
 
-// Read-only view of a partial: present groups ascending. Dense partials hold
-// `width` values per group; compressed ones `ptr`/`cols` pairs per group in
-// no particular column order.
+// Read-only view of a partial: present groups ascending, `width` values
+// per group.
 struct PartialView {
     PartSet parts;
-    bool dense = false;
     std::size_t width = 0, n_present = 0;
-    // Dense only: the result column of each of its `width` columns, so that
-    // a chunk's partial spans its own columns; null when they are the same.
+    // The result column of each of its `width` columns, so that a chunk's
+    // partial spans its own columns; null when they are the same.
     const std::int64_t* col_map = nullptr;
     const std::int64_t* groups = nullptr;
-    const std::int64_t* ptr = nullptr;  // compressed: n_present + 1 offsets, ptr[0] may be > 0
-    const std::int32_t* cols = nullptr;
-    const double* part[kMaxParts] = {};  // values of the first group's first pair onward
+    const double* part[kMaxParts] = {};  // n_present x width, row-major
 };
 
 struct Partial {
     PartSet parts;
-    bool dense = false;
     std::size_t width = 0;
     std::vector<std::int64_t> groups;
-    std::vector<std::int64_t> ptr{0};  // compressed only
-    std::vector<std::int32_t> cols;    // compressed only
     std::vector<double> part[kMaxParts];
     PartialView view() const;
 };
-
-struct PartialOptions {
-    bool dense = false;  // dense rows of the present groups rather than compressed pairs
-};
-
-// The partial of a block (CSC is read as rows on a copy). Compressed
-// partials leave out pairs whose tally stays zero.
-Partial partial_of(PartSet parts, std::size_t width, const BlockView& b, const std::int64_t* codes,
-                   std::size_t n_groups, const BlockColumns& cols, PartialOptions opt = {});
 
 // Rows of a block in compressed-row form, values in the block's element
 // type and zeros left out (no part counts a zero): what a chunk sends for
@@ -168,16 +149,6 @@ struct RowBlock {
 // Appends each row i of `b` with `to[i]` >= 0 to out[to[i]], its group
 // `codes[i]` beside it. Stored duplicates are summed; CSC is read as rows.
 void split_rows(const BlockView& b, const std::int64_t* to, const std::int64_t* codes, std::vector<RowBlock>& out);
-
-// Sum of partials of the same parts and width: dense when all are.
-// Checks each input before reading it.
-Partial merge(PartSet set, std::size_t width, const std::vector<PartialView>& parts);
-
-// Where the partial's groups cross each of `starts` (ascending): offsets
-// into its groups, one per start plus the end.
-std::vector<std::size_t> cut_points(const PartialView& p, const std::vector<std::int64_t>& starts);
-// Groups [a, e) of a partial, without a copy.
-PartialView slice(const PartialView& p, std::size_t a, std::size_t e);
 
 // Adds a partial's groups [g0, g0 + into.n_groups) into `into`, checking the
 // partial first; groups or mapped columns outside the table throw.

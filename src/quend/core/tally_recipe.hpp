@@ -11,7 +11,6 @@
 // - one pass fills the union of the parts of the statistics asked for
 //   (`PartSet`, held in part order), so several statistics share one
 //   reading of X and each part exists once;
-// - bytes per stored pair of a sparse partial: 4 (column) + 8 per part.
 // NaN values are skipped by every part but `nan_count`, which counts them,
 // and `positive` (NaN is not > 0).
 // Adding a statistic: write its struct and add it to QUEND_STATS below.
@@ -159,7 +158,6 @@ struct PartSet {
     Part at(std::size_t i) const;     // the i-th part held
     std::size_t index(Part p) const;  // position of a held part
     const char* name(std::size_t i) const { return kPartNames[static_cast<unsigned>(at(i))]; }
-    std::size_t pair_bytes() const { return 4 + 8 * size(); }
     bool operator==(const PartSet& o) const { return mask == o.mask; }
     bool operator!=(const PartSet& o) const { return mask != o.mask; }
 };
@@ -226,7 +224,6 @@ struct RecipeInfo {
     std::size_t n_parts;
     const char* const* parts;  // part names
     bool narrows;
-    std::size_t pair_bytes() const { return 4 + 8 * n_parts; }
 };
 RecipeInfo recipe_info(Stat s);
 

@@ -117,7 +117,9 @@ TEST(DaskTask, PiecesFoldIntoTheWholeTable) {
                                                     static_cast<std::size_t>(job.col_starts[j + 1])));
                         const auto pieces = quend::chunk_pieces(job, t, j, chunks);
                         // A dense piece spans its chunk's tallied columns alone.
-                        if (pieces[k].form == PieceForm::dense) EXPECT_EQ(pieces[k].col_map.size(), j == 0 ? 2u : 1u);
+                        if (pieces[k].form == PieceForm::dense) {
+                            EXPECT_EQ(pieces[k].col_map.size(), j == 0 ? 2u : 1u);
+                        }
                         quend::fold(slab.tally(), job, k, views_of(pieces, k, keep));
                     }
                 for (std::size_t q = 0; q < job.parts.size(); ++q)

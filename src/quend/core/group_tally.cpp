@@ -252,9 +252,7 @@ public:
 private:
     static std::uint64_t wide(I v) { return static_cast<std::uint64_t>(static_cast<std::int64_t>(v)); }
     std::pair<std::size_t, std::size_t> range(std::size_t s) const {
-        const I lo = load_once(indptr_ + s), hi = load_once(indptr_ + s + 1);
-        if (lo < 0 || hi < lo || static_cast<std::uint64_t>(hi) > nnz_) fail(kChanged);
-        return {static_cast<std::size_t>(lo), static_cast<std::size_t>(hi)};
+        return Slices<I, I>{indices_, indptr_, n_major_, n_minor_, nnz_}.range(s);
     }
     std::size_t index(std::size_t q) const {
         const I v = load_once(indices_ + q);

@@ -240,17 +240,13 @@ def test_progress_bar_only_when_asked(
         assert all(w in out for w in want), out
 
 
-def test_settings_show_their_values(monkeypatch):
-    monkeypatch.setattr(orvalen.settings, "block_bytes", 4096)
-    assert repr(orvalen.settings) == "Settings(block_bytes=4096, progress=False)"
-
-
-def test_progress_setting_must_be_a_bool(monkeypatch):
+def test_progress_setting_must_be_a_bool_and_settings_show_their_values(monkeypatch):
     monkeypatch.setattr(orvalen.settings, "progress", True)
     for value in ("False", 1, None):
         with pytest.raises(TypeError, match=r"orvalen\.settings\.progress must be a bool"):
             orvalen.settings.progress = value
-    assert orvalen.settings.progress is True
+    monkeypatch.setattr(orvalen.settings, "block_bytes", 4096)
+    assert repr(orvalen.settings) == "Settings(block_bytes=4096, progress=True)"
 
 
 class RaisingOut:

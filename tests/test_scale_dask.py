@@ -1,5 +1,6 @@
 """Per-group statistics and PCA with X a Dask array, computed on a local two-process cluster."""
 
+import contextlib
 import random
 import subprocess
 import sys
@@ -248,11 +249,20 @@ def test_task_arrays_rewritten_by_another_thread():
 
 # Few groups (dense pieces), many shuffled (rows, folded by many chunks) and
 # many sorted (each chunk's own groups folded over its column chunks, or
-# finished by the chunk task itself when X has one column chunk).
+# finished by the chunk task itself when X has one column chunk); on a
+# cluster reporting little memory, many blocks each folded in a chain of
+# several steps over many row and column chunks.
 @pytest.mark.parametrize(
-    "order,n_groups,gene_chunk", [("shuffled", 5, 15), ("shuffled", 600, 15), ("sorted", 600, 15), ("sorted", 600, 40)]
+    "order,n_groups,chunks,cluster",
+    [
+        ("shuffled", 5, (10_000, 15), False),
+        ("shuffled", 600, (10_000, 15), False),
+        ("sorted", 600, (10_000, 15), False),
+        ("sorted", 600, (10_000, 40), False),
+        ("shuffled", 600, (5_000, (15, 15, 10)), True),
+    ],
 )
-def test_each_plan_agrees_with_memory(order, n_groups, gene_chunk):
+def test_each_plan_agrees_with_memory(request, monkeypatch, order, n_groups, chunks, cluster):
     import anndata as ad
     import dask
     import pandas as pd
@@ -266,28 +276,18 @@ def test_each_plan_agrees_with_memory(order, n_groups, gene_chunk):
     obs = pd.DataFrame({"sample": [f"s{c:04d}" for c in codes], "condition": np.where(codes % 2, "a", "b")})
     a = ad.AnnData(x, obs=obs.set_index(obs.index.astype(str)))
     lazy = a.copy()
-    lazy.X = da.from_array(x, chunks=(10_000, gene_chunk), asarray=False)
-    with dask.config.set(scheduler="threads"):
-        for fn in (tolvar.get_gene_expression, lambda b: deg.get_gene_expression_mean(b, ["1", "0", "1"], nz_pct=0)):
+    lazy.X = da.from_array(x, chunks=chunks, asarray=False)
+    calls = (tolvar.get_gene_expression, lambda b: deg.get_gene_expression_mean(b, ["1", "0", "1"], nz_pct=0))
+    if cluster:
+        client = request.getfixturevalue("dask_client")
+        monkeypatch.setattr(client, "scheduler_info", lambda *a, **k: {"workers": {"w": {"memory_limit": 1 << 18}}})
+        calls = calls[:1]
+    with dask.config.set(scheduler="threads") if not cluster else contextlib.nullcontext():
+        for fn in calls:
             pd.testing.assert_frame_equal(fn(lazy), fn(a), check_exact=False, rtol=1e-12)
-
-
-# A cluster reporting little memory: many blocks, each a chain of several
-# folds over many row and column chunks.
-def test_fold_chains_over_many_chunks_agree_with_memory(dask_client, monkeypatch):
-    import anndata as ad
-    import pandas as pd
-
-    x, codes = many_groups(n_cells=70_000, n_groups=600)
-    obs = pd.DataFrame({"sample": [f"s{c:04d}" for c in codes]})
-    a = ad.AnnData(x, obs=obs.set_index(obs.index.astype(str)))
-    lazy = a.copy()
-    lazy.X = da.from_array(x, chunks=(5_000, (15, 15, 10)), asarray=False)
-    monkeypatch.setattr(dask_client, "scheduler_info", lambda *a, **k: {"workers": {"w": {"memory_limit": 1 << 18}}})
-    got = tolvar.get_gene_expression(lazy, group_col="sample")
-    kinds = dask_client.run_on_scheduler(lambda dask_scheduler: list(dask_scheduler.task_prefixes))
-    assert "tally_fold" in kinds
-    pd.testing.assert_frame_equal(got, tolvar.get_gene_expression(a, group_col="sample"), check_exact=False, rtol=1e-12)
+    if cluster:
+        kinds = client.run_on_scheduler(lambda dask_scheduler: list(dask_scheduler.task_prefixes))
+        assert "tally_fold" in kinds
 
 
 @pytest.mark.parametrize("real_shape", [(49, 10), (48, 11)])

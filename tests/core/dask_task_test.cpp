@@ -130,29 +130,3 @@ TEST(DaskTask, PiecesFoldIntoTheWholeTable) {
         }
     }
 }
-
-// A chunk of another shape than the job declares, or a piece row outside
-// its block, is refused before a kernel walks it.
-TEST(DaskTask, DisagreementsThrow) {
-    const Data d(5, 1);
-    const DaskJob job = job_for(d, 5, 2, false);
-    EXPECT_THROW(quend::chunk_pieces(job, 1, 0, {d.view(40, 59, 0, 3)}), std::invalid_argument);
-    EXPECT_THROW(quend::chunk_pieces(job, 0, 0, {d.view(0, 20, 0, 3)}), std::invalid_argument);
-    EXPECT_THROW(quend::chunk_pieces(job, 2, 0, {d.view(40, 60, 0, 3)}), std::invalid_argument);
-    auto pieces = quend::chunk_pieces(job, 1, 1, {d.view(40, 60, 3, 7)});
-    std::size_t k = 0;
-    while (pieces[k].form == PieceForm::none) ++k;
-    pieces[k].rows.codes[0] = 4;  // the last block's group, in another block's piece
-    std::vector<BlockView> keep;
-    keep.reserve(1);
-    quend::TallyTable slab(job.parts, static_cast<std::size_t>(job.starts[k + 1] - job.starts[k]), 3);
-    if (k != job.n_blocks() - 1) {
-        EXPECT_THROW(quend::fold(slab.tally(), job, k, views_of(pieces, k, keep)), std::invalid_argument);
-    }
-    DaskJob bad = job;
-    bad.laid_out[0] = 5;
-    EXPECT_THROW(bad.check(), std::invalid_argument);
-    bad = job;
-    bad.task_starts = {0, 4};
-    EXPECT_THROW(bad.check(), std::invalid_argument);
-}

@@ -173,45 +173,6 @@ TEST_P(EachStat, StoredDuplicatesAreSummed) {
     expect_same(t.finished(sizes), stat == Stat::mean ? std::vector<double>{0.0, 1.0} : std::vector<double>{0.0, 0.5});
 }
 
-// A chunk's partial (its present groups over its own columns) lands at
-// its groups' rows less g0 and at its mapped columns; what lies outside the
-// table is refused.
-TEST_P(EachStat, PartialsLandInTheirSlice) {
-    const Stat stat = GetParam();
-    // kDense tallied with its columns in reverse, mapped back by col_map.
-    const std::vector<std::int64_t> rev = {2, 1, 0};
-    const quend::ColumnPlan plan = quend::plan_columns(ColumnSelection{3, rev});
-    quend::TallyTable chunk(stat, 2, 3);
-    quend::add_block(chunk.tally(), dense_view(kDense, 5, 3, 3, 1), kCodes.data(), quend::block_columns(plan, 0, 3));
-    Partial p;
-    p.parts = chunk.tally().parts;
-    p.width = 3;
-    for (std::size_t q = 0; q < p.parts.size(); ++q) p.part[q].assign(chunk.tally().part[q], chunk.tally().part[q] + 6);
-    for (std::int64_t g0 : {0, 1}) {
-        p.groups = {g0, g0 + 1};
-        PartialView v = p.view();
-        v.col_map = rev.data();
-        // Two slices of one group each, as block folds add them.
-        const auto group = [&](std::size_t a) {
-            PartialView one = v;
-            one.n_present = 1;
-            one.groups = v.groups + a;
-            for (std::size_t q = 0; q < p.parts.size(); ++q) one.part[q] = v.part[q] + a * 3;
-            return one;
-        };
-        Table first(stat, 1, 3), second(stat, 1, 3);
-        quend::add_partial(first.t(), group(0), g0);
-        quend::add_partial(second.t(), group(1), g0 + 1);
-        std::vector<double> got = first.finished({2});
-        const std::vector<double> rest = second.finished({2});
-        got.insert(got.end(), rest.begin(), rest.end());
-        expect_same(got, want(stat));
-        Table one_group(stat, 1, 3), narrow(stat, 2, 2);
-        EXPECT_THROW(quend::add_partial(one_group.t(), v, g0), std::invalid_argument);
-        EXPECT_THROW(quend::add_partial(narrow.t(), v, g0), std::invalid_argument);
-    }
-}
-
 // Selected columns keep their order and repeats; a block of later columns
 // lands at its own places.
 TEST(GroupTally, ColumnPlansAndWindows) {

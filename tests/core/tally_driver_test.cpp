@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "core/tally_budget.hpp"
@@ -16,23 +17,19 @@ namespace {
 
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 
-struct BudgetCase {
-    std::size_t budget, worker, block, slice, merge;
-};
-
 // Every size follows the one budget; a worker's limit bounds the merge and,
-// through it, the slice.
+// through it, the slice; nothing overflows.
 TEST(TallyBudget, DerivesEverySize) {
     const std::size_t huge = std::numeric_limits<std::size_t>::max();
-    for (const BudgetCase& c : {BudgetCase{32 * kMiB, 0, 32 * kMiB, 128 * kMiB, 1024 * kMiB},
-                                BudgetCase{32 * kMiB, 6144 * kMiB, 32 * kMiB, 128 * kMiB, 1536 * kMiB},
-                                BudgetCase{32 * kMiB, 256 * kMiB, 32 * kMiB, 16 * kMiB, 64 * kMiB},
-                                BudgetCase{1 * kMiB, 0, 1 * kMiB, 4 * kMiB, 32 * kMiB}, BudgetCase{0, 0, 1, 4, 32},
-                                BudgetCase{huge, 0, huge, huge / 4, huge}}) {
-        const quend::TallyBudget b = quend::tally_budget(c.budget, c.worker);
-        EXPECT_EQ(b.block_bytes, c.block) << c.budget << " " << c.worker;
-        EXPECT_EQ(b.slice_bytes, c.slice) << c.budget << " " << c.worker;
-        EXPECT_EQ(b.merge_bytes, c.merge) << c.budget << " " << c.worker;
+    const std::size_t cases[][5] = {{32 * kMiB, 0, 32 * kMiB, 128 * kMiB, 1024 * kMiB},
+                                    {32 * kMiB, 256 * kMiB, 32 * kMiB, 16 * kMiB, 64 * kMiB},
+                                    {0, 0, 1, 4, 32},
+                                    {huge, 0, huge, huge / 4, huge}};
+    for (const auto& c : cases) {
+        const quend::TallyBudget b = quend::tally_budget(c[0], c[1]);
+        EXPECT_EQ((std::vector<std::size_t>{b.block_bytes, b.slice_bytes, b.merge_bytes}),
+                  (std::vector<std::size_t>{c[2], c[3], c[4]}))
+            << c[0] << " " << c[1];
     }
 }
 
@@ -78,17 +75,15 @@ TEST(TallyDriver, BlocksLandWhereTheySit) {
 TEST(TallyDriver, RefusesWhatDoesNotFit) {
     const quend::CellCodes cells{kCodes.data(), 4, 2};
     const quend::TallyRequest req{{Stat::sum}, false};
-    try {
-        quend::TallyDriver(req, cells, {3, {}}, 5, 3);
-        FAIL();
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "adata.X has 5 rows but obs has 4 cells");
-    }
-    try {
-        quend::TallyDriver(req, cells, {2, {}}, 4, 3);
-        FAIL();
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "adata.X has 3 columns but var has 2 genes");
+    for (const auto& [sel, n_rows, message] :
+         {std::tuple{quend::ColumnSelection{3, {}}, 5, "adata.X has 5 rows but obs has 4 cells"},
+          std::tuple{quend::ColumnSelection{2, {}}, 4, "adata.X has 3 columns but var has 2 genes"}}) {
+        try {
+            quend::TallyDriver(req, cells, sel, n_rows, 3);
+            ADD_FAILURE() << message;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(e.what(), message);
+        }
     }
     quend::TallyDriver pass(req, cells, {3, {}}, 4, 3);
     EXPECT_THROW(pass.add(rows_of(0, 2, 0, 3), {3, 0}), std::invalid_argument);
